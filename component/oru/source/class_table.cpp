@@ -1,0 +1,53 @@
+#include "component/oru/class_table.h"
+
+#include <array>
+
+#include "component/oru/exception_to_result.h"
+#include "component/oru/i_tracer.h"
+#include "component/oru/module_object_counter.h"
+#include "component/oru/service_lookup.h"
+
+namespace oru {
+namespace {
+
+// Searched in this order. A row whose creator is null answers ClassNotFound.
+constexpr std::array<ClassTable::Row, 3> kRows{{
+    {ClassTable::kSiemTelemetryConsumersManager, nullptr},
+    {ClassTable::kEdrTelemetryTask, nullptr},
+    {ClassTable::kEdrTelemetryClientServiceFactory, nullptr},
+}};
+
+}  // namespace
+
+std::span<const ClassTable::Row> ClassTable::Rows() noexcept { return kRows; }
+
+Result ClassTable::CreateObject(ClassId classId, IServiceLocator* locator,
+                                IObject** object) noexcept {
+  if (!object) return rc::InvalidArgument;
+  // Every unknown id, including ones that other builds of the framework treat
+  // specially, only answers ClassNotFound: no id may end the host process.
+  const Row* row = nullptr;
+  for (const Row& candidate : kRows) {
+    if (candidate.classId == classId) {
+      row = &candidate;
+      break;
+    }
+  }
+  if (!row || !row->creator) return rc::ClassNotFound;
+
+  try {
+    RefPtr<IObject> created = row->creator(locator);
+    if (!created) return rc::Unexpected;
+    *object = created.Detach();
+    return rc::NoError;
+  } catch (...) {
+    const RefPtr<ITracer> tracer = GetOptionalService<ITracer>(locator);
+    return ExceptionToResult(tracer.Get(), kConstructionFailurePrefix);
+  }
+}
+
+std::int32_t ClassTable::CanUnloadModule() noexcept {
+  return ModuleObjectCounter::Count() == 0 ? 0 : 1;
+}
+
+}  // namespace oru

@@ -1,0 +1,72 @@
+#include "component/platform/system_error.h"
+
+#include <cerrno>
+
+namespace platform {
+
+oru::Result ResultFromErrno(int error) noexcept {
+  namespace rc = oru::rc;
+  switch (error) {
+    case 0:
+      return rc::NoError;
+    case ENOENT:
+      return rc::FileNotFound;
+    case ENOTDIR:
+      return rc::PathNotFound;
+    case EEXIST:
+      return rc::AlreadyExists;
+    case EBUSY:
+    case ETXTBSY:
+      return rc::SharingViolation;
+    case EBADF:
+      return rc::InvalidHandle;
+    case ENAMETOOLONG:
+    case ELOOP:
+      return rc::InvalidPathName;
+    case ENOEXEC:
+      return rc::SystemImageBadFormat;
+    case ECONNREFUSED:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ENETRESET:
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+    case ENOTCONN:
+    case EPIPE:
+      return rc::NetworkError;
+    case ENOMEM:
+      return rc::OutOfMemory;
+    case EACCES:
+    case EPERM:
+      return rc::AccessDenied;
+    case EINVAL:
+      return rc::InvalidArgument;
+    case ETIMEDOUT:
+      return rc::OperationTimeout;
+    case ECANCELED:
+      return rc::OperationCancelled;
+    case ENOSPC:
+      return rc::OutOfSpace;
+    case EAGAIN:
+      return rc::InsufficientResources;
+    case EFBIG:
+      return rc::FileIsTooBig;
+    case ENOSYS:
+    case EOPNOTSUPP:
+      return rc::NotSupported;
+    default:
+      return rc::UnspecifiedPlatformError;
+  }
+}
+
+oru::Result ResultFromSystemError(const std::system_error& error) noexcept {
+  if (error.code().category() == std::generic_category() ||
+      error.code().category() == std::system_category()) {
+    return ResultFromErrno(error.code().value());
+  }
+  return oru::rc::UnspecifiedPlatformError;
+}
+
+}  // namespace platform

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+
+#include "component/oru/i_tracer.h"
+#include "component/oru/ref_ptr.h"
+#include "component/platform/event.h"
+#include "component/platform/thread.h"
+#include "component/sendara/base/detail/base_client/i_polling_client.h"
+#include "component/sendara/base/detail/common/stop_source.h"
+#include "component/sendara/base/detail/common/stop_token.h"
+
+namespace sendara::base {
+
+// One worker thread that calls one client's Process pass after pass, sleeping
+// between passes on the client's wake-up event for the client's sleep time.
+// An exception from Process goes to the exception handler: true keeps
+// polling, false ends the worker. Destruction requests the stop (which wakes
+// the sleep), lets the current pass finish and joins the worker.
+class PollingThread final {
+ public:
+  using ExceptionHandler = std::function<bool(std::exception_ptr)>;
+
+  // Raises contract_exception for a null client or wake-up event, and
+  // tools_exception "can't start polling" when no thread can be started.
+  PollingThread(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<IPollingClient> client,
+                ExceptionHandler exceptionHandler);
+  PollingThread(const PollingThread&) = delete;
+  PollingThread& operator=(const PollingThread&) = delete;
+  ~PollingThread();
+
+ private:
+  void Run() noexcept;
+  void Polling(const StopToken& stopToken);
+  // 0 when the event was signalled, 1 when the time ran out.
+  oru::Result Wait(platform::Event& event, std::uint32_t timeoutMilliseconds);
+
+  const oru::RefPtr<oru::ITracer> m_tracer;
+  const std::shared_ptr<IPollingClient> m_client;
+  const ExceptionHandler m_exceptionHandler;
+  StopSource m_stopSource;
+  std::shared_ptr<platform::Event> m_wakeupEvent;
+  // Last: the worker starts only once every other member exists.
+  std::unique_ptr<platform::Thread> m_thread;
+};
+
+}  // namespace sendara::base

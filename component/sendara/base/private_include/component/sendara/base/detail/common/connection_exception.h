@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+#include "component/sendara/base/detail/common/sendara_exception.h"
+
+namespace sendara::base {
+
+// Connection failures.
+class connection_exception : public sendara_exception {
+ public:
+  static constexpr oru::Result kDefaultCode = oru::rc::NetworkError;
+
+  connection_exception(oru::Result code, std::string message, const char* file, int line)
+      : sendara_exception(code, std::move(message), file, line) {}
+  connection_exception(std::string message, const char* file, int line)
+      : connection_exception(kDefaultCode, std::move(message), file, line) {}
+};
+
+}  // namespace sendara::base

@@ -1,0 +1,25 @@
+#include "component/sendara/base/detail/common/stop_callback.h"
+
+#include <string>
+
+#include "component/oru/exception_to_result.h"
+#include "component/sendara/base/detail/common/function_name.h"
+
+namespace sendara::base {
+
+StopCallback::StopCallback(const StopToken& token, std::function<void()> callback,
+                           oru::RefPtr<oru::ITracer> tracer)
+    : m_registration(token.Native(), Invoker(std::move(callback), std::move(tracer))) {}
+
+void StopCallback::Invoker::operator()() noexcept {
+  try {
+    if (m_callback) m_callback();
+  } catch (...) {
+    std::string prefix = "[";
+    prefix += SENDARA_FUNCTION_NAME;
+    prefix += "] stop callback failed:";
+    oru::ExceptionToResult(m_tracer.Get(), prefix);
+  }
+}
+
+}  // namespace sendara::base

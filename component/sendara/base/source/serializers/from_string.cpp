@@ -1,0 +1,24 @@
+#include "component/sendara/base/detail/serializers/from_string.h"
+
+#include <boost/json/parse.hpp>
+
+#include "component/sendara/base/detail/common/check.h"
+#include "component/sendara/base/detail/common/invalid_json_exception.h"
+
+namespace sendara::base {
+
+boost::json::value from_string(std::string_view text) {
+  boost::system::error_code error;
+  boost::json::value document = boost::json::parse(text, error);
+  if (error) {
+    invalid_json_exception exception("string conversion to json error", __FILE__, __LINE__);
+    exception.SetProperty("description_error", error.message());
+    ThrowNested(std::move(exception));
+  }
+  if (!document.is_object() && !document.is_null()) {
+    ThrowNested(invalid_json_exception("json not object or nullptr", __FILE__, __LINE__));
+  }
+  return document;
+}
+
+}  // namespace sendara::base

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "component/oru/basic_object.h"
+#include "component/oru/i_service_locator.h"
+#include "component/oru/ref_ptr.h"
+
+namespace reference_host {
+
+// The host's registry of services by (interface id, service key).
+class ServiceLocator final
+    : public oru::BasicObject<ServiceLocator, oru::UncountedObject, oru::IServiceLocator> {
+ public:
+  ServiceLocator() = default;
+
+  // Registers `service` to answer `iid`; replaces an earlier registration.
+  void Register(oru::InterfaceId iid, oru::RefPtr<oru::IObject> service,
+                std::uint32_t serviceKey = 0);
+  template <class I>
+  void Register(const oru::RefPtr<I>& service, oru::InterfaceId iid = I::kIid) {
+    Register(iid, oru::RefPtr<oru::IObject>(static_cast<oru::IObject*>(service.Get())));
+  }
+  void Unregister(oru::InterfaceId iid, std::uint32_t serviceKey = 0);
+
+  // NotFound for an unregistered service; otherwise the service's answer to
+  // QueryInterface(iid), so that a registered object must really implement
+  // the interface it is registered for.
+  oru::Result GetInterface(oru::InterfaceId iid, std::uint32_t serviceKey, void** object) override;
+
+ private:
+  std::mutex m_mutex;
+  std::map<std::pair<oru::InterfaceId, std::uint32_t>, oru::RefPtr<oru::IObject>> m_services;
+};
+
+}  // namespace reference_host

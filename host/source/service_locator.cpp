@@ -1,0 +1,36 @@
+#include "host/service_locator.h"
+
+namespace reference_host {
+
+void ServiceLocator::Register(oru::InterfaceId iid, oru::RefPtr<oru::IObject> service,
+                              std::uint32_t serviceKey) {
+  std::lock_guard lock(m_mutex);
+  m_services[{iid, serviceKey}] = std::move(service);
+}
+
+void ServiceLocator::Unregister(oru::InterfaceId iid, std::uint32_t serviceKey) {
+  oru::RefPtr<oru::IObject> removed;
+  {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_services.find({iid, serviceKey});
+    if (it == m_services.end()) return;
+    removed = std::move(it->second);
+    m_services.erase(it);
+  }
+  // Released outside the lock: the last release may call back into the host.
+}
+
+oru::Result ServiceLocator::GetInterface(oru::InterfaceId iid, std::uint32_t serviceKey,
+                                         void** object) {
+  if (!object) return oru::rc::InvalidArgument;
+  oru::RefPtr<oru::IObject> service;
+  {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_services.find({iid, serviceKey});
+    if (it == m_services.end()) return oru::rc::NotFound;
+    service = it->second;
+  }
+  return service->QueryInterface(iid, object);
+}
+
+}  // namespace reference_host

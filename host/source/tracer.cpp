@@ -1,0 +1,59 @@
+#include "host/tracer.h"
+
+#include <algorithm>
+
+namespace reference_host {
+
+Tracer::Tracer(std::int32_t maximumLevel, std::ostream* echo)
+    : m_maximumLevel(maximumLevel), m_echo(echo) {}
+
+bool Tracer::IsLevelEnabled(std::int32_t level) {
+  std::lock_guard lock(m_mutex);
+  return level <= m_maximumLevel;
+}
+
+void Tracer::Trace(std::int32_t level, const char* text, std::size_t size) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (level > m_maximumLevel) return;
+    m_lines.push_back({level, std::string(text, size)});
+    if (m_echo) *m_echo << level << ' ' << m_lines.back().text << '\n';
+  }
+  m_lineAdded.notify_all();
+}
+
+void Tracer::SetMaximumLevel(std::int32_t maximumLevel) {
+  std::lock_guard lock(m_mutex);
+  m_maximumLevel = maximumLevel;
+}
+
+std::vector<Tracer::Line> Tracer::Lines() const {
+  std::lock_guard lock(m_mutex);
+  return m_lines;
+}
+
+std::vector<Tracer::Line> Tracer::LinesContaining(std::string_view text) const {
+  std::lock_guard lock(m_mutex);
+  std::vector<Line> found;
+  for (const Line& line : m_lines) {
+    if (line.text.find(text) != std::string::npos) found.push_back(line);
+  }
+  return found;
+}
+
+std::size_t Tracer::Count(std::string_view text) const { return LinesContaining(text).size(); }
+
+bool Tracer::WaitFor(std::string_view text, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(m_mutex);
+  return m_lineAdded.wait_for(lock, timeout, [&] {
+    return std::any_of(m_lines.begin(), m_lines.end(),
+                       [&](const Line& line) { return line.text.find(text) != std::string::npos; });
+  });
+}
+
+void Tracer::Clear() {
+  std::lock_guard lock(m_mutex);
+  m_lines.clear();
+}
+
+}  // namespace reference_host

@@ -1,0 +1,57 @@
+#include <cerrno>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "component/oru/result_code.h"
+#include "component/platform/system_error.h"
+
+namespace {
+
+using oru::GetResultText;
+namespace rc = oru::rc;
+
+TEST(ResultCode, TextsOfBothFacilities) {
+  EXPECT_EQ(GetResultText(0), "No error");
+  EXPECT_EQ(GetResultText(1), "False");
+  EXPECT_EQ(GetResultText(rc::Make(0x80000046)), "Invalid argument");
+  EXPECT_EQ(GetResultText(rc::Make(0x8000006E)), "Reparse Points Prohibited");
+  EXPECT_EQ(GetResultText(rc::Make(0x80000100)), "Class not found");
+  EXPECT_EQ(GetResultText(rc::Make(0x80000313)), "DateTime syntax error");
+  EXPECT_EQ(GetResultText(rc::Make(0x80010100)), "Unspecified platform error");
+  EXPECT_EQ(GetResultText(rc::Make(0x80010110)), "Cannot open an anonymous level security token");
+  EXPECT_EQ(GetResultText(rc::Make(0x80010118)), "System shutdown in progress");
+}
+
+TEST(ResultCode, UnlistedCodesAreUnknown) {
+  EXPECT_EQ(GetResultText(rc::Make(0x80020000)), "Unknown result code");  // other facility
+  EXPECT_EQ(GetResultText(rc::Make(0x80000048)), "Unknown result code");  // gap in facility 0
+  EXPECT_EQ(GetResultText(rc::Make(0x8001010A)), "Unknown result code");  // gap in facility 1
+  EXPECT_EQ(GetResultText(2), "Unknown result code");
+  EXPECT_EQ(GetResultText(rc::Make(0x00010100)), "Unknown result code");  // success bit pattern
+}
+
+TEST(ResultCode, FailureAndFacility) {
+  EXPECT_TRUE(oru::Failed(rc::InvalidArgument));
+  EXPECT_FALSE(oru::Failed(rc::False));
+  EXPECT_EQ(oru::FacilityOf(rc::InvalidArgument), 0u);
+  EXPECT_EQ(oru::FacilityOf(rc::FileNotFound), 1u);
+  EXPECT_EQ(oru::FacilityOf(rc::Make(0x80020000)), 2u);
+}
+
+TEST(ResultCode, ErrnoMapsOntoPlatformFacilityWhereOneFits) {
+  EXPECT_EQ(platform::ResultFromErrno(0), rc::NoError);
+  EXPECT_EQ(platform::ResultFromErrno(ENOENT), rc::FileNotFound);
+  EXPECT_EQ(platform::ResultFromErrno(ENOTDIR), rc::PathNotFound);
+  EXPECT_EQ(platform::ResultFromErrno(EEXIST), rc::AlreadyExists);
+  EXPECT_EQ(platform::ResultFromErrno(ECONNREFUSED), rc::NetworkError);
+  EXPECT_EQ(platform::ResultFromErrno(ENOMEM), rc::OutOfMemory);
+  EXPECT_EQ(platform::ResultFromErrno(EACCES), rc::AccessDenied);
+  EXPECT_EQ(platform::ResultFromErrno(ETIMEDOUT), rc::OperationTimeout);
+  EXPECT_EQ(platform::ResultFromErrno(EXDEV), rc::UnspecifiedPlatformError);
+  EXPECT_EQ(platform::ResultFromSystemError(
+                std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again))),
+            rc::InsufficientResources);
+}
+
+}  // namespace
