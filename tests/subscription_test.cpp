@@ -110,11 +110,17 @@ TEST_F(SubscriptionTest, NoDeliveryAfterUnsubscribeWhileOthersEmit) {
     std::atomic<bool> unsubscribed{false};
     std::atomic<int> lateCalls{0};
     std::atomic<int> calls{0};
+    std::atomic<int> running{0};
     auto subscription = std::make_unique<SettingsSubscription>(
         Tracer(), signal, "round", [&](const Settings&) {
+          ++running;
           ++calls;
           if (unsubscribed) ++lateCalls;
-          std::this_thread::yield();
+          // Long enough that a callback is nearly always running when
+          // Unsubscribe is called.
+          std::this_thread::sleep_for(200us);
+          if (unsubscribed) ++lateCalls;
+          --running;
         });
     std::atomic<bool> stop{false};
     std::vector<std::thread> emitters;
@@ -126,6 +132,7 @@ TEST_F(SubscriptionTest, NoDeliveryAfterUnsubscribeWhileOthersEmit) {
     while (calls < 10) std::this_thread::yield();
     subscription->Unsubscribe();
     unsubscribed = true;
+    EXPECT_EQ(running, 0) << "round " << round;
     subscription.reset();
     std::this_thread::sleep_for(1ms);
     stop = true;
