@@ -18,17 +18,12 @@ bool IsCodeProperty(std::string_view name) {
 
 std::string FormatValue(std::string_view name, const Exception::PropertyValue& value) {
   if (const auto* text = std::get_if<std::string>(&value)) return *text;
+  const auto* signedValue = std::get_if<std::int64_t>(&value);
+  const std::uint64_t bits =
+      signedValue ? static_cast<std::uint64_t>(*signedValue) : std::get<std::uint64_t>(value);
   if (IsCodeProperty(name)) {
-    const auto code = static_cast<Result>(std::visit(
-        [](auto v) -> std::int64_t {
-          if constexpr (std::is_same_v<decltype(v), std::string>) {
-            return 0;
-          } else {
-            return static_cast<std::int64_t>(v);
-          }
-        },
-        value));
-    std::string out = Hex(static_cast<std::uint32_t>(code));
+    const auto code = static_cast<Result>(static_cast<std::uint32_t>(bits));
+    std::string out = Hex(static_cast<std::uint32_t>(bits));
     if (name == property::kResult) {
       out += " (";
       out += GetResultText(code);
@@ -36,11 +31,8 @@ std::string FormatValue(std::string_view name, const Exception::PropertyValue& v
     }
     return out;
   }
-  if (name == property::kIid) {
-    if (const auto* u = std::get_if<std::uint64_t>(&value)) return Hex(*u);
-  }
-  if (const auto* i = std::get_if<std::int64_t>(&value)) return std::to_string(*i);
-  return std::to_string(std::get<std::uint64_t>(value));
+  if (name == property::kIid) return Hex(bits);
+  return signedValue ? std::to_string(*signedValue) : std::to_string(bits);
 }
 
 }  // namespace
