@@ -130,9 +130,9 @@ TEST_F(PollingThreadTest, HandlerThatSaysStopEndsTheWorkerAndDestructionStillWor
   auto polling = Start(Handler(false));
   ASSERT_TRUE(m_client->WaitForPasses(1));
   std::this_thread::sleep_for(50ms);  // time for passes that must not come
+  polling.reset();
   EXPECT_EQ(m_client->Passes(), 1);
   EXPECT_EQ(m_handled, 1);
-  polling.reset();
   EXPECT_EQ(m_tracer->Count("Exit by stop token"), 0u);
   EXPECT_EQ(m_tracer->Count("caught exception don't break"), 0u);
 }
@@ -179,6 +179,45 @@ TEST_F(PollingThreadTest, EmptyHandlerIsABadFunctionCallThatEndsOnlyTheWorker) {
   ASSERT_TRUE(m_tracer->WaitFor("polling ended by exception", 10s));
   EXPECT_NE(m_tracer->LinesContaining("polling ended by exception")[0].text.find("bad_function_call"),
             std::string::npos);
+}
+
+// A client whose pass drops the last owner of its PollingThread: the worker
+// cannot join itself, and must not touch freed memory afterwards.
+TEST_F(PollingThreadTest, DestroyedFromItsOwnPassLeavesCleanly) {
+  Event done(Event::ResetMode::kManual);
+  auto polling = std::make_shared<std::unique_ptr<PollingThread>>();
+  Event started(Event::ResetMode::kManual);
+  m_client->sleepTime = 0;
+  m_client->onProcess = [&, polling](int pass, const StopToken& token) {
+    if (pass != 1) return;
+    started.Wait(Event::kInfinite);
+    polling->reset();
+    EXPECT_TRUE(token.StopRequested());
+    done.Set();
+  };
+  *polling = Start(Handler(true));
+  started.Set();
+  ASSERT_EQ(done.Wait(10000), Event::kSignalled);
+  ASSERT_TRUE(m_tracer->WaitFor("Exit by stop token", 10s));
+  EXPECT_EQ(m_client->Passes(), 1);
+  EXPECT_EQ(m_tracer->Count("destroyed on its own worker thread"), 1u);
+}
+
+// A client that drains its own event during the pass cannot swallow a stop.
+TEST_F(PollingThreadTest, StopIsNotLostWhenThePassDrainsTheEvent) {
+  m_client->sleepTime = kOneHour;
+  Event entered(Event::ResetMode::kManual);
+  m_client->onProcess = [&](int, const StopToken& token) {
+    entered.Set();
+    while (!token.StopRequested()) std::this_thread::sleep_for(1ms);
+    m_client->wakeup->Wait(0);  // takes the stop's signal
+  };
+  auto polling = Start(Handler(true));
+  ASSERT_EQ(entered.Wait(10000), Event::kSignalled);
+  const auto start = std::chrono::steady_clock::now();
+  polling.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
+  EXPECT_EQ(m_tracer->Count("Exit by stop token"), 1u);
 }
 
 TEST_F(PollingThreadTest, WorkerIsNamedAndClientIsChecked) {

@@ -100,6 +100,30 @@ TEST_F(SubscriptionTest, UnsubscribeWaitsForARunningCallback) {
   emitter.join();
 }
 
+TEST_F(SubscriptionTest, CallbackMayDropItsOwnSubscriptionAndReEmit) {
+  boost::signals2::signal<void()> signal;
+  int calls = 0;
+  std::shared_ptr<ISubscription> subscription;
+  subscription = std::make_shared<NotifySubscription>(Tracer(), signal, "one-shot", [&] {
+    ++calls;
+    subscription.reset();  // would wait for itself if it took the lock
+  });
+  signal();
+  signal();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(m_tracer->Count("unsubscribe one-shot"), 1u);
+
+  int depth = 0;
+  int deliveries = 0;
+  NotifySubscription echo(Tracer(), signal, "echo", [&] {
+    ++deliveries;
+    if (++depth < 3) signal();  // nested emission on the same thread
+    --depth;
+  });
+  signal();
+  EXPECT_EQ(deliveries, 3);
+}
+
 // Emitters keep going while the subscription is unsubscribed and destroyed:
 // once Unsubscribe has returned no callback runs, and an emission that had
 // passed the connection check never touches the destroyed subscription.

@@ -47,6 +47,12 @@ TEST(FunctionName, FullyQualifiedWithoutReturnTypeOrParameters) {
   EXPECT_EQ(handler.InLambda(), "sendara::edr_telemetry::telemetry::TelemetryHandlerImpl::InLambda");
   EXPECT_EQ(handler(), "sendara::edr_telemetry::telemetry::TelemetryHandlerImpl::operator()");
   EXPECT_EQ(FreeFunction({}), "{anonymous}::FreeFunction");
+  static_assert(detail::FunctionNameFromSignature("bool a::P::operator>(const a::P&) const") ==
+                "a::P::operator>");
+  static_assert(detail::FunctionNameFromSignature("a::P* a::P::operator->()") == "a::P::operator->");
+  static_assert(detail::FunctionNameFromSignature("a::P::operator bool() const") ==
+                "a::P::operator bool");
+  static_assert(detail::FunctionNameFromSignature("int a::P::operatorX(int)") == "a::P::operatorX");
   static_assert(detail::FunctionNameFromSignature(
                     "static std::map<int, std::pair<int, int> > a::b::C<T>::f(int) const [with T = int]") ==
                 "a::b::C<T>::f");

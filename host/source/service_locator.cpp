@@ -1,11 +1,17 @@
 #include "host/service_locator.h"
 
+#include <utility>
+
 namespace reference_host {
 
 void ServiceLocator::Register(oru::InterfaceId iid, oru::RefPtr<oru::IObject> service,
                               std::uint32_t serviceKey) {
-  std::lock_guard lock(m_mutex);
-  m_services[{iid, serviceKey}] = std::move(service);
+  oru::RefPtr<oru::IObject> replaced;
+  {
+    std::lock_guard lock(m_mutex);
+    replaced = std::exchange(m_services[{iid, serviceKey}], std::move(service));
+  }
+  // Released outside the lock, as in Unregister.
 }
 
 void ServiceLocator::Unregister(oru::InterfaceId iid, std::uint32_t serviceKey) {

@@ -18,6 +18,7 @@ bool IsCodeProperty(std::string_view name) {
 
 std::string FormatValue(std::string_view name, const Exception::PropertyValue& value) {
   if (const auto* text = std::get_if<std::string>(&value)) return *text;
+  if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "true" : "false";
   const auto* signedValue = std::get_if<std::int64_t>(&value);
   const std::uint64_t bits =
       signedValue ? static_cast<std::uint64_t>(*signedValue) : std::get<std::uint64_t>(value);

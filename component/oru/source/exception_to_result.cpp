@@ -40,7 +40,10 @@ Level Examine(const std::exception_ptr& level, bool withText) noexcept {
       try {
         out.text = e.ToString();
       } catch (...) {
-        out.text = e.what();
+        try {
+          out.text = e.what();
+        } catch (...) {
+        }
       }
     }
   } catch (const std::exception& e) {
@@ -87,31 +90,52 @@ bool AcceptsErrors(ITracer* tracer) noexcept {
 
 }  // namespace
 
+namespace {
+
+// Appends the text of `first`'s level and every level nested in it.
+void AppendChain(std::string& out, const Level& first) {
+  out += first.text;
+  // A chain is finite, but a cycle would be a bug in a thrower; cap it.
+  std::exception_ptr next = first.nested;
+  for (int depth = 0; next && depth < 64; ++depth) {
+    Level level = Examine(next, true);
+    out += "; nested: ";
+    out += level.text;
+    next = level.nested;
+  }
+}
+
+}  // namespace
+
 Result ExceptionToResult(ITracer* tracer, std::string_view prefix) noexcept {
   std::exception_ptr current = std::current_exception();
   if (!current) return rc::NoCurrentException;
 
   const bool trace = AcceptsErrors(tracer);
-  Level outer = Examine(current, trace);
+  const Level outer = Examine(current, trace);
   if (!trace) return outer.code;
 
   try {
     std::string line(prefix);
     line += " ";
-    line += outer.text;
-    // A chain is finite, but a cycle would be a bug in a thrower; cap it.
-    std::exception_ptr next = outer.nested;
-    for (int depth = 0; next && depth < 64; ++depth) {
-      Level level = Examine(next, true);
-      line += "; nested: ";
-      line += level.text;
-      next = level.nested;
-    }
+    AppendChain(line, outer);
     tracer->Trace(300, line.data(), line.size());
   } catch (...) {
     // The conversion must answer even when the trace cannot be written.
   }
   return outer.code;
+}
+
+std::string DescribeCurrentException() noexcept {
+  std::exception_ptr current = std::current_exception();
+  if (!current) return {};
+  try {
+    std::string text;
+    AppendChain(text, Examine(current, true));
+    return text;
+  } catch (...) {
+    return {};
+  }
 }
 
 }  // namespace oru

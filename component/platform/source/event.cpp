@@ -8,10 +8,10 @@ Event::Event(ResetMode mode, bool initiallySignalled)
     : m_mode(mode), m_signalled(initiallySignalled) {}
 
 oru::Result Event::Set() noexcept {
-  {
-    std::lock_guard lock(m_mutex);
-    m_signalled = true;
-  }
+  // Notified under the lock: a waiter woken by the flag may destroy the
+  // event as soon as the lock is free.
+  std::lock_guard lock(m_mutex);
+  m_signalled = true;
   if (m_mode == ResetMode::kAuto) {
     m_signalledChanged.notify_one();
   } else {

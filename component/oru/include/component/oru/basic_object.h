@@ -36,6 +36,9 @@ class BasicObject : public Interfaces... {
     return m_refCount.fetch_add(1, std::memory_order_relaxed) + 1;
   }
 
+  // The module count falls inside the destructor, before Release returns: a
+  // host unloads the module only once no call into it is under way, as the
+  // object model has always required.
   std::uint32_t Release() noexcept override {
     const std::uint32_t count = m_refCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (count == 0) delete this;

@@ -26,7 +26,7 @@ inline constexpr std::string_view kAdditionalInfo = "additional_info";
 // result code (the property "oru.result") and a bag of named properties.
 class Exception : public std::exception {
  public:
-  using PropertyValue = std::variant<std::int64_t, std::uint64_t, std::string>;
+  using PropertyValue = std::variant<std::int64_t, std::uint64_t, std::string, bool>;
 
   Exception(std::string message, const char* file, int line);
 

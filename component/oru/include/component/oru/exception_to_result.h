@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "component/oru/i_tracer.h"
@@ -13,6 +14,10 @@ namespace oru {
 // level 300, `prefix`, a blank and the text of every level of the chain are
 // written as one line at that level. NoCurrentException outside a handler.
 Result ExceptionToResult(ITracer* tracer, std::string_view prefix) noexcept;
+
+// The text of every level of the exception being handled, outermost first,
+// as ExceptionToResult traces it; empty outside a handler. Never throws.
+std::string DescribeCurrentException() noexcept;
 
 // The text used for the construction failures of framework objects.
 inline constexpr std::string_view kConstructionFailurePrefix =

@@ -35,87 +35,87 @@ void TraceCurrentException(oru::ITracer* tracer, std::string_view function,
 PollingThread::PollingThread(oru::RefPtr<oru::ITracer> tracer,
                              std::shared_ptr<IPollingClient> client,
                              ExceptionHandler exceptionHandler)
-    : m_tracer(std::move(tracer)),
-      m_client(std::move(client)),
-      m_exceptionHandler(std::move(exceptionHandler)) {
-  SENDARA_CONTRACT(m_client != nullptr, "client");
-  m_wakeupEvent = m_client->GetWakeupEvent();
-  SENDARA_CONTRACT(m_wakeupEvent != nullptr, "wakeup event");
+    : m_state(std::make_shared<State>()) {
+  SENDARA_CONTRACT(client != nullptr, "client");
+  m_state->tracer = std::move(tracer);
+  m_state->client = std::move(client);
+  m_state->exceptionHandler = std::move(exceptionHandler);
+  m_state->wakeupEvent = m_state->client->GetWakeupEvent();
+  SENDARA_CONTRACT(m_state->wakeupEvent != nullptr, "wakeup event");
 
   try {
-    m_thread = std::make_unique<platform::Thread>([this] { Run(); });
+    m_thread = std::make_unique<platform::Thread>([state = m_state] { Run(state); });
   } catch (const std::system_error& error) {
     ThrowCheckFailed<tools_exception>(platform::ResultFromSystemError(error), SENDARA_FUNCTION_NAME,
                                       __FILE__, __LINE__, "can't start polling");
   }
-  SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
-                "Created polling thread for client: 0x" << HexAddress(m_client.get())
+  SENDARA_TRACE(m_state->tracer, TraceLevel::kInfo,
+                "Created polling thread for client: 0x" << HexAddress(m_state->client.get())
                                                         << "; thread id = " << m_thread->Id());
 }
 
 PollingThread::~PollingThread() {
   try {
-    SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
-                  "Destroy polling thread for client: 0x" << HexAddress(m_client.get()));
+    SENDARA_TRACE(m_state->tracer, TraceLevel::kInfo,
+                  "Destroy polling thread for client: 0x" << HexAddress(m_state->client.get()));
     // Runs the stop callback of Polling, which wakes a sleeping worker.
-    m_stopSource.RequestStop();
+    m_state->stopSource.RequestStop();
     if (m_thread->IsCurrent()) {
-      // Destroyed from its own client or handler: it cannot wait for itself.
-      SENDARA_TRACE(m_tracer, TraceLevel::kError,
+      SENDARA_TRACE(m_state->tracer, TraceLevel::kWarning,
                     "destroyed on its own worker thread, worker detached");
       m_thread->Detach();
     } else {
       m_thread->Join();
     }
   } catch (...) {
-    TraceCurrentException(m_tracer.Get(), SENDARA_FUNCTION_NAME, "failed to stop polling:");
+    TraceCurrentException(m_state->tracer.Get(), SENDARA_FUNCTION_NAME, "failed to stop polling:");
   }
   // platform::Thread joins (or detaches) whatever is left when it goes.
 }
 
-void PollingThread::Run() noexcept {
+void PollingThread::Run(const std::shared_ptr<State>& state) noexcept {
   platform::SetCurrentThreadName(kThreadName);
   try {
-    Polling(m_stopSource.GetToken());
+    Polling(*state, state->stopSource.GetToken());
   } catch (...) {
     // A failed wait or a handler that throws ends the worker; nothing may
     // leave the thread's entry function.
-    TraceCurrentException(m_tracer.Get(), SENDARA_FUNCTION_NAME, "polling ended by exception:");
+    TraceCurrentException(state->tracer.Get(), SENDARA_FUNCTION_NAME, "polling ended by exception:");
   }
 }
 
-void PollingThread::Polling(const StopToken& stopToken) {
+void PollingThread::Polling(State& state, const StopToken& stopToken) {
+  platform::Event& wakeupEvent = *state.wakeupEvent;
   const StopCallback stopCallback(
       stopToken,
-      [this] {
-        SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
-                      "stopped, set wakeupEvent: 0x" << HexAddress(m_wakeupEvent.get()));
-        SENDARA_CHECK_RESULT(m_wakeupEvent->Set(), tools_exception, "can't set event");
+      [&state, &wakeupEvent] {
+        SENDARA_TRACE(state.tracer, TraceLevel::kInfo,
+                      "stopped, set wakeupEvent: 0x" << HexAddress(&wakeupEvent));
+        SENDARA_CHECK_RESULT(wakeupEvent.Set(), tools_exception, "can't set event");
       },
-      m_tracer);
+      state.tracer);
 
-  const HexAddress client(m_client.get());
+  const HexAddress client(state.client.get());
   while (!stopToken.StopRequested()) {
-    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "Start next polling iteration, client: 0x" << client);
+    SENDARA_TRACE(state.tracer, TraceLevel::kInfo, "Start next polling iteration, client: 0x" << client);
     try {
-      m_client->Process(stopToken);
+      state.client->Process(stopToken);
     } catch (...) {
-      if (!m_exceptionHandler(std::current_exception())) return;
-      SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
+      if (!state.exceptionHandler(std::current_exception())) return;
+      SENDARA_TRACE(state.tracer, TraceLevel::kInfo,
                     "caught exception don't break PollingThread, client: 0x" << client);
     }
 
-    const std::uint32_t sleepTime = m_client->GetSleepTime();
-    SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
+    const std::uint32_t sleepTime = state.client->GetSleepTime();
+    SENDARA_TRACE(state.tracer, TraceLevel::kInfo,
                   "Process again after sleep for " << sleepTime << ", client: 0x" << client);
-    const oru::Result waitResult = Wait(*m_wakeupEvent, sleepTime);
+    // The stop callback signals the client's event, but a client that drains
+    // its own event during a pass could swallow that signal: look first.
+    if (stopToken.StopRequested()) break;
+    const oru::Result waitResult = wakeupEvent.Wait(sleepTime);
     SENDARA_CHECK(!oru::Failed(waitResult), tools_exception, waitResult, "can't wait event");
   }
-  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "Exit by stop token, client: 0x" << client);
-}
-
-oru::Result PollingThread::Wait(platform::Event& event, std::uint32_t timeoutMilliseconds) {
-  return event.Wait(timeoutMilliseconds);
+  SENDARA_TRACE(state.tracer, TraceLevel::kInfo, "Exit by stop token, client: 0x" << client);
 }
 
 }  // namespace sendara::base

@@ -15,10 +15,14 @@ void StopCallback::Invoker::operator()() noexcept {
   try {
     if (m_callback) m_callback();
   } catch (...) {
-    std::string prefix = "[";
-    prefix += SENDARA_FUNCTION_NAME;
-    prefix += "] stop callback failed:";
-    oru::ExceptionToResult(m_tracer.Get(), prefix);
+    try {
+      std::string prefix = "[";
+      prefix += SENDARA_FUNCTION_NAME;
+      prefix += "] stop callback failed:";
+      oru::ExceptionToResult(m_tracer.Get(), prefix);
+    } catch (...) {
+      // Out of memory for the trace: the stop itself must still go on.
+    }
   }
 }
 

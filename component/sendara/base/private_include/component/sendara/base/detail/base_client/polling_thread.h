@@ -30,20 +30,26 @@ class PollingThread final {
                 ExceptionHandler exceptionHandler);
   PollingThread(const PollingThread&) = delete;
   PollingThread& operator=(const PollingThread&) = delete;
+  // Destroyed from its own worker (a client or handler that drops its last
+  // owner), it cannot wait for itself: the worker is detached and leaves at
+  // its next stop check, still holding everything it uses.
   ~PollingThread();
 
  private:
-  void Run() noexcept;
-  void Polling(const StopToken& stopToken);
-  // 0 when the event was signalled, 1 when the time ran out.
-  oru::Result Wait(platform::Event& event, std::uint32_t timeoutMilliseconds);
+  // What the worker uses. Shared with the worker, so that it outlives a
+  // PollingThread destroyed from the worker itself.
+  struct State {
+    oru::RefPtr<oru::ITracer> tracer;
+    std::shared_ptr<IPollingClient> client;
+    ExceptionHandler exceptionHandler;
+    StopSource stopSource;
+    std::shared_ptr<platform::Event> wakeupEvent;
+  };
 
-  const oru::RefPtr<oru::ITracer> m_tracer;
-  const std::shared_ptr<IPollingClient> m_client;
-  const ExceptionHandler m_exceptionHandler;
-  StopSource m_stopSource;
-  std::shared_ptr<platform::Event> m_wakeupEvent;
-  // Last: the worker starts only once every other member exists.
+  static void Run(const std::shared_ptr<State>& state) noexcept;
+  static void Polling(State& state, const StopToken& stopToken);
+
+  std::shared_ptr<State> m_state;
   std::unique_ptr<platform::Thread> m_thread;
 };
 

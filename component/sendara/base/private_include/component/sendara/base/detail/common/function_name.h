@@ -38,9 +38,23 @@ consteval std::string_view FunctionNameFromSignature(std::string_view signature)
     break;
   }
 
-  // Walk back over the name; spaces inside template arguments or operator
-  // parameter lists do not end it.
-  std::size_t begin = nameEnd;
+  // An operator's own characters ("operator>", "operator bool") would upset
+  // the walk below: start it at the keyword.
+  std::size_t walkFrom = nameEnd;
+  constexpr std::string_view kOperator = "operator";
+  const std::string_view head = s.substr(0, nameEnd);
+  if (const auto op = head.rfind(kOperator); op != std::string_view::npos) {
+    const bool startsName = op == 0 || head[op - 1] == ':' || head[op - 1] == ' ';
+    const std::string_view rest = head.substr(op + kOperator.size());
+    const bool isKeyword = rest.empty() || !((rest[0] >= 'a' && rest[0] <= 'z') ||
+                                             (rest[0] >= 'A' && rest[0] <= 'Z') ||
+                                             (rest[0] >= '0' && rest[0] <= '9') || rest[0] == '_');
+    if (startsName && isKeyword && rest.find("::") == std::string_view::npos) walkFrom = op;
+  }
+
+  // Walk back over the name; spaces inside template arguments or parameter
+  // lists do not end it.
+  std::size_t begin = walkFrom;
   int depth = 0;
   while (begin > 0) {
     const char c = s[begin - 1];

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <boost/signals2/signal.hpp>
 
@@ -17,6 +20,14 @@
 #include "component/sendara/base/detail/common/trace_line.h"
 
 namespace sendara::base {
+
+namespace detail {
+// The subscription states whose callback runs on this thread, innermost last.
+inline std::vector<const void*>& DeliveringOnThisThread() {
+  thread_local std::vector<const void*> states;
+  return states;
+}
+}  // namespace detail
 
 template <class Signature>
 class ThreadSafeSubscription;
@@ -32,6 +43,11 @@ class ThreadSafeSubscription;
 //
 // Callbacks run on the emitting thread, concurrently with each other. An
 // exception from a callback is traced and does not reach the emitter.
+//
+// A callback that drops or unsubscribes its own subscription cannot wait for
+// itself: then Unsubscribe only stops every later delivery, and the callback
+// object lives until the last emission that holds it has finished. A callback
+// that emits its own signal again is delivered to without locking twice.
 template <class... Args>
 class ThreadSafeSubscription<void(Args...)> final : public ISubscription {
  public:
@@ -56,13 +72,20 @@ class ThreadSafeSubscription<void(Args...)> final : public ISubscription {
 
   void Unsubscribe() override {
     if (m_connection.connected()) m_connection.disconnect();
+    if (IsDeliveringOnThisThread(*m_state)) {
+      // Called from the subscription's own callback: the exclusive lock would
+      // wait for this very thread.
+      if (m_state->subscribed.exchange(false)) {
+        SENDARA_TRACE(m_state->tracer, TraceLevel::kInfo, "unsubscribe " << m_state->clientName);
+      }
+      return;
+    }
     Callback released;
     {
       // Waits for every callback that is running to return.
       std::unique_lock lock(m_state->lock);
-      if (!m_state->subscribed) return;
+      if (!m_state->subscribed.exchange(false)) return;
       SENDARA_TRACE(m_state->tracer, TraceLevel::kInfo, "unsubscribe " << m_state->clientName);
-      m_state->subscribed = false;
       released = std::exchange(m_state->callback, nullptr);
     }
     // What the callback holds is released outside the lock: its destructors
@@ -78,18 +101,29 @@ class ThreadSafeSubscription<void(Args...)> final : public ISubscription {
     std::shared_mutex lock;
     const std::string clientName;
     Callback callback;
-    bool subscribed = true;
+    std::atomic<bool> subscribed{true};
   };
+
+  static bool IsDeliveringOnThisThread(const State& state) {
+    const auto& delivering = detail::DeliveringOnThisThread();
+    return std::find(delivering.begin(), delivering.end(), &state) != delivering.end();
+  }
 
   template <class... Forwarded>
   static void Deliver(State& state, Forwarded&&... args) {
-    std::shared_lock lock(state.lock);
+    // A nested emission on this thread already holds the lock shared: taking
+    // it again could block behind a waiting Unsubscribe.
+    std::shared_lock lock(state.lock, std::defer_lock);
+    if (!IsDeliveringOnThisThread(state)) lock.lock();
     if (!state.subscribed) return;
+    auto& delivering = detail::DeliveringOnThisThread();
+    delivering.push_back(&state);
     try {
       state.callback(std::forward<Forwarded>(args)...);
     } catch (...) {
       TraceCallbackFailure(state, SENDARA_FUNCTION_NAME);
     }
+    delivering.pop_back();
   }
 
   // Called inside the handler of the callback's exception.

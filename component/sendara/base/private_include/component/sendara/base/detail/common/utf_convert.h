@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sendara::base {
+
+// UTF-16 to UTF-8. A surrogate pair becomes one code point; a surrogate
+// unit that is not part of a pair (anywhere in the text) becomes U+FFFD, so
+// the output is always valid UTF-8.
+std::string ToUtf8(std::u16string_view text);
+
+// UTF-8 to UTF-16. A byte sequence that is not valid UTF-8 (a stray
+// continuation byte, a truncated or overlong sequence, an encoded surrogate,
+// a value past U+10FFFF) becomes one U+FFFD per offending byte.
+std::u16string ToUtf16(std::string_view text);
+
+}  // namespace sendara::base

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "component/sendara/edr_telemetry/source/client/filtration/filter_node.h"
+
+namespace sendara::edr_telemetry::filtration {
+
+// True when some child is true, stopping at the first true; no children is false.
+class Or final : public FilterNode {
+ public:
+  explicit Or(std::vector<std::shared_ptr<const FilterNode>> children)
+      : m_children(std::move(children)) {}
+
+  bool Evaluate(const boost::json::value& event) const override;
+
+ private:
+  std::vector<std::shared_ptr<const FilterNode>> m_children;
+};
+
+}  // namespace sendara::edr_telemetry::filtration

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include <boost/json/value.hpp>
+
+#include "component/sendara/edr_telemetry/source/client/telemetry/ioa.h"
+
+namespace sendara::edr_telemetry {
+
+// Whether an event may be sent; every answer true means drop.
+class ITelemetryFilter {
+ public:
+  virtual ~ITelemetryFilter() = default;
+  virtual bool IsEventTypeFiltered(std::u16string_view eventType) const = 0;
+  virtual bool IsDropFiltered(const boost::json::value& event) const = 0;
+  // May clear the marks of IOAs in `ioas` (never removes one).
+  virtual bool IsIoaFiltered(const boost::json::value& event, std::vector<Ioa>& ioas) const = 0;
+  virtual bool IsTagFiltered(const std::vector<Ioa>& ioas) const = 0;
+};
+
+}  // namespace sendara::edr_telemetry
