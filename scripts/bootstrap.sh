@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project builds and tests with, when any is missing.
 # Runs `apt-get update` only when something must be installed; installs nothing else.
+#   --fuzz   also the clang toolchain the fuzz targets build with
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,9 @@ packages=(
   systemtap-sdt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -32,47 +32,44 @@ std::uint64_t Bits(const Variant& value) noexcept {
 
 }  // namespace
 
-FilterType ConvertJsonconsToFilterType(const boost::json::value& value) {
+namespace {
+
+// The kinds both sides read alike: strings, integers (non-negative ones as
+// uint64) and bools. Nothing for any other kind.
+template <class Out, class Text>
+std::optional<Out> ConvertCommon(const boost::json::value& value) {
   switch (value.kind()) {
     case boost::json::kind::string:
-      return std::string(value.get_string());
+      return Out(Text(value.get_string()));
     case boost::json::kind::uint64:
-      return value.get_uint64();
+      return Out(value.get_uint64());
     case boost::json::kind::int64: {
       const std::int64_t number = value.get_int64();
-      if (number >= 0) return static_cast<std::uint64_t>(number);
-      return number;
+      if (number >= 0) return Out(static_cast<std::uint64_t>(number));
+      return Out(number);
     }
     case boost::json::kind::bool_:
-      return value.get_bool();
+      return Out(value.get_bool());
     default:
-      ThrowUnexpectedContent(SENDARA_FUNCTION_NAME);
+      return std::nullopt;
   }
 }
 
+}  // namespace
+
+FilterType ConvertJsonconsToFilterType(const boost::json::value& value) {
+  if (auto converted = ConvertCommon<FilterType, std::string>(value)) return std::move(*converted);
+  ThrowUnexpectedContent(SENDARA_FUNCTION_NAME);
+}
+
 FilterTypeView ConvertJsonToFilterType(const boost::json::value& value) {
-  switch (value.kind()) {
-    case boost::json::kind::string:
-      return std::string_view(value.get_string());
-    case boost::json::kind::uint64:
-      return value.get_uint64();
-    case boost::json::kind::int64: {
-      const std::int64_t number = value.get_int64();
-      if (number >= 0) return static_cast<std::uint64_t>(number);
-      return number;
+  if (auto converted = ConvertCommon<FilterTypeView, std::string_view>(value)) return *converted;
+  if (value.is_double()) {
+    const double number = value.get_double();
+    if (std::isfinite(number) && std::trunc(number) == number) {
+      if (number >= 0 && number < kTwoPow64) return static_cast<std::uint64_t>(number);
+      if (number >= kMinusTwoPow63 && number < 0) return static_cast<std::int64_t>(number);
     }
-    case boost::json::kind::double_: {
-      const double number = value.get_double();
-      if (std::isfinite(number) && std::trunc(number) == number) {
-        if (number >= 0 && number < kTwoPow64) return static_cast<std::uint64_t>(number);
-        if (number >= kMinusTwoPow63 && number < 0) return static_cast<std::int64_t>(number);
-      }
-      break;
-    }
-    case boost::json::kind::bool_:
-      return value.get_bool();
-    default:
-      break;
   }
   ThrowUnexpectedContent(SENDARA_FUNCTION_NAME);
 }

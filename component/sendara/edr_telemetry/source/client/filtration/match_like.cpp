@@ -1,8 +1,6 @@
 #include "component/sendara/edr_telemetry/source/client/filtration/match_like.h"
 
 #include <cstddef>
-#include <utility>
-#include <vector>
 
 namespace sendara::edr_telemetry::filtration {
 namespace {
@@ -12,9 +10,14 @@ bool IsEscapable(char c) { return c == '*' || c == '?' || c == '\\'; }
 bool MatchLike(std::string_view text, std::string_view pattern) {
   std::size_t s = 0;
   std::size_t p = 0;
-  // Back-tracking points: (position of a star in the pattern, text position
-  // it was tried at).
-  std::vector<std::pair<std::size_t, std::size_t>> stars;
+  // The back-tracking point: the latest star and the text position it was
+  // last tried at. A stack of every star would hold the same top: a retry
+  // either ends the match (the text is used up) or reaches the same star
+  // again at once, so the stars below the top are never resumed. One slot
+  // keeps the match free of allocations.
+  constexpr std::size_t kNone = std::string_view::npos;
+  std::size_t star = kNone;
+  std::size_t tried = 0;
 
   for (;;) {
     if (s == text.size()) {
@@ -33,7 +36,8 @@ bool MatchLike(std::string_view text, std::string_view pattern) {
         mismatch = true;
       }
     } else if (pattern[p] == '*') {
-      stars.emplace_back(p, s);
+      star = p;
+      tried = s;
       while (p < pattern.size() && pattern[p] == '*') ++p;
       if (p == pattern.size()) return true;
       continue;  // the star first matches nothing
@@ -45,11 +49,8 @@ bool MatchLike(std::string_view text, std::string_view pattern) {
     }
 
     if (mismatch) {
-      if (stars.empty()) return false;
-      // Let the latest star swallow one more byte; it is pushed again when
-      // the retry reaches it.
-      const auto [star, tried] = stars.back();
-      stars.pop_back();
+      if (star == kNone) return false;
+      // Let the latest star swallow one more byte.
       p = star;
       s = tried + 1;
     }

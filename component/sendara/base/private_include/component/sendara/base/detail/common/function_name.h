@@ -9,7 +9,7 @@ namespace sendara::base::detail {
 // argument list; a lambda gives the name of the function it is written in.
 //   "void sendara::base::PollingThread::Polling(sendara::base::StopToken)"
 //       -> "sendara::base::PollingThread::Polling"
-consteval std::string_view FunctionNameFromSignature(std::string_view signature) {
+constexpr std::string_view FunctionNameFromSignature(std::string_view signature) {
   std::string_view s = signature;
   if (const auto with = s.find(" [with "); with != std::string_view::npos) s = s.substr(0, with);
 
@@ -72,6 +72,12 @@ consteval std::string_view FunctionNameFromSignature(std::string_view signature)
 
 }  // namespace sendara::base::detail
 
-// The fully qualified name of the enclosing function, computed at compile time.
-#define SENDARA_FUNCTION_NAME \
-  (::sendara::base::detail::FunctionNameFromSignature(__PRETTY_FUNCTION__))
+// The fully qualified name of the enclosing function, computed at compile
+// time: the constexpr local forces constant evaluation (a consteval function
+// would do the same, but clang 14 refuses it inside templates).
+#define SENDARA_FUNCTION_NAME                                                     \
+  (__extension__({                                                                \
+    static constexpr std::string_view sendaraFunctionName_ =                      \
+        ::sendara::base::detail::FunctionNameFromSignature(__PRETTY_FUNCTION__); \
+    sendaraFunctionName_;                                                         \
+  }))
