@@ -129,51 +129,6 @@ void RunWithDeadline(std::function<void()> action, const char* what) {
 // ---------------------------------------------------------------------------
 // The records
 
-TEST(ClientSettingsRecord, DefaultsOfTheRecord) {
-  const EdrTelemetryClientSettings settings;
-  EXPECT_TRUE(settings.endpoints.empty());
-  EXPECT_FALSE(settings.tunnel.has_value());
-  EXPECT_TRUE(settings.serverCerts.empty());
-  ASSERT_TRUE(settings.validTlsErrors.has_value());
-  EXPECT_EQ(*settings.validTlsErrors, 0u);
-  EXPECT_FALSE(settings.clientCert.has_value());
-  EXPECT_TRUE(settings.persistentDataPath.empty());
-  EXPECT_EQ(settings.persistentTelemetryPartSize, 25u);
-  EXPECT_EQ(settings.persistentTelemetryPartCount, 40u);
-  EXPECT_EQ(settings.persistentTelemetryPartRemoveCount, 4u);
-  EXPECT_EQ(settings.timeoutConnection, 500u);
-  EXPECT_EQ(settings.timeoutRequest, 500u);
-  EXPECT_TRUE(settings.excludeRules.dropRules.empty());
-  EXPECT_TRUE(settings.excludeRules.removeAllIoaRules.empty());
-  EXPECT_TRUE(settings.excludeRules.removeIoaRules.empty());
-  EXPECT_FALSE(settings.excludedEventTypes.has_value());
-  EXPECT_FALSE(settings.allowedEventTypes.has_value());
-  EXPECT_FALSE(settings.allowedEventFields.has_value());
-  EXPECT_EQ(settings.gzipCompressionLevel, 5u);
-}
-
-TEST(ClientSettingsRecord, DefaultsOfTheTransferSettings) {
-  const TelemetryTransferSettings transfer;
-  EXPECT_EQ(transfer.maximumDataTransferTime, 30000u);
-  EXPECT_EQ(transfer.maximumNumberOfEventsInPackage, 1024);
-  EXPECT_TRUE(transfer.useRequestCountLimits);
-  EXPECT_FALSE(transfer.onlyTaggedEvents);
-  EXPECT_EQ(transfer.maximumNumberOfEventsInHour, 3000);
-  EXPECT_EQ(transfer.numberOfEventsInBlock, 300);
-  EXPECT_EQ(transfer.eventLimitExceededPercentage, 15);
-  EXPECT_EQ(transfer.minPacketsInFallbackSendIteration, 2u);
-  EXPECT_EQ(transfer.maxPacketsInFallbackSendIteration, 1024u);
-}
-
-TEST(ClientSettingsRecord, ConnectionParametersStartWithTheDefaultTimeouts) {
-  const ConnectionParameters parameters;
-  EXPECT_EQ(parameters.timeoutConnection, 500u);
-  EXPECT_EQ(parameters.timeoutRequest, 500u);
-  EXPECT_FALSE(parameters.clientCert.has_value());
-  EXPECT_FALSE(parameters.validTlsErrors.has_value());
-  EXPECT_FALSE(parameters.tunnel.has_value());
-}
-
 TEST(ClientSettingsRecord, ProtocolNumbersAndTexts) {
   EXPECT_EQ(static_cast<std::uint32_t>(EdrTelemetryProtocol::TCP), 0u);
   EXPECT_EQ(static_cast<std::uint32_t>(EdrTelemetryProtocol::TCP_TLS), 1u);
@@ -275,29 +230,6 @@ TEST(ClientSettingsValidation, PathChangeNamesBothPathsInUtf8) {
             "change persistent storage path not supported");
   EXPECT_EQ(StringProperty(*e, "oldPath"), "C:\\Daten\\\xC3\x9C" "berwachung");
   EXPECT_EQ(StringProperty(*e, "newPath"), "D:\\\xE6\x97\xA5\xE6\x9C\xAC");
-}
-
-TEST(ClientSettingsValidation, PathsAreComparedExactly) {
-  const EdrTelemetryClientSettings previous = ValidSettings();
-  EdrTelemetryClientSettings next = previous;
-  EXPECT_NO_THROW(ValidateSettings(next, &previous));
-
-  next.persistentDataPath = u"/var/lib/agent/Telemetry";  // differs in case only
-  EXPECT_EQ(ValidationFailureOf(next, &previous), "change persistent storage path not supported");
-  next.persistentDataPath = u"/var/lib/agent/telemetry/";
-  EXPECT_EQ(ValidationFailureOf(next, &previous), "change persistent storage path not supported");
-
-  // Without a previous record any path is a first path.
-  EXPECT_NO_THROW(ValidateSettings(next, nullptr));
-}
-
-TEST(ClientSettingsValidation, OtherFieldsAreNotValidatedHere) {
-  EdrTelemetryClientSettings settings = ValidSettings();
-  settings.persistentTelemetryPartSize = 0;
-  settings.persistentTelemetryPartCount = 0;
-  settings.telemetryTransferSettings.maximumNumberOfEventsInHour = -5;
-  settings.gzipCompressionLevel = 3;
-  EXPECT_NO_THROW(ValidateSettings(settings, nullptr));
 }
 
 // ---------------------------------------------------------------------------
@@ -416,11 +348,6 @@ TEST(ClientSettingsTraceJson, PrivateKeyNeverWritten) {
   EXPECT_EQ(text.find("PRIVATE KEY"), std::string::npos) << text;
 }
 
-TEST(ClientSettingsTraceJson, EventTypesAsUtf8Array) {
-  EXPECT_EQ(boost::json::serialize(EventTypesToTraceJson({u"A", u"\u00DF\"q"})), "[\"A\",\"\xC3\x9F\\\"q\"]");
-  EXPECT_EQ(boost::json::serialize(EventTypesToTraceJson({})), "[]");
-}
-
 // ---------------------------------------------------------------------------
 // The provider
 
@@ -467,11 +394,6 @@ TEST_F(ClientSettingsProviderTest, ConstructionTracesTheSettingsAndKeepsThem) {
   EXPECT_EQ(current.gzipCompressionLevel, 9u);
   ASSERT_TRUE(current.clientCert.has_value());
   EXPECT_EQ(current.clientCert->keyPrivate, initial.clientCert->keyPrivate);
-}
-
-TEST_F(ClientSettingsProviderTest, ConstructionRefusesInvalidSettings) {
-  EXPECT_EQ(ValidationFailure([&] { MakeProvider(EdrTelemetryClientSettings{}); }),
-            "should specify at least one endpoint");
 }
 
 TEST_F(ClientSettingsProviderTest, ConnectionParametersComeFromTheCurrentSettings) {
@@ -688,28 +610,6 @@ TEST_F(ClientSettingsProviderTest, FailingHookStopsTheChange) {
   EXPECT_EQ(m_tracer->Count("settings = "), 0u) << AllTraces();
 }
 
-TEST_F(ClientSettingsProviderTest, FailingHookStopsConstruction) {
-  const auto hook = reference_host::SettingsHook::Create(
-      [](EdrTelemetryClientSettings&) { return oru::rc::UnexpectedSettings; });
-  const auto e = CatchAs<sendara_exception>([&] { MakeProvider(ValidSettings(), hook); });
-  ASSERT_TRUE(e.has_value());
-  EXPECT_EQ(e->Code(), oru::rc::UnexpectedSettings);
-}
-
-TEST_F(ClientSettingsProviderTest, HookIsFoundUnderItsServiceId) {
-  const auto locator = reference_host::ServiceLocator::Create();
-  const auto hook = reference_host::SettingsHook::Create();
-  locator->Register(oru::service_ids::kSettingsHook,
-                    oru::RefPtr<oru::IObject>(static_cast<IEdrTelemetryClientSettingsHook*>(hook.Get())));
-  void* found = nullptr;
-  ASSERT_EQ(locator->GetInterface(oru::service_ids::kSettingsHook, 0, &found), oru::rc::NoError);
-  const auto asHook = oru::RefPtr<IEdrTelemetryClientSettingsHook>::Adopt(
-      static_cast<IEdrTelemetryClientSettingsHook*>(found));
-  EdrTelemetryClientSettings settings;
-  EXPECT_EQ(asHook->ProcessSettings(settings), oru::rc::NoError);
-  EXPECT_EQ(hook->Calls(), 1u);
-}
-
 TEST_F(ClientSettingsProviderTest, SubscriberMayReadTheSettingsFromItsCallback) {
   const auto provider = MakeProvider();
   std::vector<std::uint32_t> readInCallback;
@@ -760,21 +660,6 @@ TEST_F(ClientSettingsProviderTest, ThrowingSubscriberDoesNotFailTheChange) {
   EXPECT_NO_THROW(provider->SetSettings(next));
   EXPECT_EQ(provider->GetSettings().timeoutConnection, 808u);
   EXPECT_EQ(other, 1);
-}
-
-TEST_F(ClientSettingsProviderTest, EmptyCallbackIsRefused) {
-  const auto provider = MakeProvider();
-  EXPECT_THROW(provider->Subscribe("test", nullptr), contract_exception);
-}
-
-TEST_F(ClientSettingsProviderTest, SubscriptionMayOutliveTheProvider) {
-  auto provider = MakeProvider();
-  int calls = 0;
-  auto subscription = provider->Subscribe("test", [&](const EdrTelemetryClientSettings&) { ++calls; });
-  provider.reset();
-  EXPECT_NO_THROW(subscription->Unsubscribe());
-  subscription.reset();
-  EXPECT_EQ(calls, 0);
 }
 
 // Readers never see a record half replaced: every record written has its two
