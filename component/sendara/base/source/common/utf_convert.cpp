@@ -10,24 +10,6 @@ constexpr char32_t kReplacement = 0xFFFD;
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 void AppendUtf16(std::u16string& out, char32_t cp) {
   if (cp < 0x10000) {
     out += static_cast<char16_t>(cp);
@@ -38,26 +20,51 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
   }
 }
 
+// Walks `text` as ToUtf8 converts it, handing each code point to `emit`.
+template <class Emit>
+void ForEachCodePoint(std::u16string_view text, Emit&& emit) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      emit(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+           (static_cast<char32_t>(text[i + 1]) - 0xDC00));
+      ++i;
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+      emit(kReplacement);
+    } else {
+      emit(static_cast<char32_t>(unit));
+    }
+  }
+}
+
+std::size_t Utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
+
 }  // namespace
 
 std::string ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 2);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    if (unit < 0x80) {
-      out += static_cast<char>(unit);
-    } else if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      const char32_t cp = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                          (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-      AppendUtf8(out, cp);
-      ++i;
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-      AppendUtf8(out, kReplacement);
+  // Sized exactly first: queued events keep their strings for a long time,
+  // and spare capacity would be memory held per event.
+  std::size_t length = 0;
+  ForEachCodePoint(text, [&length](char32_t cp) { length += Utf8Length(cp); });
+  std::string out(length, '\0');
+  char* next = out.data();
+  ForEachCodePoint(text, [&next](char32_t cp) {
+    if (cp < 0x80) {
+      *next++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      *next++ = static_cast<char>(0xC0 | (cp >> 6));
+      *next++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      *next++ = static_cast<char>(0xE0 | (cp >> 12));
+      *next++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *next++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-      AppendUtf8(out, unit);
+      *next++ = static_cast<char>(0xF0 | (cp >> 18));
+      *next++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      *next++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *next++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
-  }
+  });
   return out;
 }
 

@@ -1,0 +1,133 @@
+#include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_handler_impl.h"
+
+#include <sstream>
+
+#include <boost/json/object.hpp>
+#include <boost/json/serialize.hpp>
+
+#include "component/platform/probes.h"
+#include "component/sendara/base/detail/common/check.h"
+#include "component/sendara/base/detail/common/thread_safe_subscription.h"
+#include "component/sendara/base/detail/common/trace_line.h"
+#include "component/sendara/base/detail/common/utf_convert.h"
+#include "component/sendara/base/detail/serializers/from_string.h"
+
+namespace sendara::edr_telemetry::telemetry {
+
+using base::TraceLevel;
+
+TelemetryHandlerImpl::TelemetryHandlerImpl(
+    oru::RefPtr<oru::ITracer> tracer, base::SensitiveDataTracePolicy policy,
+    std::shared_ptr<ITelemetryQueue> queue,
+    const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider)
+    : m_tracer(std::move(tracer)), m_queue(std::move(queue)), m_policy(std::move(policy)) {
+  SENDARA_CONTRACT(m_queue != nullptr, "queue");
+  SENDARA_CONTRACT(settingsProvider != nullptr, "settings provider");
+  m_settingsSubscription = settingsProvider->Subscribe(
+      "sendara::edr_telemetry::telemetry::TelemetryHandlerImpl::TelemetryHandlerImpl",
+      [this](const EdrTelemetryClientSettings& settings) { ApplySettings(settings); });
+  ApplySettings(settingsProvider->GetSettings());
+}
+
+TelemetryHandlerImpl::~TelemetryHandlerImpl() {
+  if (m_settingsSubscription) m_settingsSubscription->Unsubscribe();
+}
+
+std::shared_ptr<base::ISubscription> TelemetryHandlerImpl::Subscribe(std::string clientName,
+                                                                     std::function<void()> callback) {
+  SENDARA_CONTRACT(static_cast<bool>(callback), "callback should be set");
+  return std::make_shared<base::ThreadSafeSubscription<void()>>(m_tracer, m_queueFull, std::move(clientName),
+                                                                std::move(callback));
+}
+
+void TelemetryHandlerImpl::ApplySettings(const EdrTelemetryClientSettings& settings) {
+  std::shared_ptr<const FieldSet> allowed;
+  if (settings.allowedEventFields) {
+    auto fields = std::make_shared<FieldSet>(16);
+    fields->max_load_factor(1.0f);
+    fields->insert(settings.allowedEventFields->begin(), settings.allowedEventFields->end());
+    allowed = std::move(fields);
+  }
+
+  std::lock_guard lock(m_fieldsMutex);
+  const std::int32_t packageSize = settings.telemetryTransferSettings.maximumNumberOfEventsInPackage;
+  m_packageSize = packageSize;
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "New settings: size of package = " << packageSize);
+  m_allowedFields = std::move(allowed);
+  m_fieldsRestricted = m_allowedFields != nullptr;
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "New settings: allowed events = " << [&] {
+    if (!settings.allowedEventFields) return std::string("{nullopt}");
+    std::string items = "{\"items\" : [";
+    bool first = true;
+    for (const std::string& field : *settings.allowedEventFields) {
+      if (!first) items += ",";
+      first = false;
+      items += "\"" + field + "\"";
+    }
+    return items + "]}";
+  }());
+}
+
+void TelemetryHandlerImpl::SendTelemetry(std::u16string_view text) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "");
+
+  std::shared_ptr<const FieldSet> allowed;
+  if (m_fieldsRestricted) {
+    // The set itself decides: a change may have lifted the restriction
+    // since the flag was read.
+    std::lock_guard lock(m_fieldsMutex);
+    allowed = m_allowedFields;
+  }
+  if (!allowed) {
+    m_queue->PushBack(text);
+  } else if (!QueueRestricted(text, *allowed)) {
+    return;
+  }
+  CountEvent();
+}
+
+bool TelemetryHandlerImpl::QueueRestricted(std::u16string_view text, const FieldSet& allowed) {
+  const std::string utf8 = base::ToUtf8(text);
+  boost::json::value document = base::from_string(utf8);
+  boost::json::object* object = document.if_object();
+  if (!object) {
+    m_queue->PushBack(text);  // null: nothing to strip
+    return true;
+  }
+
+  std::size_t kept = 0;
+  for (const auto& member : *object) kept += allowed.contains(member.key()) ? 1 : 0;
+  if (kept == object->size()) {
+    // Byte for byte as received, never re-serialised.
+    m_queue->PushBackUtf8(utf8);
+    return true;
+  }
+  if (kept == 0) {
+    SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
+                  "All event fields removed. Event not sent: " << m_policy.Reveal(utf8));
+    return false;
+  }
+  // Rebuilt rather than erased in place: the members keep their order.
+  boost::json::object stripped(object->storage());
+  stripped.reserve(kept);
+  for (auto& member : *object) {
+    if (allowed.contains(member.key())) stripped.emplace(member.key(), std::move(member.value()));
+  }
+  document = std::move(stripped);
+  // Compact, and UTF-8 written as it is.
+  m_queue->PushBackUtf8(boost::json::serialize(document));
+  return true;
+}
+
+void TelemetryHandlerImpl::CountEvent() {
+  std::lock_guard lock(m_counterMutex);
+  if (++m_counter < m_packageSize) return;
+  const std::int32_t counted = m_counter;
+  m_counter = 0;
+  // Subscribers run here, on this thread, under the counter lock only.
+  m_queueFull();
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "queue full, triggered telemetry processing");
+  platform::Probes::QueueFull(static_cast<std::uint64_t>(counted));
+}
+
+}  // namespace sendara::edr_telemetry::telemetry

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include <boost/signals2/signal.hpp>
+
+#include "component/oru/i_tracer.h"
+#include "component/oru/ref_ptr.h"
+#include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
+#include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_provider.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_handler.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_queue.h"
+
+namespace sendara::edr_telemetry::telemetry {
+
+// Strips the fields the settings do not allow, queues the event, and every
+// package of events signals that a package is ready.
+class TelemetryHandlerImpl final : public ITelemetryHandler {
+ public:
+  TelemetryHandlerImpl(oru::RefPtr<oru::ITracer> tracer, base::SensitiveDataTracePolicy policy,
+                       std::shared_ptr<ITelemetryQueue> queue,
+                       const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider);
+  ~TelemetryHandlerImpl() override;
+
+  std::shared_ptr<base::ISubscription> Subscribe(std::string clientName,
+                                                 std::function<void()> callback) override;
+  void SendTelemetry(std::u16string_view text) override;
+
+ private:
+  // Looked up by the member names of parsed events without copying them.
+  struct FieldHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept {
+      return std::hash<std::string_view>()(name);
+    }
+  };
+  using FieldSet = std::unordered_set<std::string, FieldHash, std::equal_to<>>;
+
+  void ApplySettings(const EdrTelemetryClientSettings& settings);
+  // Queues the event, stripped of disallowed top-level members. False when
+  // no member was left: the event is dropped.
+  bool QueueRestricted(std::u16string_view text, const FieldSet& allowed);
+  void CountEvent();
+
+  const oru::RefPtr<oru::ITracer> m_tracer;
+  const std::shared_ptr<ITelemetryQueue> m_queue;
+  std::atomic<std::int32_t> m_packageSize{1};
+  // Read without the lock: an event that races a settings change may see
+  // the old state or the new one.
+  std::atomic<bool> m_fieldsRestricted{false};
+  // A snapshot taken under the lock is used outside it, so that stripping
+  // on several threads does not serialise on the lock.
+  std::shared_ptr<const FieldSet> m_allowedFields;
+  std::mutex m_fieldsMutex;
+  std::mutex m_counterMutex;
+  std::int32_t m_counter = 0;
+  boost::signals2::signal<void()> m_queueFull;
+  const base::SensitiveDataTracePolicy m_policy;
+  // Last: dropped first, so that no settings callback meets a half-destroyed
+  // handler.
+  std::shared_ptr<base::ISubscription> m_settingsSubscription;
+};
+
+}  // namespace sendara::edr_telemetry::telemetry

@@ -1,0 +1,74 @@
+#include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_queue_impl.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "component/sendara/base/detail/common/trace_line.h"
+#include "component/sendara/base/detail/common/utf_convert.h"
+
+namespace sendara::edr_telemetry::telemetry {
+
+using base::TraceLevel;
+
+TelemetryQueueImpl::TelemetryQueueImpl(oru::RefPtr<oru::ITracer> tracer, std::uint64_t limit,
+                                       base::SensitiveDataTracePolicy policy)
+    : m_tracer(std::move(tracer)), m_limit(limit), m_policy(std::move(policy)) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "limit count = " << m_limit);
+}
+
+void TelemetryQueueImpl::PushBack(std::u16string_view text) {
+  // Converted before the lock: the event threads and the sending loop share it.
+  PushBackUtf8(base::ToUtf8(text));
+}
+
+void TelemetryQueueImpl::PushBackUtf8(std::string text) {
+  std::lock_guard lock(m_mutex);
+  const std::uint64_t size = m_records.size();
+  SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
+                "size queue = " << size << "; event id = " << m_lastId + 1
+                                << "; data = " << m_policy.Reveal(text));
+  if (size > m_limit) {
+    const std::uint64_t diff = size - m_limit;
+    SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
+                  "queue limit reached, remove events from front: diff = " << diff << "; " << size << ":"
+                                                                            << m_limit);
+    for (std::uint64_t i = 0; i < diff; ++i) {
+      SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "remove event: event id = " << m_records.front().id);
+      m_records.pop_front();
+    }
+  }
+  m_records.push_back({++m_lastId, std::move(text)});
+}
+
+template <class Iterator>
+void TelemetryQueueImpl::PushFrontRange(Iterator first, Iterator last) {
+  if (first == last) return;
+  std::lock_guard lock(m_mutex);
+  SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
+                "size queue = " << m_records.size() << "; size of the pushed = " << std::distance(first, last)
+                                << "; event ids = " << first->id << ", " << std::prev(last)->id);
+  m_records.insert(m_records.begin(), std::make_move_iterator(first), std::make_move_iterator(last));
+}
+
+void TelemetryQueueImpl::PushFront(Records::iterator first, Records::iterator last) {
+  PushFrontRange(first, last);
+}
+
+void TelemetryQueueImpl::PushFront(const TelemetryEventRecord* first, const TelemetryEventRecord* last) {
+  PushFrontRange(first, last);
+}
+
+ITelemetryQueue::Records TelemetryQueueImpl::PopFront(std::uint64_t count) {
+  Records popped;
+  std::lock_guard lock(m_mutex);
+  if (count == 0 || count >= m_records.size()) {
+    popped.swap(m_records);
+    return popped;
+  }
+  const auto end = m_records.begin() + static_cast<std::ptrdiff_t>(count);
+  popped.assign(std::make_move_iterator(m_records.begin()), std::make_move_iterator(end));
+  m_records.erase(m_records.begin(), end);
+  return popped;
+}
+
+}  // namespace sendara::edr_telemetry::telemetry

@@ -1,0 +1,203 @@
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "component/sendara/base/detail/common/invalid_json_exception.h"
+#include "component/sendara/base/detail/common/utf_convert.h"
+#include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings_provider.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_handler_impl.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_queue_impl.h"
+#include "host/sensitive_data_policy.h"
+#include "host/tracer.h"
+
+namespace {
+
+using namespace sendara::edr_telemetry;
+using namespace sendara::edr_telemetry::telemetry;
+using sendara::base::SensitiveDataTracePolicy;
+using sendara::base::ToUtf16;
+
+std::vector<std::uint64_t> Ids(const ITelemetryQueue::Records& records) {
+  std::vector<std::uint64_t> ids;
+  for (const auto& record : records) ids.push_back(record.id);
+  return ids;
+}
+
+TEST(TelemetryQueue, SettlesAtLimitPlusOneDroppingTheOldest) {
+  const auto tracer = reference_host::Tracer::Create(500);
+  TelemetryQueueImpl queue(oru::RefPtr<oru::ITracer>(tracer.Get()), 200000, {});
+  for (int i = 0; i < 200002; ++i) queue.PushBack(u"{}");
+  const auto records = queue.PopFront(0);
+  ASSERT_EQ(records.size(), 200001u);
+  EXPECT_EQ(records.front().id, 2u);
+  EXPECT_EQ(records.back().id, 200002u);
+  const auto limit = tracer->LinesContaining("queue limit reached, remove events from front: diff = 1; 200001:200000");
+  ASSERT_EQ(limit.size(), 1u);
+  EXPECT_EQ(limit[0].level, 500);
+}
+
+TEST(TelemetryQueue, PutBackRecordsKeepTheirIdsAndComeOutFirst) {
+  TelemetryQueueImpl queue(nullptr, 100, {});
+  EXPECT_TRUE(queue.PopFront(0).empty());
+  for (int i = 0; i < 5; ++i) queue.PushBack(u"{\"n\":" + ToUtf16(std::to_string(i)) + u"}");
+  auto taken = queue.PopFront(3);
+  EXPECT_EQ(Ids(taken), (std::vector<std::uint64_t>{1, 2, 3}));
+  EXPECT_EQ(taken[1].text, "{\"n\":1}");
+  queue.PushBack(u"{}");  // id 6
+  // The sender handed over the first one; the other two go back.
+  queue.PushFront(taken.begin() + 1, taken.end());
+  EXPECT_EQ(Ids(queue.PopFront(2)), (std::vector<std::uint64_t>{2, 3}));
+  const TelemetryEventRecord again[] = {{9, "x"}};
+  queue.PushFront(std::begin(again), std::end(again));
+  EXPECT_EQ(Ids(queue.PopFront(10)), (std::vector<std::uint64_t>{9, 4, 5, 6}));
+  queue.PushBack(u"{}");
+  EXPECT_EQ(Ids(queue.PopFront(0)), (std::vector<std::uint64_t>{7}));
+}
+
+TEST(TelemetryQueue, EventTextsAreTracedOnlyWhenThePolicyAllows) {
+  const auto tracer = reference_host::Tracer::Create(800);
+  const auto policy = reference_host::SensitiveDataPolicy::Create(false);
+  TelemetryQueueImpl queue(oru::RefPtr<oru::ITracer>(tracer.Get()), 10,
+                           SensitiveDataTracePolicy(oru::RefPtr<oru::ISensitiveDataPolicy>(policy.Get())));
+  queue.PushBack(u"{\"secret\":1}");
+  policy->SetAllowed(true);
+  queue.PushBack(u"{\"visible\":1}");
+  EXPECT_EQ(tracer->Count("size queue = 0; event id = 1; data = <sensitive data was hidden>"), 1u);
+  EXPECT_EQ(tracer->Count("size queue = 1; event id = 2; data = {\"visible\":1}"), 1u);
+  EXPECT_EQ(tracer->Count("secret"), 0u);
+}
+
+class TelemetryHandlerTest : public ::testing::Test {
+ protected:
+  TelemetryHandlerTest() {
+    EdrTelemetryClientSettings settings;
+    settings.endpoints.push_back({EdrTelemetryProtocol::TCP, "127.0.0.1:514"});
+    settings.telemetryTransferSettings.maximumNumberOfEventsInPackage = 3;
+    m_provider = std::make_shared<EdrTelemetryClientSettingsProvider>(Tracer(), settings);
+    m_handler = std::make_unique<TelemetryHandlerImpl>(Tracer(), SensitiveDataTracePolicy(), m_queue, m_provider);
+    m_subscription = m_handler->Subscribe("test", [this] { ++m_packages; });
+  }
+  oru::RefPtr<oru::ITracer> Tracer() { return oru::RefPtr<oru::ITracer>(m_tracer.Get()); }
+  void AllowFields(std::optional<std::vector<std::string>> fields, int packageSize = 3) {
+    auto settings = m_provider->GetSettings();
+    settings.allowedEventFields = std::move(fields);
+    settings.telemetryTransferSettings.maximumNumberOfEventsInPackage = packageSize;
+    m_provider->SetSettings(settings);
+  }
+  std::vector<std::string> Texts() {
+    std::vector<std::string> texts;
+    for (auto& record : m_queue->PopFront(0)) texts.push_back(record.text);
+    return texts;
+  }
+
+  oru::RefPtr<reference_host::Tracer> m_tracer = reference_host::Tracer::Create(800);
+  std::shared_ptr<TelemetryQueueImpl> m_queue = std::make_shared<TelemetryQueueImpl>(nullptr, 200000, SensitiveDataTracePolicy());
+  std::shared_ptr<EdrTelemetryClientSettingsProvider> m_provider;
+  std::unique_ptr<TelemetryHandlerImpl> m_handler;
+  std::atomic<int> m_packages{0};
+  std::shared_ptr<sendara::base::ISubscription> m_subscription;
+};
+
+TEST_F(TelemetryHandlerTest, WithoutAllowedFieldsEventsAreQueuedUnparsed) {
+  m_handler->SendTelemetry(u"{ \"eventType\" : \"A\" }");
+  m_handler->SendTelemetry(u"not json at all");
+  m_handler->SendTelemetry(u"{\"bad\":\"\xD800x\"}");  // a lone surrogate
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"{ \"eventType\" : \"A\" }", "not json at all",
+                                               "{\"bad\":\"\xEF\xBF\xBDx\"}"}));
+  EXPECT_EQ(m_packages, 1);
+}
+
+TEST_F(TelemetryHandlerTest, DisallowedTopLevelMembersAreStripped) {
+  AllowFields(std::vector<std::string>{"eventType", "process", "ioas"});
+  // All allowed: queued byte for byte, white space and all.
+  m_handler->SendTelemetry(u"{ \"eventType\": \"A\",  \"ioas\": [] }");
+  // Stripped: compact, in order, nested members untouched, UTF-8 as it is.
+  m_handler->SendTelemetry(
+      u"{\"user\": \"x\", \"eventType\": \"\u00C9v\u00E9nement\", \"process\": {\"user\": 1, \"cmd\": \"a b\"}, "
+      u"\"host\": {\"name\": \"h\"}}");
+  m_handler->SendTelemetry(u"null");
+  EXPECT_EQ(Texts(), (std::vector<std::string>{
+                         "{ \"eventType\": \"A\",  \"ioas\": [] }",
+                         "{\"eventType\":\"\xC3\x89v\xC3\xA9nement\",\"process\":{\"user\":1,\"cmd\":\"a b\"}}",
+                         "null"}));
+  EXPECT_EQ(m_packages, 1);
+
+  EXPECT_THROW(m_handler->SendTelemetry(u"[1, 2]"), sendara::base::invalid_json_exception);
+  EXPECT_THROW(m_handler->SendTelemetry(u"{\"eventType\": "), sendara::base::invalid_json_exception);
+  EXPECT_TRUE(Texts().empty());
+
+  AllowFields(std::nullopt);
+  m_handler->SendTelemetry(u"{\"user\": \"x\"}");
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"{\"user\": \"x\"}"}));
+}
+
+TEST_F(TelemetryHandlerTest, EventWithNoAllowedMemberIsDroppedAndNotCounted) {
+  AllowFields(std::vector<std::string>{}, 1);
+  m_handler->SendTelemetry(u"{\"eventType\": \"A\"}");
+  EXPECT_TRUE(Texts().empty());
+  EXPECT_EQ(m_packages, 0);
+  EXPECT_EQ(m_tracer->Count("All event fields removed. Event not sent: <sensitive data was hidden>"), 1u);
+  m_handler->SendTelemetry(u"{}");  // nothing to remove: queued and counted
+  EXPECT_EQ(m_packages, 1);
+}
+
+TEST_F(TelemetryHandlerTest, QueueFullSignalEveryPackageOfEvents) {
+  std::vector<int> signalledAt;
+  int sent = 0;
+  const auto probe = m_handler->Subscribe("probe", [&] { signalledAt.push_back(sent); });
+  for (sent = 1; sent <= 7; ++sent) m_handler->SendTelemetry(u"{}");
+  EXPECT_EQ(signalledAt, (std::vector<int>{3, 6}));
+  EXPECT_EQ(m_tracer->Count("queue full, triggered telemetry processing"), 2u);
+
+  AllowFields(std::nullopt, 1);
+  signalledAt.clear();
+  for (sent = 1; sent <= 2; ++sent) m_handler->SendTelemetry(u"{}");
+  EXPECT_EQ(signalledAt, (std::vector<int>{1, 2}));
+}
+
+TEST_F(TelemetryHandlerTest, ConcurrentEventsAreAllQueuedWithUniqueIds) {
+  m_tracer->SetMaximumLevel(300);
+  AllowFields(std::vector<std::string>{"id"}, 100);
+  constexpr int kThreads = 4;
+  constexpr int kEach = 2500;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t] {
+      for (int i = 0; i < kEach; ++i) {
+        m_handler->SendTelemetry(ToUtf16("{\"id\":\"" + std::to_string(t) + "-" + std::to_string(i) +
+                                         "\",\"drop\":1}"));
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const auto records = m_queue->PopFront(0);
+  ASSERT_EQ(records.size(), static_cast<std::size_t>(kThreads * kEach));
+  std::set<std::uint64_t> ids;
+  std::set<std::string> texts;
+  for (const auto& record : records) {
+    ids.insert(record.id);
+    texts.insert(record.text);
+  }
+  EXPECT_EQ(ids.size(), records.size());
+  EXPECT_EQ(texts.size(), records.size());
+  EXPECT_EQ(*ids.rbegin(), static_cast<std::uint64_t>(kThreads * kEach));
+  EXPECT_EQ(m_packages, kThreads * kEach / 100);
+}
+
+TEST(Utf16ToUtf8, PairsCombineAndLoneSurrogatesBecomeReplacements) {
+  using sendara::base::ToUtf8;
+  EXPECT_EQ(ToUtf8(u"a\U0001F600b"), "a\xF0\x9F\x98\x80" "b");
+  EXPECT_EQ(ToUtf8(std::u16string{u'a', 0xD83D}), "a\xEF\xBF\xBD");              // before the end
+  EXPECT_EQ(ToUtf8(std::u16string{0xD83D, u'x'}), "\xEF\xBF\xBDx");              // high, then no low
+  EXPECT_EQ(ToUtf8(std::u16string{0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD");  // reversed pair
+  EXPECT_EQ(ToUtf8(u"\u00E9\u20AC"), "\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ(sendara::base::ToUtf16("\xF0\x9F\x98\x80\xC3"), (std::u16string{0xD83D, 0xDE00, 0xFFFD}));
+  EXPECT_EQ(sendara::base::ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // an encoded surrogate
+}
+
+}  // namespace
