@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+
+#include "component/oru/i_tracer.h"
+#include "component/oru/ref_ptr.h"
+#include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
+#include "component/sendara/base/detail/storages/base_iterator.h"
+#include "component/sendara/base/detail/storages/partition_manager.h"
+#include "component/sendara/base/detail/storages/partitioned_id.h"
+
+namespace sendara::base::storages {
+
+// Size in bytes of a partition limit given in mebibytes, in 64 bits: 4096
+// MiB and more must not wrap.
+constexpr std::uint64_t PartitionSizeBytes(std::uint32_t mebibytes) noexcept {
+  return static_cast<std::uint64_t>(mebibytes) << 20;
+}
+
+// The store of unsent events, split into numbered partition files. Rows go
+// to the newest (active) partition; a partition past the size limit is
+// closed and a new one started; beyond the count limit the oldest are
+// removed; partitions emptied by deletions are removed, oldest first.
+class PartitionedValueStorage {
+ public:
+  using Iterator = BaseIterator<PartitionedRow>;
+
+  PartitionedValueStorage(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<PartitionManager> partitionManager,
+                          std::uint64_t maxPartitionSize, std::uint32_t maxPartitionCount,
+                          std::uint32_t removeCount);
+  virtual ~PartitionedValueStorage() = default;
+
+  // Over the partitions that exist now, oldest first. While it sits in a
+  // partition, that partition is in use.
+  virtual Iterator CreateIterator();
+  // All values into the active partition, all or none.
+  virtual void Insert(std::span<const std::string> values);
+  virtual void DeleteByIds(std::span<const PartitionedId> ids);
+  virtual void Clear();
+
+  Iterator begin() {
+    Iterator it = CreateIterator();
+    it.Next();
+    return it;
+  }
+  Iterator end() { return {}; }
+
+ private:
+  std::shared_ptr<IValueStorage> UpdatePartitions();
+  void RemoveEmptyPartitions();
+
+  const oru::RefPtr<oru::ITracer> m_tracer;
+  const std::shared_ptr<PartitionManager> m_partitionManager;
+  std::mutex m_mutex;
+  std::deque<std::uint64_t> m_partitionIds;
+  const std::uint32_t m_maxPartitionCount;
+  const std::uint32_t m_removeCount;
+  const std::uint64_t m_maxPartitionSize;
+};
+
+// The store under <baseDirectory>/queues with files "telemetry-<id>.db".
+std::shared_ptr<PartitionedValueStorage> CreatePersistentStorage(const std::filesystem::path& baseDirectory,
+                                                                 oru::RefPtr<oru::ITracer> tracer,
+                                                                 SensitiveDataTracePolicy policy,
+                                                                 std::uint64_t maxPartitionSizeBytes,
+                                                                 std::uint32_t maxPartitionCount,
+                                                                 std::uint32_t removeCount);
+
+}  // namespace sendara::base::storages

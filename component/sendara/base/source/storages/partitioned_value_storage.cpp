@@ -1,0 +1,172 @@
+#include "component/sendara/base/detail/storages/partitioned_value_storage.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "component/sendara/base/detail/common/check.h"
+#include "component/sendara/base/detail/common/internal_exception.h"
+#include "component/sendara/base/detail/common/trace_line.h"
+
+namespace sendara::base::storages {
+namespace {
+
+// Walks a fixed list of partitions, holding the storage of the one it is in.
+class PartitionedCursor final : public IRowCursor<PartitionedRow> {
+ public:
+  PartitionedCursor(std::shared_ptr<PartitionManager> manager, std::deque<std::uint64_t> ids)
+      : m_manager(std::move(manager)), m_ids(std::move(ids)) {}
+
+  bool Next() override {
+    for (;;) {
+      if (m_rows.Next()) {
+        const IValueStorage::Line& line = m_rows.Current();
+        m_current.id = PartitionedId{m_partitionId, line.id};
+        m_current.value = line.value;
+        return true;
+      }
+      // Let go of the exhausted partition before moving on: it may be removed.
+      m_rows = {};
+      m_storage.reset();
+      if (m_ids.empty()) return false;
+      m_partitionId = m_ids.front();
+      m_ids.pop_front();
+      m_storage = m_manager->GetStorage(m_partitionId);  // gone since: skipped
+      if (m_storage) m_rows = m_storage->CreateIterator();
+    }
+  }
+
+  const PartitionedRow& Current() const override { return m_current; }
+
+ private:
+  const std::shared_ptr<PartitionManager> m_manager;
+  std::deque<std::uint64_t> m_ids;
+  std::uint64_t m_partitionId = 0;
+  std::shared_ptr<IValueStorage> m_storage;
+  IValueStorage::Iterator m_rows;
+  PartitionedRow m_current;
+};
+
+}  // namespace
+
+PartitionedValueStorage::PartitionedValueStorage(oru::RefPtr<oru::ITracer> tracer,
+                                                 std::shared_ptr<PartitionManager> partitionManager,
+                                                 std::uint64_t maxPartitionSize, std::uint32_t maxPartitionCount,
+                                                 std::uint32_t removeCount)
+    : m_tracer(std::move(tracer)),
+      m_partitionManager(std::move(partitionManager)),
+      m_maxPartitionCount(maxPartitionCount),
+      m_removeCount(removeCount),
+      m_maxPartitionSize(maxPartitionSize) {
+  SENDARA_CONTRACT(m_partitionManager != nullptr, "partition manager");
+  const std::vector<std::uint64_t> ids = m_partitionManager->LoadPartitions();
+  m_partitionIds.assign(ids.begin(), ids.end());
+}
+
+PartitionedValueStorage::Iterator PartitionedValueStorage::CreateIterator() {
+  std::deque<std::uint64_t> ids;
+  {
+    std::lock_guard lock(m_mutex);
+    ids = m_partitionIds;
+  }
+  return Iterator(std::make_unique<PartitionedCursor>(m_partitionManager, std::move(ids)));
+}
+
+void PartitionedValueStorage::Insert(std::span<const std::string> values) {
+  if (values.empty()) return;
+  const std::shared_ptr<IValueStorage> active = UpdatePartitions();
+  SENDARA_CHECK(active != nullptr, internal_exception, oru::rc::NotFound, "can't get active partition storage");
+  active->Insert(values);
+}
+
+std::shared_ptr<IValueStorage> PartitionedValueStorage::UpdatePartitions() {
+  std::lock_guard lock(m_mutex);
+  if (!m_partitionIds.empty()) {
+    std::shared_ptr<IValueStorage> active = m_partitionManager->GetStorage(m_partitionIds.back());
+    if (active && active->GetSize() >= m_maxPartitionSize) {
+      active.reset();  // held here, it would count as in use
+      if (m_partitionIds.size() > 1) m_partitionManager->ClosePartition(m_partitionIds.back());
+      SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "active partition exceeded the size limit, create new partition");
+      m_partitionIds.push_back(m_partitionManager->CreateNewPartition());
+    }
+  }
+
+  if (m_partitionIds.size() > m_maxPartitionCount) {
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "number of partitions exceeded the limit, try to remove oldest ones");
+    // The active partition is never removed here.
+    const std::size_t count = std::min<std::size_t>(m_partitionIds.size() - 1, m_removeCount);
+    std::vector<std::uint64_t> failed;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint64_t id = m_partitionIds.front();
+      m_partitionIds.pop_front();
+      if (!m_partitionManager->TryToRemovePartition(id)) {
+        SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "failed to remove partition " << id);
+        failed.push_back(id);
+      }
+    }
+    m_partitionIds.insert(m_partitionIds.begin(), failed.begin(), failed.end());
+  }
+
+  if (m_partitionIds.empty()) m_partitionIds.push_back(m_partitionManager->CreateNewPartition());
+  return m_partitionManager->GetStorage(m_partitionIds.back());
+}
+
+void PartitionedValueStorage::DeleteByIds(std::span<const PartitionedId> ids) {
+  std::map<std::uint64_t, std::vector<std::int64_t>> byPartition;
+  for (const PartitionedId& id : ids) byPartition[id.partitionId].push_back(id.id);
+  for (const auto& [partitionId, rowIds] : byPartition) {
+    const std::shared_ptr<IValueStorage> storage = m_partitionManager->GetStorage(partitionId);
+    if (!storage) {
+      SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
+                    "can't delete " << rowIds.size() << " ids from partition #" << partitionId);
+      continue;
+    }
+    storage->DeleteByIds(rowIds);
+  }
+  RemoveEmptyPartitions();
+}
+
+void PartitionedValueStorage::RemoveEmptyPartitions() {
+  std::lock_guard lock(m_mutex);
+  while (!m_partitionIds.empty()) {
+    const std::uint64_t id = m_partitionIds.front();
+    bool empty;
+    {
+      const std::shared_ptr<IValueStorage> storage = m_partitionManager->GetStorage(id);
+      empty = !storage || !storage->GetFront();
+    }
+    if (!empty) break;
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "partition is empty, try to remove it; id: " << id);
+    if (!m_partitionManager->TryToRemovePartition(id)) break;
+    m_partitionIds.pop_front();
+  }
+}
+
+void PartitionedValueStorage::Clear() {
+  std::lock_guard lock(m_mutex);
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin clear, partitions count = " << m_partitionIds.size());
+  std::deque<std::uint64_t> kept;
+  for (const std::uint64_t id : m_partitionIds) {
+    if (m_partitionManager->TryToRemovePartition(id)) continue;
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "failed to remove partition, start clear it; id: " << id);
+    if (const std::shared_ptr<IValueStorage> storage = m_partitionManager->GetStorage(id)) storage->Clear();
+    kept.push_back(id);
+  }
+  m_partitionIds = std::move(kept);
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end clear, partitions count = " << m_partitionIds.size());
+}
+
+std::shared_ptr<PartitionedValueStorage> CreatePersistentStorage(const std::filesystem::path& baseDirectory,
+                                                                 oru::RefPtr<oru::ITracer> tracer,
+                                                                 SensitiveDataTracePolicy policy,
+                                                                 std::uint64_t maxPartitionSizeBytes,
+                                                                 std::uint32_t maxPartitionCount,
+                                                                 std::uint32_t removeCount) {
+  auto storageManager =
+      std::make_shared<PartitionStorageManager>(tracer, std::move(policy), baseDirectory / "queues", "telemetry-");
+  auto partitionManager = std::make_shared<PartitionManager>(tracer, std::move(storageManager));
+  return std::make_shared<PartitionedValueStorage>(std::move(tracer), std::move(partitionManager),
+                                                   maxPartitionSizeBytes, maxPartitionCount, removeCount);
+}
+
+}  // namespace sendara::base::storages
