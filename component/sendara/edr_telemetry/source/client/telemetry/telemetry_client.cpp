@@ -1,0 +1,307 @@
+#include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_client.h"
+
+#include <algorithm>
+#include <exception>
+
+#include <boost/json/serialize.hpp>
+
+#include "component/oru/exception_to_result.h"
+#include "component/platform/probes.h"
+#include "component/sendara/base/detail/common/bad_request_exception.h"
+#include "component/sendara/base/detail/common/check.h"
+#include "component/sendara/base/detail/common/internal_exception.h"
+#include "component/sendara/base/detail/common/invalid_json_exception.h"
+#include "component/sendara/base/detail/common/stop_exception.h"
+#include "component/sendara/base/detail/common/tools_exception.h"
+#include "component/sendara/base/detail/common/trace_line.h"
+#include "component/sendara/base/detail/serializers/from_string.h"
+
+namespace sendara::edr_telemetry::telemetry {
+namespace {
+
+using base::TraceLevel;
+using base::storages::PartitionedId;
+
+constexpr const char* kClientName = "sendara::edr_telemetry::telemetry::TelemetryClient::TelemetryClient";
+
+void ThrowIfStopRequested(const base::StopToken& stopToken) {
+  if (stopToken.StopRequested()) {
+    SENDARA_THROW(base::stop_exception, oru::rc::OperationCancelled, "stop token requested");
+  }
+}
+
+// The text of a stored value {"severity":0,"text":"..."}; nothing when the
+// row cannot be read.
+std::optional<std::string> StoredText(const std::string& value) {
+  try {
+    const boost::json::value document = base::from_string(value);
+    const boost::json::object* object = document.if_object();
+    const boost::json::value* text = object ? object->if_contains("text") : nullptr;
+    if (!text || !text->is_string()) return std::nullopt;
+    return std::string(text->get_string());
+  } catch (const base::invalid_json_exception&) {
+    return std::nullopt;
+  }
+}
+
+std::string IdRange(const ITelemetryQueue::Records& events) {
+  if (events.empty()) return "[]";
+  return "[" + std::to_string(events.front().id) + ", " + std::to_string(events.back().id) + "]";
+}
+
+void TraceCurrentException(oru::ITracer* tracer, std::string_view function) noexcept {
+  try {
+    oru::ExceptionToResult(tracer, "[" + std::string(function) + "]");
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+TelemetryClient::TelemetryClient(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<IRequestSender> requestSender,
+                                 std::shared_ptr<base::storages::PartitionedValueStorage> storage,
+                                 std::shared_ptr<ITelemetryQueue> queue,
+                                 const std::shared_ptr<ITelemetryHandler>& handler,
+                                 const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider)
+    : m_tracer(std::move(tracer)),
+      m_requestSender(std::move(requestSender)),
+      m_storage(std::move(storage)),
+      m_queue(std::move(queue)),
+      m_wakeupEvent(std::make_shared<platform::Event>(platform::Event::ResetMode::kAuto)) {
+  SENDARA_CONTRACT(m_storage != nullptr, "storage");
+  SENDARA_CONTRACT(m_queue != nullptr, "queue");
+  SENDARA_CONTRACT(handler != nullptr, "handler");
+  SENDARA_CONTRACT(settingsProvider != nullptr, "settings provider");
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "online mode = " << (m_requestSender ? "yes" : "no"));
+
+  m_queueFullSubscription = handler->Subscribe(kClientName, [event = m_wakeupEvent] {
+    SENDARA_CHECK_RESULT(event->Set(), base::tools_exception, "can't set event");
+  });
+  m_settingsSubscription = settingsProvider->Subscribe(
+      kClientName, [this](const EdrTelemetryClientSettings& settings) { ApplySettings(settings); });
+  ApplySettings(settingsProvider->GetSettings());
+}
+
+TelemetryClient::~TelemetryClient() {
+  if (m_settingsSubscription) m_settingsSubscription->Unsubscribe();
+  if (m_queueFullSubscription) m_queueFullSubscription->Unsubscribe();
+}
+
+void TelemetryClient::ApplySettings(const EdrTelemetryClientSettings& settings) {
+  const TelemetryTransferSettings& transfer = settings.telemetryTransferSettings;
+  m_sleepTime = transfer.maximumDataTransferTime;
+  // Validation keeps the package size above 0; a budget of 0 would never let
+  // the queue be sent.
+  m_packageSize = static_cast<std::uint32_t>(std::max(transfer.maximumNumberOfEventsInPackage, 1));
+  m_packagesPerPass = std::max(transfer.maxPacketsInFallbackSendIteration, 1u);
+}
+
+void TelemetryClient::Process(base::StopToken stopToken) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin");
+  platform::Probes::PassBegin(this);
+
+  if (m_requestSender) {
+    const std::uint32_t limit = m_packagesPerPass;
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "Current limit: " << limit);
+    try {
+      const std::uint32_t sent = ProcessStorage(stopToken, limit);
+      const std::uint32_t remaining = sent < limit ? limit - sent : 0;
+      SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "Online Queue limit: " << remaining);
+      Records events = m_queue->PopFront(0);
+      ProcessQueueOnline(events, stopToken, remaining);
+    } catch (const base::internal_exception&) {
+      TraceCurrentException(m_tracer.Get(), SENDARA_FUNCTION_NAME);
+      SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "queue processing failed, process the queue offline");
+      Records events = m_queue->PopFront(0);
+      ProcessQueueOffline(events, stopToken);
+    }
+    m_requestSender->WaitAndCloseConnections();
+  } else {
+    Records events = m_queue->PopFront(0);
+    ProcessQueueOffline(events, stopToken);
+  }
+
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
+  platform::Probes::PassEnd(this);
+}
+
+std::uint32_t TelemetryClient::ProcessStorage(const base::StopToken& stopToken, std::uint32_t packagesLimit) {
+  auto rows = m_storage->CreateIterator();
+  if (!rows.Next()) {
+    SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "storage is empty");
+    return 0;
+  }
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin");
+  const std::uint32_t packageSize = m_packageSize;
+  std::vector<std::string> texts;
+  std::vector<PartitionedId> ids;
+  std::uint32_t packages = 0;
+  do {
+    const base::storages::PartitionedRow& row = rows.Current();
+    ThrowIfStopRequested(stopToken);
+    std::optional<std::string> text = StoredText(row.value);
+    if (!text) {
+      // One unreadable row must not stop delivery from storage for good: it
+      // is dropped (its content never reaches the trace) and the rows around
+      // it go on.
+      SENDARA_TRACE(m_tracer, TraceLevel::kError,
+                    "stored event cannot be read and is dropped: partition = " << row.id.partitionId
+                                                                               << "; id = " << row.id.id);
+      const PartitionedId bad = row.id;
+      DeleteIds(std::span<const PartitionedId>(&bad, 1));
+      ++m_lostStoredRows;
+      continue;
+    }
+    texts.push_back(std::move(*text));
+    ids.push_back(row.id);
+    if (texts.size() >= packageSize) {
+      SendStoredPackage(texts, ids, stopToken);
+      if (++packages >= packagesLimit) break;
+    }
+  } while (rows.Next());
+  if (!texts.empty()) {
+    SendStoredPackage(texts, ids, stopToken);
+    ++packages;
+  }
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
+  return packages;
+}
+
+void TelemetryClient::SendStoredPackage(std::vector<std::string>& texts, std::vector<PartitionedId>& ids,
+                                        const base::StopToken& stopToken) {
+  const std::vector<std::string_view> batch(texts.begin(), texts.end());
+  std::uint64_t sent = 0;
+  try {
+    Send(batch, stopToken, sent);
+  } catch (...) {
+    // Rows handed over are deleted, so that they are not sent again; the
+    // others stay for a later pass.
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "Send failed, events sent: " << sent);
+    if (sent > 0) DeleteIds(std::span<const PartitionedId>(ids).first(std::min<std::size_t>(sent, ids.size())));
+    throw;
+  }
+  DeleteIds(ids);
+  texts.clear();
+  ids.clear();
+}
+
+void TelemetryClient::ProcessQueueOnline(Records& events, const base::StopToken& stopToken,
+                                         std::uint32_t packagesLimit) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
+                "Backlog send starting limits: packagesSendLimit = " << packagesLimit << ";");
+  if (events.empty()) return;
+  if (packagesLimit == 0) {
+    m_queue->PushFront(events.begin(), events.end());
+    return;
+  }
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin: size = " << events.size() << "; event ids = " << IdRange(events));
+
+  const std::uint32_t packageSize = m_packageSize;
+  // Events of handled packages that their sender did not count as handed
+  // over: they go back, in order, ahead of the rest.
+  Records leftovers;
+  std::size_t packageStart = 0;
+  std::uint64_t sentInPackage = 0;
+  std::uint32_t packages = 0;
+  std::vector<std::string_view> batch;
+  try {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      ThrowIfStopRequested(stopToken);
+      batch.push_back(events[i].text);
+      if ((i + 1) % packageSize != 0 && i + 1 != events.size()) continue;
+
+      sentInPackage = 0;
+      const bool kept = Send(batch, stopToken, sentInPackage);
+      if (kept && sentInPackage < batch.size()) {
+        for (std::size_t k = packageStart + sentInPackage; k <= i; ++k) leftovers.push_back(std::move(events[k]));
+      }
+      batch.clear();
+      packageStart = i + 1;
+      sentInPackage = 0;
+      if (++packages >= packagesLimit) break;
+    }
+  } catch (...) {
+    // Whatever ended the pass: from the first event of this package that the
+    // sender did not count, everything goes back.
+    PutBack(events, packageStart + std::min<std::uint64_t>(sentInPackage, batch.size()), std::move(leftovers));
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end: back events to queue");
+    throw;
+  }
+  PutBack(events, packageStart, std::move(leftovers));
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
+}
+
+void TelemetryClient::PutBack(Records& events, std::size_t from, Records leftovers) {
+  const std::size_t rest = from < events.size() ? events.size() - from : 0;
+  if (rest == 0 && leftovers.empty()) return;
+  SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
+                "back events to queue: size not processed = " << rest + leftovers.size());
+  for (std::size_t k = from; k < events.size(); ++k) leftovers.push_back(std::move(events[k]));
+  m_queue->PushFront(leftovers.begin(), leftovers.end());
+}
+
+void TelemetryClient::ProcessQueueOffline(Records& events, const base::StopToken& stopToken) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin: size = " << events.size() << "; event ids = " << IdRange(events));
+  std::vector<std::string_view> items;
+  items.reserve(events.size());
+  try {
+    for (const TelemetryEventRecord& event : events) {
+      ThrowIfStopRequested(stopToken);
+      items.push_back(event.text);
+    }
+    if (!items.empty()) SaveEvents(items);
+  } catch (...) {
+    const std::exception_ptr failure = std::current_exception();
+    const std::size_t taken = items.size();
+    SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
+                  "back events to queue: sent = " << items.size() << "; size not processed = " << events.size() - taken);
+    // The taken events are stored with one more try; whatever is not stored
+    // goes back to the queue, so that a storage failure loses nothing.
+    std::size_t stored = 0;
+    if (!items.empty()) {
+      try {
+        SaveEvents(items);
+        stored = taken;
+      } catch (...) {
+        TraceCurrentException(m_tracer.Get(), SENDARA_FUNCTION_NAME);
+      }
+    }
+    PutBack(events, stored, {});
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end: back events to queue");
+    std::rethrow_exception(failure);
+  }
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
+}
+
+bool TelemetryClient::Send(IRequestSender::Batch batch, const base::StopToken& stopToken, std::uint64_t& sentCount) {
+  try {
+    m_requestSender->Send(batch, sentCount, stopToken);
+    return true;
+  } catch (const base::bad_request_exception&) {
+    // The endpoint will never take this package: it is handled by dropping it.
+    SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "bad request, drop events");
+    TraceCurrentException(m_tracer.Get(), SENDARA_FUNCTION_NAME);
+    return false;
+  }
+}
+
+void TelemetryClient::DeleteIds(std::span<const PartitionedId> ids) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "count of ids = " << ids.size());
+  m_storage->DeleteByIds(ids);
+}
+
+void TelemetryClient::SaveEvents(std::span<const std::string_view> items) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "save events: size = " << items.size());
+  std::vector<std::string> values;
+  values.reserve(items.size());
+  for (const std::string_view text : items) {
+    // {"severity":0,"text":"..."}: compact, members in this order, UTF-8 as it is.
+    std::string value = R"({"severity":0,"text":)";
+    value += boost::json::serialize(boost::json::string_view(text.data(), text.size()));
+    value += '}';
+    values.push_back(std::move(value));
+  }
+  m_storage->Insert(values);
+}
+
+}  // namespace sendara::edr_telemetry::telemetry

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "component/oru/i_tracer.h"
+#include "component/oru/ref_ptr.h"
+#include "component/sendara/base/detail/storages/partitioned_value_storage.h"
+#include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_provider.h"
+#include "component/sendara/edr_telemetry/source/client/request_sender/i_request_sender.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_handler.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_queue.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_client.h"
+
+namespace sendara::edr_telemetry::telemetry {
+
+// Builds the sending loop of one cycle from the parts a client shares.
+class TelemetryClientFactory {
+ public:
+  // Makes a fresh request sender for an online cycle; may return null.
+  using RequestSenderMaker = std::function<std::shared_ptr<IRequestSender>()>;
+
+  TelemetryClientFactory(oru::RefPtr<oru::ITracer> tracer,
+                         std::shared_ptr<base::storages::PartitionedValueStorage> storage,
+                         std::shared_ptr<ITelemetryQueue> queue, std::shared_ptr<ITelemetryHandler> handler,
+                         std::shared_ptr<IEdrTelemetryClientSettingsProvider> settingsProvider,
+                         RequestSenderMaker requestSenderMaker);
+  virtual ~TelemetryClientFactory() = default;
+
+  // Online when asked and a request sender can be made; offline otherwise.
+  virtual std::shared_ptr<TelemetryClient> Create(bool online);
+
+ private:
+  const oru::RefPtr<oru::ITracer> m_tracer;
+  const std::shared_ptr<base::storages::PartitionedValueStorage> m_storage;
+  const std::shared_ptr<ITelemetryQueue> m_queue;
+  const std::shared_ptr<ITelemetryHandler> m_handler;
+  const std::shared_ptr<IEdrTelemetryClientSettingsProvider> m_settingsProvider;
+  const RequestSenderMaker m_requestSenderMaker;
+};
+
+}  // namespace sendara::edr_telemetry::telemetry

@@ -1,0 +1,310 @@
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/json/parse.hpp>
+#include <gtest/gtest.h>
+
+#include "component/sendara/base/detail/common/bad_request_exception.h"
+#include "component/sendara/base/detail/common/connection_exception.h"
+#include "component/sendara/base/detail/common/internal_exception.h"
+#include "component/sendara/base/detail/common/stop_exception.h"
+#include "component/sendara/base/detail/common/stop_source.h"
+#include "component/sendara/base/detail/common/tools_exception.h"
+#include "component/sendara/base/detail/common/utf_convert.h"
+#include "component/sendara/base/detail/storages/partitioned_value_storage.h"
+#include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings_provider.h"
+#include "component/sendara/edr_telemetry/source/client/request_sender/connection_error_info.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_client_factory.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_handler_impl.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_queue_impl.h"
+#include "host/tracer.h"
+#include "temp_directory.h"
+
+namespace {
+
+using namespace sendara;
+using namespace sendara::edr_telemetry;
+using namespace sendara::edr_telemetry::telemetry;
+using base::storages::PartitionedValueStorage;
+
+// A sender that follows a script, call by call: how many events of the
+// batch it hands over, and what it throws afterwards. Beyond the script it
+// hands over everything.
+class ScriptedSender : public IRequestSender {
+ public:
+  struct Step {
+    std::size_t count = static_cast<std::size_t>(-1);
+    std::function<void()> thenThrow;
+  };
+
+  void Send(Batch batch, std::uint64_t& sentCount, const base::StopToken&) override {
+    const Step step = m_calls < script.size() ? script[m_calls] : Step{};
+    ++m_calls;
+    const std::size_t n = std::min(step.count, batch.size());
+    packageSizes.push_back(batch.size());
+    for (std::size_t i = 0; i < n; ++i) sent.emplace_back(batch[i]);
+    sentCount += n;
+    if (step.thenThrow) step.thenThrow();
+  }
+  void WaitAndCloseConnections() override { ++closes; }
+
+  std::vector<Step> script;
+  std::vector<std::string> sent;
+  std::vector<std::size_t> packageSizes;
+  int closes = 0;
+
+ private:
+  std::size_t m_calls = 0;
+};
+
+template <class E>
+std::function<void()> Throws() {
+  return [] { throw E(oru::rc::Unexpected, "scripted failure", __FILE__, __LINE__); };
+}
+
+class TelemetryClientTest : public ::testing::Test {
+ protected:
+  TelemetryClientTest() {
+    EdrTelemetryClientSettings settings;
+    settings.endpoints.push_back({EdrTelemetryProtocol::TCP, "127.0.0.1:514"});
+    settings.telemetryTransferSettings.maximumNumberOfEventsInPackage = 3;
+    settings.telemetryTransferSettings.maxPacketsInFallbackSendIteration = 10;
+    m_provider = std::make_shared<EdrTelemetryClientSettingsProvider>(Tracer(), settings);
+    m_handler = std::make_shared<TelemetryHandlerImpl>(Tracer(), base::SensitiveDataTracePolicy(), m_queue, m_provider);
+    m_storage = base::storages::CreatePersistentStorage(m_dir.Path(), Tracer(), {}, 1 << 30, 40, 4);
+  }
+  oru::RefPtr<oru::ITracer> Tracer() { return oru::RefPtr<oru::ITracer>(m_tracer.Get()); }
+
+  void SetBudget(std::uint32_t packages) {
+    auto settings = m_provider->GetSettings();
+    settings.telemetryTransferSettings.maxPacketsInFallbackSendIteration = packages;
+    m_provider->SetSettings(settings);
+  }
+  std::shared_ptr<TelemetryClient> Client(bool online) {
+    TelemetryClientFactory factory(Tracer(), m_storage, m_queue, m_handler, m_provider,
+                                   [this] { return m_sender; });
+    return factory.Create(online);
+  }
+  // Queues events "q1", "q2", ... and returns their texts.
+  std::vector<std::string> Enqueue(int count) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < count; ++i) {
+      texts.push_back("{\"q\":" + std::to_string(++m_queued) + "}");
+      m_handler->SendTelemetry(base::ToUtf16(texts.back()));
+    }
+    return texts;
+  }
+  // Stores events "s1", "s2", ... in the stored form and returns their texts.
+  std::vector<std::string> Store(int count) {
+    std::vector<std::string> texts, values;
+    for (int i = 0; i < count; ++i) {
+      texts.push_back("{\"s\":" + std::to_string(++m_stored) + "}");
+      values.push_back(R"({"severity":0,"text":")" + std::string("{\\\"s\\\":") + std::to_string(m_stored) + "}\"}");
+    }
+    m_storage->Insert(values);
+    return texts;
+  }
+  std::vector<std::string> QueueTexts() {
+    std::vector<std::string> texts;
+    for (auto& record : m_queue->PopFront(0)) texts.push_back(record.text);
+    return texts;
+  }
+  std::vector<std::string> StoredTexts() {
+    std::vector<std::string> texts;
+    for (const auto& row : *m_storage) {
+      texts.emplace_back(boost::json::parse(row.value).at("text").as_string());
+    }
+    return texts;
+  }
+  // Every event is in exactly one place: sent, queued or stored.
+  void ExpectEachEventOnce(std::vector<std::string> all, const std::vector<std::string>& queued,
+                           const std::vector<std::string>& stored) {
+    std::vector<std::string> found = m_sender->sent;
+    found.insert(found.end(), queued.begin(), queued.end());
+    found.insert(found.end(), stored.begin(), stored.end());
+    std::sort(found.begin(), found.end());
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(found, all);
+  }
+
+  TempDirectory m_dir;
+  oru::RefPtr<reference_host::Tracer> m_tracer = reference_host::Tracer::Create(700);
+  std::shared_ptr<TelemetryQueueImpl> m_queue =
+      std::make_shared<TelemetryQueueImpl>(nullptr, 200000, base::SensitiveDataTracePolicy());
+  std::shared_ptr<EdrTelemetryClientSettingsProvider> m_provider;
+  std::shared_ptr<TelemetryHandlerImpl> m_handler;
+  std::shared_ptr<PartitionedValueStorage> m_storage;
+  std::shared_ptr<ScriptedSender> m_sender = std::make_shared<ScriptedSender>();
+  base::StopSource m_stop;
+  int m_queued = 0;
+  int m_stored = 0;
+};
+
+TEST_F(TelemetryClientTest, BacklogFirstWithinTheBudget) {
+  SetBudget(2);
+  const auto stored = Store(9);
+  const auto queued = Enqueue(4);
+  Client(true)->Process(m_stop.GetToken());
+  EXPECT_EQ(m_sender->packageSizes, (std::vector<std::size_t>{3, 3}));
+  EXPECT_EQ(m_sender->sent, std::vector<std::string>(stored.begin(), stored.begin() + 6));
+  EXPECT_EQ(StoredTexts(), std::vector<std::string>(stored.begin() + 6, stored.end()));
+  EXPECT_EQ(QueueTexts(), queued);  // budget spent: back in order
+  EXPECT_EQ(m_sender->closes, 1);
+}
+
+TEST_F(TelemetryClientTest, QueueGoesInPackagesAndTheRestWaitsForTheNextPass) {
+  auto queued = Enqueue(7);
+  Client(true)->Process(m_stop.GetToken());
+  EXPECT_EQ(m_sender->packageSizes, (std::vector<std::size_t>{3, 3, 1}));
+  EXPECT_EQ(m_sender->sent, queued);
+  EXPECT_TRUE(QueueTexts().empty());
+
+  SetBudget(2);
+  m_sender = std::make_shared<ScriptedSender>();
+  queued = Enqueue(7);
+  Client(true)->Process(m_stop.GetToken());
+  EXPECT_EQ(m_sender->packageSizes, (std::vector<std::size_t>{3, 3}));
+  EXPECT_EQ(QueueTexts(), std::vector<std::string>{queued[6]});
+
+  SetBudget(0);  // a budget of 0 would never send the queue: it counts as 1
+  m_sender = std::make_shared<ScriptedSender>();
+  queued = Enqueue(4);
+  Client(true)->Process(m_stop.GetToken());
+  EXPECT_EQ(m_sender->packageSizes, (std::vector<std::size_t>{3}));
+}
+
+TEST_F(TelemetryClientTest, ConnectionFailurePartWayKeepsWhatWasNotHandedOver) {
+  const auto queued = Enqueue(6);
+  m_sender->script = {{}, {2, Throws<base::connection_exception>()}};
+  EXPECT_THROW(Client(true)->Process(m_stop.GetToken()), base::connection_exception);
+  const auto back = QueueTexts();
+  EXPECT_EQ(back, std::vector<std::string>(queued.begin() + 5, queued.end()));
+  EXPECT_EQ(m_sender->closes, 0);
+  ExpectEachEventOnce(queued, back, {});
+
+  m_sender = std::make_shared<ScriptedSender>();
+  const auto stored = Store(3);
+  m_sender->script = {{2, Throws<base::connection_exception>()}};
+  EXPECT_THROW(Client(true)->Process(m_stop.GetToken()), base::connection_exception);
+  EXPECT_EQ(StoredTexts(), std::vector<std::string>{stored[2]});
+  ExpectEachEventOnce(stored, {}, StoredTexts());
+}
+
+TEST_F(TelemetryClientTest, InternalFailureMovesTheQueueToStorageAndBadRequestDropsOnePackage) {
+  auto queued = Enqueue(6);
+  m_sender->script = {{1, Throws<base::internal_exception>()}};
+  Client(true)->Process(m_stop.GetToken());
+  EXPECT_TRUE(QueueTexts().empty());
+  const auto stored = StoredTexts();
+  EXPECT_EQ(stored, std::vector<std::string>(queued.begin() + 1, queued.end()));
+  EXPECT_EQ(m_tracer->Count("queue processing failed, process the queue offline"), 1u);
+  ExpectEachEventOnce(queued, {}, stored);
+
+  m_storage->Clear();
+  m_sender = std::make_shared<ScriptedSender>();
+  queued = Enqueue(6);
+  m_sender->script = {{0, Throws<base::bad_request_exception>()}};
+  Client(true)->Process(m_stop.GetToken());
+  EXPECT_EQ(m_sender->packageSizes, (std::vector<std::size_t>{3, 3}));
+  EXPECT_EQ(m_sender->sent, std::vector<std::string>(queued.begin() + 3, queued.end()));
+  EXPECT_TRUE(QueueTexts().empty());
+  EXPECT_EQ(m_tracer->Count("bad request, drop events"), 1u);
+}
+
+TEST_F(TelemetryClientTest, OfflineStoresTheQueueInTheStoredForm) {
+  const auto queued = Enqueue(5);
+  Client(false)->Process(m_stop.GetToken());
+  EXPECT_EQ(StoredTexts(), queued);
+  const auto first = *m_storage->begin();
+  EXPECT_EQ(first.value, R"({"severity":0,"text":"{\"q\":1}"})");
+  EXPECT_EQ(m_tracer->Count("save events: size = 5"), 1u);
+}
+
+TEST_F(TelemetryClientTest, StopPutsBackWhatWasNotStored) {
+  const auto queued = Enqueue(5);
+  m_stop.RequestStop();
+  EXPECT_THROW(Client(false)->Process(m_stop.GetToken()), base::stop_exception);
+  EXPECT_EQ(QueueTexts(), queued);
+  EXPECT_TRUE(StoredTexts().empty());
+}
+
+// A stop at any moment of a large offline pass: every event ends up either
+// stored or back in the queue, once.
+TEST_F(TelemetryClientTest, StopAtAnyMomentLosesAndDuplicatesNothing) {
+  m_tracer->SetMaximumLevel(300);
+  const auto queued = Enqueue(20000);
+  auto client = Client(false);
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    m_stop.RequestStop();
+  });
+  try {
+    client->Process(m_stop.GetToken());
+  } catch (const base::stop_exception&) {
+  }
+  stopper.join();
+  ExpectEachEventOnce(queued, QueueTexts(), StoredTexts());
+}
+
+TEST_F(TelemetryClientTest, StorageThatFailsEveryInsertLosesNoEvent) {
+  const auto queued = Enqueue(5);
+  std::ofstream(m_dir.Path() / "queues").flush();  // a file where the folder should be
+  EXPECT_THROW(Client(false)->Process(m_stop.GetToken()), base::tools_exception);
+  EXPECT_EQ(QueueTexts(), queued);
+
+  Enqueue(2);
+  m_sender->script = {{0, Throws<base::internal_exception>()}};
+  EXPECT_THROW(Client(true)->Process(m_stop.GetToken()), base::tools_exception);
+  EXPECT_EQ(QueueTexts().size(), 2u);
+}
+
+TEST_F(TelemetryClientTest, UnreadableStoredRowIsDroppedWithoutBlockingTheRest) {
+  m_tracer->SetMaximumLevel(800);
+  auto stored = Store(2);
+  m_storage->Insert(std::vector<std::string>{"not json", R"({"severity":0})"});
+  const auto more = Store(2);
+  stored.insert(stored.end(), more.begin(), more.end());
+  auto client = Client(true);
+  client->Process(m_stop.GetToken());
+  EXPECT_EQ(m_sender->sent, stored);
+  EXPECT_TRUE(StoredTexts().empty());
+  EXPECT_EQ(client->LostStoredRows(), 2u);
+  const auto dropped = m_tracer->LinesContaining("stored event cannot be read and is dropped: partition = 0; id = 3");
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].level, 300);
+  EXPECT_EQ(m_tracer->Count("not json"), 0u);  // content never traced
+}
+
+TEST_F(TelemetryClientTest, QueueFullSignalWakesTheLoopAndSettingsApply) {
+  auto client = Client(true);
+  EXPECT_EQ(client->GetSleepTime(), 30000u);
+  EXPECT_EQ(client->GetWakeupEvent()->Wait(0), platform::Event::kTimedOut);
+  Enqueue(3);  // one package
+  EXPECT_EQ(client->GetWakeupEvent()->Wait(0), platform::Event::kSignalled);
+  auto settings = m_provider->GetSettings();
+  settings.telemetryTransferSettings.maximumDataTransferTime = 5000;
+  m_provider->SetSettings(settings);
+  EXPECT_EQ(client->GetSleepTime(), 5000u);
+}
+
+TEST(ConnectionErrorInfo, ReadBackFromTheException) {
+  base::connection_exception bare(oru::rc::NetworkError, "refused", __FILE__, __LINE__);
+  EXPECT_EQ(ConnectionErrorInfo::From(bare).reason, 0u);
+  ConnectionErrorInfo info{2, "siem:6514", "v2", 7};
+  info.ApplyTo(bare);
+  const auto back = ConnectionErrorInfo::From(bare);
+  EXPECT_EQ(back.reason, 2u);
+  EXPECT_EQ(back.serverAddress, "siem:6514");
+  EXPECT_EQ(back.apiVersion, "v2");
+  EXPECT_EQ(back.dataDiodeProtocol, 7u);
+  EXPECT_EQ(ConnectionErrorReasonName(1), "eInvalidClientCertificate");
+  EXPECT_EQ(ConnectionErrorReasonName(4), "eBadCredentials");
+  EXPECT_FALSE(ConnectionErrorReasonName(5).has_value());
+}
+
+}  // namespace
