@@ -662,6 +662,29 @@ TEST_F(ClientSettingsProviderTest, ThrowingSubscriberDoesNotFailTheChange) {
   EXPECT_EQ(other, 1);
 }
 
+// Changes made on several threads reach a subscriber in the order they
+// became current: its last record is the provider's.
+TEST_F(ClientSettingsProviderTest, SubscribersEndOnTheCurrentRecord) {
+  m_tracer->SetMaximumLevel(300);
+  const auto provider = MakeProvider();
+  std::mutex mutex;
+  EdrTelemetryClientSettings last;
+  const auto subscription = provider->SubscribeAndApply("test", [&](const EdrTelemetryClientSettings& settings) {
+    std::lock_guard lock(mutex);
+    last = settings;
+  });
+  for (int round = 0; round < 50; ++round) {
+    std::thread types([&] { provider->SetExcludedEventTypes({u"Blocked" + std::u16string(1, u'a' + round % 26)}); });
+    EdrTelemetryClientSettings next = ValidSettings();
+    next.timeoutRequest = 100 + round;
+    provider->SetSettings(next);
+    types.join();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(last.excludedEventTypes, provider->GetSettings().excludedEventTypes) << "round " << round;
+    EXPECT_EQ(last.timeoutRequest, provider->GetSettings().timeoutRequest) << "round " << round;
+  }
+}
+
 // Readers never see a record half replaced: every record written has its two
 // timeouts equal, and so must every record read.
 TEST_F(ClientSettingsProviderTest, ConcurrentChangesAndReadsSeeWholeRecords) {

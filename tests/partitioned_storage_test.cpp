@@ -59,11 +59,15 @@ TEST_F(PartitionedStorageTest, RowsGoToTheNewestPartitionAndComeBackInOrder) {
 
 TEST_F(PartitionedStorageTest, ExistingFilesAreNumberedOn) {
   std::filesystem::create_directories(Queues());
-  for (const char* name : {"telemetry-3.db", "telemetry-10.db", "telemetry-x.db", "other.db"}) {
+  for (const char* name : {"telemetry-3.db", "telemetry-10.db", "telemetry-x.db", "other.db", "telemetry-07.db",
+                           "telemetry-18446744073709551615.db"}) {
     std::ofstream(Queues() / name).flush();
   }
   auto storage = Open(1);  // every partition is full: the next insert starts one
   EXPECT_EQ(m_tracer->Count("failed to parse partition id from telemetry-x.db"), 1u);
+  // A second spelling of an id, and an id that leaves no room to number on.
+  EXPECT_EQ(m_tracer->Count("failed to parse partition id from telemetry-07.db"), 1u);
+  EXPECT_EQ(m_tracer->Count("failed to parse partition id from telemetry-18446744073709551615.db"), 1u);
   EXPECT_EQ(m_tracer->Count("] partition 3"), 1u);
   EXPECT_EQ(m_tracer->Count("] partition 10"), 1u);
   Insert(*storage, "a");

@@ -1,5 +1,7 @@
 #include <memory>
 #include <string>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include <boost/json/parse.hpp>
@@ -158,6 +160,30 @@ TEST_F(TelemetryFilterTest, RemoveRulesClearOnlyTheirExactLowerCaseGuids) {
 
   ioas = Ioas({{"abc-1", true}, {"g2", true}});
   EXPECT_TRUE(m_filter->IsIoaFiltered(boost::json::parse(R"({"x": 1})"), ioas));
+}
+
+// Busy event threads must not keep a settings change out.
+TEST_F(TelemetryFilterTest, SettingsChangesGetThroughWhileEventsAreFiltered) {
+  m_tracer->SetMaximumLevel(300);
+  const auto rules = RulesFrom(R"({"rules": [)" +
+                               Rule("r", R"({"actionType": "dropEvent"})",
+                                    R"({"operator": "like", "operands": ["img", "*x*y*z"]})") +
+                               "]}");
+  const auto event = boost::json::parse(R"({"img": "C:/Windows/System32/svchost.exe"})");
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&] {
+      while (!stop) m_filter->IsDropFiltered(event);
+    });
+  }
+  for (int i = 0; i < 50; ++i) {
+    m_filter->SetFilters(rules, i % 2 == 0, std::vector<std::u16string>{u"T" + std::u16string(1, u'a' + i % 26)},
+                         std::nullopt);
+  }
+  stop = true;
+  for (auto& reader : readers) reader.join();
+  EXPECT_TRUE(m_filter->IsEventTypeFiltered(u"Tx"));  // the last change (i = 49) is in force
 }
 
 TEST_F(TelemetryFilterTest, SetFiltersTracesOneLineAndFollowsSettings) {

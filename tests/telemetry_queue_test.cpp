@@ -136,6 +136,16 @@ TEST_F(TelemetryHandlerTest, DisallowedTopLevelMembersAreStripped) {
   EXPECT_EQ(Texts(), (std::vector<std::string>{"{\"user\": \"x\"}"}));
 }
 
+TEST_F(TelemetryHandlerTest, DeeplyNestedEventIsStrippedNotRefused) {
+  AllowFields(std::vector<std::string>{"deep"});
+  std::string deep;
+  for (int i = 0; i < 100; ++i) deep += "{\"d\":";
+  deep += "1";
+  for (int i = 0; i < 100; ++i) deep += "}";
+  m_handler->SendTelemetry(ToUtf16("{\"deep\":" + deep + ",\"drop\":1}"));
+  EXPECT_EQ(Texts(), std::vector<std::string>{"{\"deep\":" + deep + "}"});
+}
+
 TEST_F(TelemetryHandlerTest, EventWithNoAllowedMemberIsDroppedAndNotCounted) {
   AllowFields(std::vector<std::string>{}, 1);
   m_handler->SendTelemetry(u"{\"eventType\": \"A\"}");

@@ -26,10 +26,12 @@ class ManualSettings : public IThrottlerSettingsSource {
   oru::RefPtr<oru::ITracer> tracer;
 
   ThrottlerSettings GetThrottlerSettings() const override { return settings; }
-  std::shared_ptr<sendara::base::ISubscription> SubscribeThrottlerSettings(
+  std::shared_ptr<sendara::base::ISubscription> SubscribeAndApplyThrottlerSettings(
       std::string name, std::function<void(const ThrottlerSettings&)> callback) override {
-    return std::make_shared<sendara::base::ThreadSafeSubscription<void(const ThrottlerSettings&)>>(
-        tracer, changed, std::move(name), std::move(callback));
+    auto subscription = std::make_shared<sendara::base::ThreadSafeSubscription<void(const ThrottlerSettings&)>>(
+        tracer, changed, std::move(name), callback);
+    callback(settings);
+    return subscription;
   }
 };
 

@@ -115,6 +115,20 @@ TEST_F(ValueStorageTest, CorruptionDuringAnOperationIsRepairedOnce) {
   EXPECT_EQ(runs, 2);
 }
 
+// Row ids restart in a repaired file: an iterator over the old file must not
+// hand out ids that now name other rows.
+TEST_F(ValueStorageTest, RepairEndsIteratorsOverTheOldFile) {
+  auto storage = Open();
+  storage->Insert(std::vector<std::string>{"old-1", "old-2", "old-3"});
+  auto it = storage->CreateIterator();
+  ASSERT_TRUE(it.Next());
+  m_connection->RepairConnection();
+  storage->Insert(std::vector<std::string>{"new-1", "new-2"});
+  EXPECT_FALSE(it.Next());
+  EXPECT_EQ(m_tracer->Count("database was repaired, iteration ends"), 1u);
+  EXPECT_EQ(storage->Count(), 2u);
+}
+
 TEST_F(ValueStorageTest, RowsInOrderIteratorBoundedByItsCreation) {
   auto storage = Open();
   EXPECT_TRUE(Ids(*storage).empty());

@@ -8,8 +8,12 @@
 namespace sendara::base {
 
 boost::json::value from_string(std::string_view text) {
+  // Events may nest deeper than the parser's default of 32 levels; the limit
+  // still bounds the recursion of destroying the document.
+  boost::json::parse_options options;
+  options.max_depth = kMaximumDepth;
   boost::system::error_code error;
-  boost::json::value document = boost::json::parse(text, error);
+  boost::json::value document = boost::json::parse(text, error, {}, options);
   if (error) {
     invalid_json_exception exception("string conversion to json error", __FILE__, __LINE__);
     exception.SetProperty("description_error", error.message());

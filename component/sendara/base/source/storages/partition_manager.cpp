@@ -1,6 +1,7 @@
 #include "component/sendara/base/detail/storages/partition_manager.h"
 
 #include "component/sendara/base/detail/common/check.h"
+#include "component/sendara/base/detail/common/internal_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 
 namespace sendara::base::storages {
@@ -24,8 +25,11 @@ std::vector<std::uint64_t> PartitionManager::LoadPartitions() {
 
 std::uint64_t PartitionManager::CreateNewPartition() {
   std::lock_guard lock(m_mutex);
-  const std::uint64_t id = m_nextId++;
-  m_partitions.emplace(id, nullptr);
+  const std::uint64_t id = m_nextId;
+  // Numbering never wraps onto a partition that still exists.
+  SENDARA_CHECK(m_partitions.emplace(id, nullptr).second, internal_exception, oru::rc::OutOfRange,
+                "partition numbering exhausted");
+  ++m_nextId;
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "created new partition " << id);
   return id;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <system_error>
 
 #include "component/oru/exception_to_result.h"
@@ -63,7 +64,10 @@ std::vector<std::uint64_t> PartitionStorageManager::ListPartitions() {
         std::string_view(name).substr(m_prefix.size(), name.size() - m_prefix.size() - kExtension.size());
     std::uint64_t id = 0;
     const auto [parsedTo, parseError] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
-    if (digits.empty() || parseError != std::errc() || parsedTo != digits.data() + digits.size()) {
+    // One spelling per id ("07" would alias 7), and room left to number on.
+    const bool canonical = !digits.empty() && (digits.size() == 1 || digits[0] != '0');
+    if (!canonical || parseError != std::errc() || parsedTo != digits.data() + digits.size() ||
+        id == std::numeric_limits<std::uint64_t>::max()) {
       SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "failed to parse partition id from " << name);
       continue;
     }
@@ -72,8 +76,6 @@ std::vector<std::uint64_t> PartitionStorageManager::ListPartitions() {
   }
   if (error) ThrowFileError(SENDARA_FUNCTION_NAME, __LINE__, error, "FileFind failed", m_directory);
   std::sort(ids.begin(), ids.end());
-  // "telemetry-07.db" and "telemetry-7.db" would both be partition 7.
-  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
   return ids;
 }
 

@@ -49,10 +49,9 @@ TelemetryThrottlerV1::TelemetryThrottlerV1(oru::RefPtr<oru::ITracer> tracer,
     : m_tracer(std::move(tracer)), m_clock(std::move(clock)) {
   SENDARA_CONTRACT(source != nullptr, "settings source");
   SENDARA_CONTRACT(static_cast<bool>(m_clock), "clock");
-  m_settingsSubscription = source->SubscribeThrottlerSettings(
+  m_settingsSubscription = source->SubscribeAndApplyThrottlerSettings(
       "sendara::base::telemetry::TelemetryThrottlerV1::TelemetryThrottlerV1",
       [this](const ThrottlerSettings& settings) { SetSettings(settings); });
-  SetSettings(source->GetThrottlerSettings());
 }
 
 TelemetryThrottlerV1::~TelemetryThrottlerV1() {

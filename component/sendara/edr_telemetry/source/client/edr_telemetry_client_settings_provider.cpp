@@ -56,6 +56,15 @@ std::shared_ptr<base::ISubscription> EdrTelemetryClientSettingsProvider::Subscri
                                                 std::move(callback));
 }
 
+std::shared_ptr<base::ISubscription> EdrTelemetryClientSettingsProvider::SubscribeAndApply(
+    std::string clientName, SettingsCallback callback) {
+  SENDARA_CONTRACT(static_cast<bool>(callback), "callback should be set");
+  std::lock_guard publish(m_publishMutex);
+  auto subscription = Subscribe(std::move(clientName), callback);
+  callback(GetSettings());
+  return subscription;
+}
+
 EdrTelemetryClientSettings EdrTelemetryClientSettingsProvider::GetSettings() const {
   std::lock_guard lock(m_mutex);
   return m_settings;
@@ -65,6 +74,7 @@ void EdrTelemetryClientSettingsProvider::SetSettings(EdrTelemetryClientSettings 
   // The hook is the host's code: it runs outside the lock.
   RunSettingsHook(settings);
 
+  std::lock_guard publish(m_publishMutex);
   EdrTelemetryClientSettings published;
   {
     std::lock_guard lock(m_mutex);
@@ -84,6 +94,7 @@ void EdrTelemetryClientSettingsProvider::SetExcludedEventTypes(std::vector<std::
                 "new excluded event types = { \"data\" : "
                     << boost::json::serialize(EventTypesToTraceJson(eventTypes)) << "}");
 
+  std::lock_guard publish(m_publishMutex);
   EdrTelemetryClientSettings published;
   {
     std::lock_guard lock(m_mutex);

@@ -21,8 +21,9 @@ namespace sendara::edr_telemetry {
 //
 // Subscribers are called after the lock has been released, on the thread
 // that made the change, so a callback may read the settings again. Changes
-// made on several threads at once reach the subscribers in no fixed order;
-// GetSettings always answers the record that is current.
+// are published one at a time, in the order they became current, so that no
+// subscriber is left on an older record; a callback must therefore not make
+// a change itself.
 class EdrTelemetryClientSettingsProvider final : public IEdrTelemetryClientSettingsProvider {
  public:
   // Raises when the hook refuses `settings` or when they are not valid: a
@@ -37,6 +38,8 @@ class EdrTelemetryClientSettingsProvider final : public IEdrTelemetryClientSetti
   ConnectionParameters GetConnectionParameters() const override;
   std::shared_ptr<base::ISubscription> Subscribe(std::string clientName,
                                                  SettingsCallback callback) override;
+  std::shared_ptr<base::ISubscription> SubscribeAndApply(std::string clientName,
+                                                         SettingsCallback callback) override;
   EdrTelemetryClientSettings GetSettings() const override;
   void SetSettings(EdrTelemetryClientSettings settings) override;
   void SetExcludedEventTypes(std::vector<std::u16string> eventTypes) override;
@@ -49,6 +52,8 @@ class EdrTelemetryClientSettingsProvider final : public IEdrTelemetryClientSetti
   const oru::RefPtr<oru::ITracer> m_tracer;
   const oru::RefPtr<IEdrTelemetryClientSettingsHook> m_settingsHook;
   SettingsSignal m_settingsChanged;
+  // Held from a change until its subscribers have heard of it.
+  std::mutex m_publishMutex;
   // Not recursive: nothing is called back while it is held.
   mutable std::mutex m_mutex;
   EdrTelemetryClientSettings m_settings;

@@ -21,10 +21,10 @@ base::telemetry::ThrottlerSettings EdrTelemetryThrottlerSettingsSource::GetThrot
   return ToThrottlerSettings(m_provider->GetSettings());
 }
 
-std::shared_ptr<base::ISubscription> EdrTelemetryThrottlerSettingsSource::SubscribeThrottlerSettings(
+std::shared_ptr<base::ISubscription> EdrTelemetryThrottlerSettingsSource::SubscribeAndApplyThrottlerSettings(
     std::string clientName, std::function<void(const base::telemetry::ThrottlerSettings&)> callback) {
   SENDARA_CONTRACT(static_cast<bool>(callback), "callback should be set");
-  return m_provider->Subscribe(std::move(clientName),
+  return m_provider->SubscribeAndApply(std::move(clientName),
                                [callback = std::move(callback)](const EdrTelemetryClientSettings& settings) {
                                  callback(ToThrottlerSettings(settings));
                                });

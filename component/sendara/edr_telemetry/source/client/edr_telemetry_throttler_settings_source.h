@@ -14,7 +14,7 @@ class EdrTelemetryThrottlerSettingsSource final : public base::telemetry::IThrot
   explicit EdrTelemetryThrottlerSettingsSource(std::shared_ptr<IEdrTelemetryClientSettingsProvider> provider);
 
   base::telemetry::ThrottlerSettings GetThrottlerSettings() const override;
-  std::shared_ptr<base::ISubscription> SubscribeThrottlerSettings(
+  std::shared_ptr<base::ISubscription> SubscribeAndApplyThrottlerSettings(
       std::string clientName,
       std::function<void(const base::telemetry::ThrottlerSettings&)> callback) override;
 

@@ -27,6 +27,12 @@ class IEdrTelemetryClientSettingsProvider {
   virtual std::shared_ptr<base::ISubscription> Subscribe(std::string clientName,
                                                          SettingsCallback callback) = 0;
 
+  // Subscribe, and hand `callback` the current record at once, with no
+  // change slipping in between: a subscriber that subscribes and then reads
+  // could otherwise apply an older record after a newer one.
+  virtual std::shared_ptr<base::ISubscription> SubscribeAndApply(std::string clientName,
+                                                                 SettingsCallback callback) = 0;
+
   virtual EdrTelemetryClientSettings GetSettings() const = 0;
 
   // Raises when the record is refused; the current one then stays.

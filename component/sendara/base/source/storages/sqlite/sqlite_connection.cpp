@@ -49,10 +49,10 @@ SqliteHandle SqliteConnection::GetConnection() {
 
 void SqliteConnection::RepairConnection() {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "path to db = " << m_path.string());
-  {
-    std::lock_guard lock(m_mutex);
-    DropHandleLocked();
-  }
+  // Under the lock, as in GetConnection: nobody may reopen the old file
+  // between the close and the deletion.
+  std::lock_guard lock(m_mutex);
+  DropHandleLocked();
   DeleteFiles();
 }
 
@@ -76,6 +76,9 @@ SqliteHandle SqliteConnection::OpenLocked() {
 
 void SqliteConnection::DropHandleLocked() {
   if (!m_handle) return;
+  // Readers of the old file (iterators) learn that its row ids mean nothing
+  // in the new one.
+  m_generation.fetch_add(1, std::memory_order_release);
   if (m_handle.use_count() > 1) {
     // Others still hold it (an iterator, a running query): close it now. The
     // close waits for their statements to be finalised, and the deleter's

@@ -13,9 +13,12 @@ namespace {
 constexpr const char* kIteratorQuery = "SELECT * FROM value_storage WHERE id BETWEEN ? AND ?;";
 }  // namespace
 
-ValueIterator::ValueIterator(oru::RefPtr<oru::ITracer> tracer, SqliteHandle handle, std::int64_t firstId,
-                             std::int64_t lastId)
-    : m_tracer(std::move(tracer)), m_handle(std::move(handle)) {
+ValueIterator::ValueIterator(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<SqliteConnection> connection,
+                             SqliteHandle handle, std::int64_t firstId, std::int64_t lastId)
+    : m_tracer(std::move(tracer)),
+      m_connection(std::move(connection)),
+      m_generation(m_connection->Generation()),
+      m_handle(std::move(handle)) {
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "query = " << kIteratorQuery);
   const int rc = sqlite3_blocking_call(
       [&] { return sqlite3_prepare_v2(m_handle.get(), kIteratorQuery, -1, &m_statement, nullptr); },
@@ -36,6 +39,10 @@ ValueIterator::~ValueIterator() { sqlite3_finalize(m_statement); }
 
 bool ValueIterator::Next() {
   m_onRow = false;
+  if (m_connection->Generation() != m_generation) {
+    SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "database was repaired, iteration ends");
+    return false;
+  }
   const int rc = sqlite3_blocking_call([this] { return sqlite3_step(m_statement); }, m_tracer.Get());
   if (rc == SQLITE_DONE) return false;
   if (rc != SQLITE_ROW) SENDARA_SQLITE_CHECK(rc);

@@ -155,7 +155,7 @@ IValueStorage::Iterator ValueStorage::CreateIterator() {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
                   "iterator info: storage = " << m_name << "; ids range [" << front->id << ", " << back->id
                                               << "]; count = " << CountIdRange(handle, front->id, back->id));
-    return Iterator(std::make_unique<ValueIterator>(m_tracer, handle, front->id, back->id));
+    return Iterator(std::make_unique<ValueIterator>(m_tracer, m_connection, handle, front->id, back->id));
   });
 }
 

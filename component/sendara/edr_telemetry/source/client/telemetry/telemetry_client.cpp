@@ -77,9 +77,8 @@ TelemetryClient::TelemetryClient(oru::RefPtr<oru::ITracer> tracer, std::shared_p
   m_queueFullSubscription = handler->Subscribe(kClientName, [event = m_wakeupEvent] {
     SENDARA_CHECK_RESULT(event->Set(), base::tools_exception, "can't set event");
   });
-  m_settingsSubscription = settingsProvider->Subscribe(
+  m_settingsSubscription = settingsProvider->SubscribeAndApply(
       kClientName, [this](const EdrTelemetryClientSettings& settings) { ApplySettings(settings); });
-  ApplySettings(settingsProvider->GetSettings());
 }
 
 TelemetryClient::~TelemetryClient() {

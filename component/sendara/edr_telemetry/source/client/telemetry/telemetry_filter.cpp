@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
@@ -44,9 +45,9 @@ TelemetryFilter::TelemetryFilter(oru::RefPtr<oru::ITracer> tracer,
                                  const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& provider)
     : m_tracer(std::move(tracer)) {
   SENDARA_CONTRACT(provider != nullptr, "settings provider");
-  m_subscription = provider->Subscribe("sendara::edr_telemetry::TelemetryFilter::TelemetryFilter",
-                                       [this](const EdrTelemetryClientSettings& settings) { Apply(settings); });
-  Apply(provider->GetSettings());
+  m_subscription = provider->SubscribeAndApply(
+      "sendara::edr_telemetry::TelemetryFilter::TelemetryFilter",
+      [this](const EdrTelemetryClientSettings& settings) { Apply(settings); });
 }
 
 TelemetryFilter::~TelemetryFilter() {
@@ -59,16 +60,21 @@ void TelemetryFilter::Apply(const EdrTelemetryClientSettings& settings) {
              settings.excludedEventTypes, settings.allowedEventTypes);
 }
 
+std::shared_ptr<const TelemetryFilter::State> TelemetryFilter::Snapshot() const {
+  std::lock_guard lock(m_stateMutex);
+  return m_state;
+}
+
 bool TelemetryFilter::IsEventTypeFiltered(std::u16string_view eventType) const {
-  std::shared_lock lock(m_lock);
-  SENDARA_CHECK(m_excludedEventTypes.has_value(), base::sendara_exception, oru::rc::NotInitialized,
+  const std::shared_ptr<const State> state = Snapshot();
+  SENDARA_CHECK(state->excludedEventTypes.has_value(), base::sendara_exception, oru::rc::NotInitialized,
                 "TelemetryFilter is not initialized by bases, default excluded event types are not set");
-  if (Contains(*m_excludedEventTypes, eventType)) {
+  if (Contains(*state->excludedEventTypes, eventType)) {
     SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                   "Event '" << base::ToUtf8(eventType) << "' filtered by excluded event types");
     return true;
   }
-  if (m_allowedEventTypes && !Contains(*m_allowedEventTypes, eventType)) {
+  if (state->allowedEventTypes && !Contains(*state->allowedEventTypes, eventType)) {
     SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                   "Event '" << base::ToUtf8(eventType) << "' sending is not allowed by agreement");
     return true;
@@ -77,18 +83,17 @@ bool TelemetryFilter::IsEventTypeFiltered(std::u16string_view eventType) const {
 }
 
 bool TelemetryFilter::IsTagFiltered(const std::vector<Ioa>& ioas) const {
-  std::shared_lock lock(m_lock);
-  return IsTagFilteredLocked(ioas);
+  return IsTagFiltered(*Snapshot(), ioas);
 }
 
-bool TelemetryFilter::IsTagFilteredLocked(const std::vector<Ioa>& ioas) const {
-  if (!m_onlyTaggedEvents) return false;
+bool TelemetryFilter::IsTagFiltered(const State& state, const std::vector<Ioa>& ioas) {
+  if (!state.onlyTaggedEvents) return false;
   return std::none_of(ioas.begin(), ioas.end(), [](const Ioa& ioa) { return ioa.isMarkable; });
 }
 
 bool TelemetryFilter::IsDropFiltered(const boost::json::value& event) const {
-  std::shared_lock lock(m_lock);
-  for (const ExclusionRule& rule : m_dropRules) {
+  const std::shared_ptr<const State> state = Snapshot();
+  for (const ExclusionRule& rule : state->dropRules) {
     try {
       if (rule.filterExpression->Evaluate(event)) {
         SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "out: filtered = true");
@@ -104,20 +109,20 @@ bool TelemetryFilter::IsDropFiltered(const boost::json::value& event) const {
 }
 
 bool TelemetryFilter::IsIoaFiltered(const boost::json::value& event, std::vector<Ioa>& ioas) const {
-  std::shared_lock lock(m_lock);
-  for (const ExclusionRule& rule : m_removeAllIoaRules) {
+  const std::shared_ptr<const State> state = Snapshot();
+  for (const ExclusionRule& rule : state->removeAllIoaRules) {
     try {
       if (rule.filterExpression->Evaluate(event)) {
         SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "filtered by " << base::ToUtf8(rule.name));
         CustomizeIoas(rule, ioas);
-        return IsTagFilteredLocked(ioas);
+        return IsTagFiltered(*state, ioas);
       }
     } catch (...) {
       SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
                     "incorrect ioa filter was skipped " << oru::DescribeCurrentException());
     }
   }
-  for (const ExclusionRule& rule : m_removeIoaRules) {
+  for (const ExclusionRule& rule : state->removeIoaRules) {
     try {
       if (rule.filterExpression->Evaluate(event)) {
         SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "filtered by " << base::ToUtf8(rule.name));
@@ -128,7 +133,7 @@ bool TelemetryFilter::IsIoaFiltered(const boost::json::value& event, std::vector
                     "incorrect ioa filter was skipped " << oru::DescribeCurrentException());
     }
   }
-  return IsTagFilteredLocked(ioas);
+  return IsTagFiltered(*state, ioas);
 }
 
 void TelemetryFilter::CustomizeIoas(const ExclusionRule& rule, std::vector<Ioa>& ioas) const {
@@ -151,10 +156,15 @@ void TelemetryFilter::CustomizeIoas(const ExclusionRule& rule, std::vector<Ioa>&
 void TelemetryFilter::SetFilters(ExclusionRules rules, bool onlyTaggedEvents,
                                  const EventTypes& excludedEventTypes,
                                  const EventTypes& allowedEventTypes) {
-  EventTypes excluded = Sorted(excludedEventTypes);
-  EventTypes allowed = Sorted(allowedEventTypes);
+  auto state = std::make_shared<State>();
+  state->excludedEventTypes = Sorted(excludedEventTypes);
+  state->allowedEventTypes = Sorted(allowedEventTypes);
+  state->onlyTaggedEvents = onlyTaggedEvents;
+  const EventTypes& excluded = state->excludedEventTypes;
+  const EventTypes& allowed = state->allowedEventTypes;
 
-  std::unique_lock lock(m_lock);
+  std::shared_ptr<const State> previous;
+  std::lock_guard lock(m_stateMutex);
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
                 "rules = " << boost::json::serialize(ToTraceJson(rules)) << "; onlyTaggedEvents = "
                            << (onlyTaggedEvents ? "yes" : "no") << "; excludedEventTypes = "
@@ -165,12 +175,11 @@ void TelemetryFilter::SetFilters(ExclusionRules rules, bool onlyTaggedEvents,
                            << (allowed ? boost::json::serialize(boost::json::object{
                                              {"items", ToJsonArray(*allowed)}})
                                        : std::string("{nullopt}")));
-  m_dropRules = std::move(rules.dropRules);
-  m_removeAllIoaRules = std::move(rules.removeAllIoaRules);
-  m_removeIoaRules = std::move(rules.removeIoaRules);
-  m_onlyTaggedEvents = onlyTaggedEvents;
-  m_excludedEventTypes = std::move(excluded);
-  m_allowedEventTypes = std::move(allowed);
+  state->dropRules = std::move(rules.dropRules);
+  state->removeAllIoaRules = std::move(rules.removeAllIoaRules);
+  state->removeIoaRules = std::move(rules.removeIoaRules);
+  // The old state goes when its last query is done with it, outside the lock.
+  previous = std::exchange(m_state, std::move(state));
 }
 
 }  // namespace sendara::edr_telemetry

@@ -2,7 +2,7 @@
 
 #include <memory>
 #include <optional>
-#include <shared_mutex>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,9 +17,10 @@ namespace sendara::edr_telemetry {
 
 // The filtering state of one client, following its settings: excluded and
 // allowed event types, the tagged-only switch and the exclusion rules.
-// Queries run concurrently under a shared lock; a settings change swaps the
-// whole state under the exclusive lock, so a query sees old or new, never a
-// mix.
+// A settings change builds a new state and swaps it in whole; each query
+// works on the state it found, so it sees old or new, never a mix. Queries
+// hold no lock while they evaluate: event threads can neither starve a
+// settings change nor be blocked by one for longer than the swap.
 class TelemetryFilter final : public ITelemetryFilter {
  public:
   using EventTypes = std::optional<std::vector<std::u16string>>;
@@ -46,20 +47,24 @@ class TelemetryFilter final : public ITelemetryFilter {
                   const EventTypes& allowedEventTypes);
 
  private:
-  // The tag test for callers that already hold the lock (shared or not):
-  // std::shared_mutex must not be taken twice by one thread.
-  bool IsTagFilteredLocked(const std::vector<Ioa>& ioas) const;
+  struct State {
+    std::vector<ExclusionRule> dropRules;
+    std::vector<ExclusionRule> removeAllIoaRules;
+    std::vector<ExclusionRule> removeIoaRules;
+    bool onlyTaggedEvents = false;
+    // Sorted, for binary search.
+    EventTypes excludedEventTypes;
+    EventTypes allowedEventTypes;
+  };
+
+  std::shared_ptr<const State> Snapshot() const;
+  static bool IsTagFiltered(const State& state, const std::vector<Ioa>& ioas);
   void CustomizeIoas(const ExclusionRule& rule, std::vector<Ioa>& ioas) const;
   void Apply(const EdrTelemetryClientSettings& settings);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
-  mutable std::shared_mutex m_lock;
-  std::vector<ExclusionRule> m_dropRules;
-  std::vector<ExclusionRule> m_removeAllIoaRules;
-  std::vector<ExclusionRule> m_removeIoaRules;
-  bool m_onlyTaggedEvents = false;
-  EventTypes m_excludedEventTypes;
-  EventTypes m_allowedEventTypes;
+  mutable std::mutex m_stateMutex;
+  std::shared_ptr<const State> m_state = std::make_shared<const State>();
   // Last: dropped first, so that no settings callback runs into a
   // half-destroyed filter.
   std::shared_ptr<base::ISubscription> m_subscription;

@@ -23,10 +23,9 @@ TelemetryHandlerImpl::TelemetryHandlerImpl(
     : m_tracer(std::move(tracer)), m_queue(std::move(queue)), m_policy(std::move(policy)) {
   SENDARA_CONTRACT(m_queue != nullptr, "queue");
   SENDARA_CONTRACT(settingsProvider != nullptr, "settings provider");
-  m_settingsSubscription = settingsProvider->Subscribe(
+  m_settingsSubscription = settingsProvider->SubscribeAndApply(
       "sendara::edr_telemetry::telemetry::TelemetryHandlerImpl::TelemetryHandlerImpl",
       [this](const EdrTelemetryClientSettings& settings) { ApplySettings(settings); });
-  ApplySettings(settingsProvider->GetSettings());
 }
 
 TelemetryHandlerImpl::~TelemetryHandlerImpl() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include <boost/json/value.hpp>
@@ -11,5 +12,8 @@ namespace sendara::base {
 // "description_error") when it does not parse, and "json not object or
 // nullptr" when the document is neither an object nor null.
 boost::json::value from_string(std::string_view text);
+
+// How deeply a document read by from_string may nest.
+inline constexpr std::size_t kMaximumDepth = 512;
 
 }  // namespace sendara::base

@@ -14,7 +14,9 @@ class IThrottlerSettingsSource {
  public:
   virtual ~IThrottlerSettingsSource() = default;
   virtual ThrottlerSettings GetThrottlerSettings() const = 0;
-  virtual std::shared_ptr<ISubscription> SubscribeThrottlerSettings(
+  // Subscribes and hands `callback` the current limits at once, with no
+  // change slipping in between.
+  virtual std::shared_ptr<ISubscription> SubscribeAndApplyThrottlerSettings(
       std::string clientName, std::function<void(const ThrottlerSettings&)> callback) = 0;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,9 @@ class SqliteConnection {
   virtual void RepairConnection();
 
   const std::filesystem::path& Path() const noexcept { return m_path; }
+  // Changes with every repair: row ids read before it belong to a file that
+  // is gone, and may name other rows in the new one.
+  std::uint64_t Generation() const noexcept { return m_generation.load(std::memory_order_acquire); }
 
  private:
   SqliteHandle OpenLocked();
@@ -43,6 +47,7 @@ class SqliteConnection {
   SqliteHandle m_handle;
   // Whether m_handle was closed already; shared with its deleter.
   std::shared_ptr<std::atomic<bool>> m_handleClosed;
+  std::atomic<std::uint64_t> m_generation{0};
   const std::filesystem::path m_path;
   const std::shared_ptr<SqliteQueryExecutor> m_executor;
   const std::shared_ptr<ISqliteScheme> m_scheme;
