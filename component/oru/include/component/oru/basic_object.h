@@ -82,6 +82,13 @@ class BasicObject : public Interfaces... {
   std::atomic<std::uint32_t> m_refCount{1};
 };
 
+// Creates an object of a class derived from a BasicObject-based class, with
+// a reference count of 1.
+template <class T, class... Args>
+RefPtr<T> MakeObject(Args&&... args) {
+  return RefPtr<T>::Adopt(new T(std::forward<Args>(args)...));
+}
+
 // A framework object counted in this module's object count.
 template <class Derived, class... Interfaces>
 using Object = BasicObject<Derived, ModuleObjectCounter, Interfaces...>;

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include <boost/asio/thread_pool.hpp>
+
+#include "component/oru/basic_object.h"
+#include "component/oru/i_tracer.h"
+#include "component/oru/ref_ptr.h"
+#include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
+#include "component/sendara/base/detail/common/stop_source.h"
+#include "component/sendara/syslog/source/syslog_client_factory_impl/i_suffix_source.h"
+#include "component/sendara/syslog/source/syslog_client_factory_impl/i_syslog_client.h"
+#include "component/sendara/syslog/source/syslog_connection/i_syslog_connection.h"
+#include "component/sendara/syslog/source/syslog_connection/syslog_client_settings.h"
+
+namespace sendara::syslog {
+
+// Keeps one connection per server, made and connected on the first message
+// to it, on a pool of two I/O threads made with the first connection and
+// dropped after every pass (WaitAndCloseConnections).
+class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
+ public:
+  void MakeRequestAsync(const SyslogServer& server, std::string_view text) override;
+  void MakeRequestAsync(const SyslogServer& server, const SyslogMessage& message) override;
+  oru::Result CloseConnections() noexcept override;
+  oru::Result WaitAndCloseConnections() noexcept override;
+
+ protected:
+  BaseSyslogClient(oru::RefPtr<oru::ITracer> tracer, SyslogClientSettings settings,
+                   std::shared_ptr<ISuffixSource> suffixSource, base::SensitiveDataTracePolicy policy);
+  ~BaseSyslogClient() override;
+
+  // The protocol's connection to `server`, on `executor`.
+  virtual std::shared_ptr<ISyslogConnection> CreateConnection(const SyslogServer& server,
+                                                              const boost::asio::thread_pool::executor_type& executor) = 0;
+
+  const oru::RefPtr<oru::ITracer> m_tracer;
+  const SyslogClientSettings m_settings;
+
+ private:
+  boost::asio::thread_pool::executor_type PoolExecutor();
+  oru::Result CloseConnectionsImpl() noexcept;
+
+  const std::shared_ptr<ISuffixSource> m_suffixSource;
+  const base::SensitiveDataTracePolicy m_policy;
+  std::mutex m_connectionsMutex;
+  std::unordered_map<SyslogServer, std::shared_ptr<ISyslogConnection>, SyslogServerHash> m_connections;
+  // Renewed whenever the connections are dropped: a stop that ended one pass
+  // must not keep the next pass from connecting.
+  base::StopSource m_stopSource;
+  std::mutex m_poolMutex;
+  std::shared_ptr<boost::asio::thread_pool> m_pool;
+};
+
+}  // namespace sendara::syslog

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "component/sendara/syslog/source/syslog_client_factory_impl/base_syslog_client.h"
+
+namespace sendara::syslog {
+
+class TcpSyslogClient final : public BaseSyslogClient {
+ public:
+  TcpSyslogClient(oru::RefPtr<oru::ITracer> tracer, SyslogClientSettings settings,
+                  std::shared_ptr<ISuffixSource> suffixSource, base::SensitiveDataTracePolicy policy)
+      : BaseSyslogClient(std::move(tracer), std::move(settings), std::move(suffixSource), std::move(policy)) {}
+
+ private:
+  std::shared_ptr<ISyslogConnection> CreateConnection(const SyslogServer& server,
+                                                      const boost::asio::thread_pool::executor_type& executor) override;
+};
+
+}  // namespace sendara::syslog

@@ -1,0 +1,120 @@
+#include "component/sendara/syslog/source/syslog_connection/base_connection.h"
+
+#include <boost/asio/post.hpp>
+
+#include "component/oru/exception_to_result.h"
+#include "component/sendara/base/detail/common/check.h"
+#include "component/sendara/base/detail/common/stop_callback.h"
+#include "component/sendara/base/detail/common/trace_line.h"
+#include "component/sendara/syslog/source/syslog_connection/connection_error.h"
+
+namespace sendara::syslog {
+
+using base::TraceLevel;
+
+BaseConnection::BaseConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
+                               const SyslogServer& server, const SyslogClientSettings& settings)
+    : m_tracer(std::move(tracer)),
+      m_host(server.host),
+      m_port(server.port),
+      m_serverAddress(server.ToString()),
+      m_strand(boost::asio::make_strand(executor)),
+      m_timeoutConnection(settings.timeoutConnection),
+      m_timeoutRequest(settings.timeoutRequest) {}
+
+void BaseConnection::Connect(const base::StopToken& stopToken) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, m_serverAddress);
+  auto promise = std::make_shared<MinimumPromise>();
+  // A stop closes the socket, which aborts the connect and wakes the wait.
+  const base::StopCallback stop(stopToken, [this] { Close(); }, m_tracer);
+  try {
+    boost::asio::post(m_strand, [self = shared_from_this(), promise] {
+      try {
+        if (self->m_closed) {
+          promise->SetException(self->ConnectionError(boost::asio::error::operation_aborted, "Connect error: "));
+          return;
+        }
+        self->DoConnect(promise);
+      } catch (...) {
+        promise->SetException(std::current_exception());
+      }
+    });
+    WaitOrThrow(*promise, m_timeoutConnection, "connect");
+  } catch (...) {
+    oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
+    Close();
+    throw;
+  }
+}
+
+void BaseConnection::SendMessage(std::vector<std::uint8_t> bytes) {
+  auto promise = std::make_shared<MinimumPromise>();
+  try {
+    boost::asio::post(m_strand, [self = shared_from_this(), promise, bytes = std::move(bytes)]() mutable {
+      try {
+        if (self->m_closed) {
+          promise->SetException(self->ConnectionError(boost::asio::error::not_connected, "HandleWritten: "));
+          return;
+        }
+        self->m_messages.emplace_back(std::move(bytes), promise);
+        if (self->m_messages.size() == 1) self->WriteFront();
+      } catch (...) {
+        promise->SetException(std::current_exception());
+      }
+    });
+    WaitOrThrow(*promise, m_timeoutRequest, "send");
+  } catch (...) {
+    oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
+    Close();
+    throw;
+  }
+}
+
+void BaseConnection::Close() noexcept {
+  try {
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, m_serverAddress);
+    boost::asio::post(m_strand, [self = shared_from_this()] {
+      try {
+        self->m_closed = true;
+        self->DoClose();
+      } catch (const std::exception& e) {
+        SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "Run-time exception: " << e.what());
+      }
+    });
+  } catch (const std::exception& e) {
+    SENDARA_TRACE(m_tracer, TraceLevel::kError, "Run-time exception: " << e.what());
+  }
+}
+
+void BaseConnection::HandleWritten(const boost::system::error_code& error, bool ignoreError) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "HandleWritten: " << error.message());
+  if (m_messages.empty()) return;
+  if (error && !ignoreError) {
+    // Everything waiting fails: the client drops this connection.
+    const std::exception_ptr failure = ConnectionError(error, "HandleWritten: ");
+    for (auto& [bytes, promise] : m_messages) promise->SetException(failure);
+    m_messages.clear();
+    return;
+  }
+  const std::shared_ptr<MinimumPromise> written = std::move(m_messages.front().second);
+  m_messages.pop_front();
+  if (!m_messages.empty()) WriteFront();
+  written->SetValue();
+}
+
+std::exception_ptr BaseConnection::ConnectionError(const boost::system::error_code& error,
+                                                   std::string_view what) const {
+  return std::make_exception_ptr(MakeConnectionException(ResultFromSocketError(error), 0, m_serverAddress,
+                                                         std::string(what) + error.message(), __FILE__, __LINE__));
+}
+
+void BaseConnection::WaitOrThrow(MinimumPromise& promise, std::uint32_t timeoutMilliseconds, std::string_view what) {
+  const oru::Result result = promise.Wait(timeoutMilliseconds);  // rethrows a stored exception
+  if (oru::Failed(result)) {
+    throw MakeConnectionException(result, 0, m_serverAddress,
+                                  std::string(what) + " failed: " + std::string(oru::GetResultText(result)), __FILE__,
+                                  __LINE__);
+  }
+}
+
+}  // namespace sendara::syslog

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/asio/strand.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "component/oru/i_tracer.h"
+#include "component/oru/ref_ptr.h"
+#include "component/sendara/syslog/source/syslog_connection/i_syslog_connection.h"
+#include "component/sendara/syslog/source/syslog_connection/minimum_promise.h"
+#include "component/sendara/syslog/source/syslog_connection/syslog_client_settings.h"
+#include "component/sendara/syslog/source/syslog_connection/syslog_server.h"
+
+namespace sendara::syslog {
+
+// What the connections share: the destination, the strand that serialises
+// every handler of one connection on the client's pool, the queue of
+// messages waiting to be written, and the blocking wait of the caller.
+//
+// Handlers hold the connection by shared pointer and the promise they
+// complete, so a connection dropped with work pending is freed only after
+// its last handler has run, and a handler that runs after its caller gave up
+// completes a promise nobody waits on.
+class BaseConnection : public ISyslogConnection, public std::enable_shared_from_this<BaseConnection> {
+ public:
+  using Executor = boost::asio::thread_pool::executor_type;
+  using Strand = boost::asio::strand<Executor>;
+
+  void Connect(const base::StopToken& stopToken) override;
+  void SendMessage(std::vector<std::uint8_t> bytes) override;
+  void Close() noexcept override;
+
+ protected:
+  BaseConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
+                 const SyslogClientSettings& settings);
+
+  // On the strand: start resolving and connecting, completing `promise`.
+  virtual void DoConnect(std::shared_ptr<MinimumPromise> promise) = 0;
+  // On the strand: start writing the front message.
+  virtual void WriteFront() = 0;
+  // On the strand: close the socket and cancel what is pending.
+  virtual void DoClose() = 0;
+
+  // On the strand, when the front message is written or failed. `ignoreError`
+  // counts a failed datagram as sent.
+  void HandleWritten(const boost::system::error_code& error, bool ignoreError);
+  std::exception_ptr ConnectionError(const boost::system::error_code& error, std::string_view what) const;
+
+  const oru::RefPtr<oru::ITracer> m_tracer;
+  const std::string m_host;
+  const std::string m_port;
+  const std::string m_serverAddress;
+  Strand m_strand;
+  const std::uint32_t m_timeoutConnection;
+  const std::uint32_t m_timeoutRequest;
+  // Touched on the strand only.
+  std::deque<std::pair<std::vector<std::uint8_t>, std::shared_ptr<MinimumPromise>>> m_messages;
+  bool m_closed = false;
+
+ private:
+  // Waits for `promise`; a failing result becomes connection_exception.
+  void WaitOrThrow(MinimumPromise& promise, std::uint32_t timeoutMilliseconds, std::string_view what);
+};
+
+}  // namespace sendara::syslog

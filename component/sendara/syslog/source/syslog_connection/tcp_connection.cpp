@@ -1,0 +1,85 @@
+#include "component/sendara/syslog/source/syslog_connection/tcp_connection.h"
+
+#include <future>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+
+#include "component/sendara/base/detail/common/trace_line.h"
+
+namespace sendara::syslog {
+
+using base::TraceLevel;
+using boost::asio::ip::tcp;
+
+std::shared_ptr<TcpConnection> TcpConnection::Create(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
+                                                     const SyslogServer& server,
+                                                     const SyslogClientSettings& settings) {
+  return std::shared_ptr<TcpConnection>(new TcpConnection(std::move(tracer), executor, server, settings));
+}
+
+TcpConnection::TcpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
+                             const SyslogClientSettings& settings)
+    : BaseConnection(std::move(tracer), executor, server, settings), m_resolver(m_strand), m_socket(m_strand) {}
+
+void TcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
+  auto self = std::static_pointer_cast<TcpConnection>(shared_from_this());
+  m_resolver.async_resolve(
+      m_host, m_port, [self, promise](const boost::system::error_code& error, tcp::resolver::results_type endpoints) {
+        if (error) {
+          SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "Resolve error:" << error.message());
+          promise->SetException(self->ConnectionError(error, "Resolve error: "));
+          return;
+        }
+        boost::asio::async_connect(
+            self->m_socket, endpoints,
+            [self, promise](const boost::system::error_code& connectError, const tcp::endpoint& endpoint) {
+              if (connectError) {
+                SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "Connect error: " << connectError.message());
+                promise->SetException(self->ConnectionError(connectError, "Connect error: "));
+                return;
+              }
+              SENDARA_TRACE(self->m_tracer, TraceLevel::kInfo, "Connect: " << endpoint);
+              promise->SetValue();
+            });
+      });
+}
+
+void TcpConnection::WriteFront() {
+  auto self = std::static_pointer_cast<TcpConnection>(shared_from_this());
+  const auto& bytes = m_messages.front().first;
+  boost::asio::async_write(m_socket, boost::asio::buffer(bytes),
+                           [self](const boost::system::error_code& error, std::size_t) {
+                             self->HandleWritten(error, false);
+                           });
+}
+
+void TcpConnection::DoClose() {
+  boost::system::error_code ignored;
+  m_resolver.cancel();
+  m_socket.close(ignored);
+}
+
+bool TcpConnection::IsUsable() {
+  auto answer = std::make_shared<std::promise<bool>>();
+  std::future<bool> usable = answer->get_future();
+  boost::asio::post(m_strand, [self = std::static_pointer_cast<TcpConnection>(shared_from_this()), answer] {
+    if (self->m_closed || !self->m_socket.is_open()) {
+      answer->set_value(false);
+      return;
+    }
+    boost::system::error_code error;
+    char byte;
+    self->m_socket.non_blocking(true, error);
+    const std::size_t peeked =
+        self->m_socket.receive(boost::asio::buffer(&byte, 1), tcp::socket::message_peek, error);
+    // Nothing to read is the normal state; data from the peer is harmless.
+    // The end of the stream or an error means the peer is gone.
+    answer->set_value(error == boost::asio::error::would_block || (!error && peeked > 0));
+  });
+  if (usable.wait_for(std::chrono::milliseconds(m_timeoutRequest)) != std::future_status::ready) return false;
+  return usable.get();
+}
+
+}  // namespace sendara::syslog

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/asio.hpp>
+
+// A TCP server on 127.0.0.1 that collects what it receives, for tests. It
+// can hang up after each message, or accept and never read.
+class LoopbackTcpServer {
+ public:
+  enum class Mode { kRead, kHangUpAfterRead, kNeverRead };
+
+  explicit LoopbackTcpServer(Mode mode = Mode::kRead)
+      : m_mode(mode), m_acceptor(m_io, {boost::asio::ip::make_address("127.0.0.1"), 0}) {
+    Accept();
+    m_thread = std::thread([this] { m_io.run(); });
+  }
+  ~LoopbackTcpServer() {
+    m_io.stop();
+    m_thread.join();
+  }
+
+  std::string Port() const { return std::to_string(m_acceptor.local_endpoint().port()); }
+  int Accepted() const { return m_accepted; }
+  std::string Received() const {
+    std::lock_guard lock(m_mutex);
+    return m_received;
+  }
+  // Waits until `size` bytes have arrived.
+  bool WaitFor(std::size_t size, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+    std::unique_lock lock(m_mutex);
+    return m_arrived.wait_for(lock, timeout, [&] { return m_received.size() >= size; });
+  }
+
+ private:
+  void Accept() {
+    m_acceptor.async_accept([this](const boost::system::error_code& error, boost::asio::ip::tcp::socket socket) {
+      if (error) return;
+      ++m_accepted;
+      auto peer = std::make_shared<boost::asio::ip::tcp::socket>(std::move(socket));
+      m_peers.push_back(peer);
+      if (m_mode != Mode::kNeverRead) Read(peer);
+      Accept();
+    });
+  }
+  void Read(const std::shared_ptr<boost::asio::ip::tcp::socket>& peer) {
+    auto buffer = std::make_shared<std::vector<char>>(64 * 1024);
+    peer->async_read_some(boost::asio::buffer(*buffer), [this, peer, buffer](const boost::system::error_code& error,
+                                                                             std::size_t n) {
+      if (error) return;
+      {
+        std::lock_guard lock(m_mutex);
+        m_received.append(buffer->data(), n);
+      }
+      m_arrived.notify_all();
+      if (m_mode == Mode::kHangUpAfterRead) {
+        boost::system::error_code ignored;
+        peer->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+        peer->close(ignored);
+        return;
+      }
+      Read(peer);
+    });
+  }
+
+  const Mode m_mode;
+  boost::asio::io_context m_io;
+  boost::asio::ip::tcp::acceptor m_acceptor;
+  std::vector<std::shared_ptr<boost::asio::ip::tcp::socket>> m_peers;
+  std::atomic<int> m_accepted{0};
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_arrived;
+  std::string m_received;
+  std::thread m_thread;
+};
+
+// A UDP socket on 127.0.0.1 that collects datagrams.
+class LoopbackUdpServer {
+ public:
+  LoopbackUdpServer() : m_socket(m_io, {boost::asio::ip::make_address("127.0.0.1"), 0}) {}
+
+  std::string Port() const { return std::to_string(m_socket.local_endpoint().port()); }
+  // The next datagram, or an empty string after the timeout.
+  std::string Receive(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::string datagram(65536, '\0');
+    std::size_t size = 0;
+    bool done = false;
+    m_socket.async_receive(boost::asio::buffer(datagram), [&](const boost::system::error_code& error, std::size_t n) {
+      done = !error;
+      size = n;
+    });
+    m_io.restart();
+    m_io.run_for(timeout);
+    if (!done) {
+      m_socket.cancel();
+      m_io.restart();
+      m_io.run();
+      return {};
+    }
+    datagram.resize(size);
+    return datagram;
+  }
+
+ private:
+  boost::asio::io_context m_io;
+  boost::asio::ip::udp::socket m_socket;
+};

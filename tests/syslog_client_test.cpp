@@ -1,0 +1,134 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "component/sendara/base/detail/common/connection_exception.h"
+#include "component/sendara/base/detail/common/contract_exception.h"
+#include "component/sendara/edr_telemetry/source/client/request_sender/connection_error_info.h"
+#include "component/sendara/syslog/source/syslog_client_factory_impl/syslog_client_factory_impl.h"
+#include "host/tracer.h"
+#include "loopback_servers.h"
+
+namespace {
+
+using namespace sendara;
+using namespace sendara::syslog;
+
+class SyslogClientTest : public ::testing::Test {
+ protected:
+  oru::RefPtr<ISyslogClient> Client(SyslogProtocol protocol, std::uint32_t timeoutRequest = 2000) {
+    SyslogClientSettings settings;
+    settings.protocol = protocol;
+    settings.timeoutConnection = 2000;
+    settings.timeoutRequest = timeoutRequest;
+    return m_factory.CreateSyslogClient(settings);
+  }
+  // The connection error of `send`, or nothing.
+  template <class F>
+  std::optional<edr_telemetry::ConnectionErrorInfo> FailureOf(F&& send) {
+    try {
+      send();
+    } catch (const base::connection_exception& e) {
+      return edr_telemetry::ConnectionErrorInfo::From(e);
+    }
+    return std::nullopt;
+  }
+
+  oru::RefPtr<reference_host::Tracer> m_tracer = reference_host::Tracer::Create(700);
+  SyslogClientFactoryImpl m_factory{oru::RefPtr<oru::ITracer>(m_tracer.Get()), nullptr, {}};
+};
+
+TEST_F(SyslogClientTest, TcpMessagesShareOneConnectionAndArriveAsWritten) {
+  LoopbackTcpServer server;
+  auto client = Client(SyslogProtocol::Tcp);
+  const SyslogServer destination{"127.0.0.1", server.Port()};
+  client->MakeRequestAsync(destination, "a\nb\n");
+  client->MakeRequestAsync(destination, "c\n");
+  ASSERT_TRUE(server.WaitFor(6));
+  EXPECT_EQ(server.Received(), "a\nb\nc\n");
+  EXPECT_EQ(server.Accepted(), 1);
+
+  // After a pass the next message connects anew, although the pass ended
+  // with a stop.
+  EXPECT_EQ(client->WaitAndCloseConnections(), oru::rc::NoError);
+  client->MakeRequestAsync(destination, "d\n");
+  ASSERT_TRUE(server.WaitFor(8));
+  EXPECT_EQ(server.Accepted(), 2);
+}
+
+TEST_F(SyslogClientTest, PeerThatHungUpIsNotWrittenInto) {
+  LoopbackTcpServer server(LoopbackTcpServer::Mode::kHangUpAfterRead);
+  auto client = Client(SyslogProtocol::Tcp);
+  const SyslogServer destination{"127.0.0.1", server.Port()};
+  client->MakeRequestAsync(destination, "first\n");
+  ASSERT_TRUE(server.WaitFor(6));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the hang-up reaches the client
+  client->MakeRequestAsync(destination, "second\n");
+  ASSERT_TRUE(server.WaitFor(13));
+  EXPECT_EQ(server.Received(), "first\nsecond\n");
+  EXPECT_EQ(server.Accepted(), 2);
+  EXPECT_EQ(m_tracer->Count("was closed, connect anew"), 1u);
+}
+
+TEST_F(SyslogClientTest, UnreachablePortFailsWithReasonCommon) {
+  std::string port;
+  {
+    LoopbackTcpServer closed;
+    port = closed.Port();
+  }
+  auto client = Client(SyslogProtocol::Tcp);
+  const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", port}, "x\n"); });
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->reason, 0u);
+  EXPECT_EQ(failure->serverAddress, "127.0.0.1:" + port);
+  EXPECT_GE(m_tracer->Count("Connect error: "), 1u);
+}
+
+TEST_F(SyslogClientTest, ServerThatNeverReadsFailsTheWriteAfterTheRequestTimeout) {
+  LoopbackTcpServer server(LoopbackTcpServer::Mode::kNeverRead);
+  auto client = Client(SyslogProtocol::Tcp, 300);
+  const SyslogServer destination{"127.0.0.1", server.Port()};
+  const std::string huge(64 << 20, 'x');  // far more than the socket buffers hold
+  const auto failure = FailureOf([&] { client->MakeRequestAsync(destination, huge); });
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->reason, 0u);
+  EXPECT_GE(m_tracer->Count("send failed: Operation timeout"), 1u);
+  EXPECT_EQ(client->WaitAndCloseConnections(), oru::rc::NoError);
+}
+
+TEST_F(SyslogClientTest, UdpSendsOneDatagramPerMessageAndNeedsNoListener) {
+  LoopbackUdpServer server;
+  auto client = Client(SyslogProtocol::Udp);
+  const SyslogServer destination{"127.0.0.1", server.Port()};
+  for (const char* text : {"one", "two", "three"}) client->MakeRequestAsync(destination, text);
+  EXPECT_EQ(server.Receive(), "one");
+  EXPECT_EQ(server.Receive(), "two");
+  EXPECT_EQ(server.Receive(), "three");
+
+  std::string deadPort;
+  {
+    LoopbackUdpServer gone;
+    deadPort = gone.Port();
+  }
+  EXPECT_NO_THROW(client->MakeRequestAsync({"127.0.0.1", deadPort}, "nobody"));
+  EXPECT_NO_THROW(client->MakeRequestAsync({"::1", deadPort}, "nobody"));
+}
+
+TEST_F(SyslogClientTest, StructuredMessagesAndProtocols) {
+  SyslogMessage message;
+  message.facility = 1;
+  message.severity = 6;
+  message.msg = "m";
+  EXPECT_EQ(message.ToRfc5424(), "<14>1 - - - - - - m\n");
+  message.timestamp = 133'000'000'000'000'000 + 1'234'0000;  // 2022-06-18T04:26:40Z, and 1.234 s
+  message.hostname = "host";
+  EXPECT_EQ(message.ToRfc5424().substr(0, 36), "<14>1 2022-06-18T04:26:41.234Z host ");
+
+  EXPECT_EQ(Client(SyslogProtocol::Udp)->WaitAndCloseConnections(), oru::rc::NoError);
+  SyslogClientSettings unknown;
+  unknown.protocol = static_cast<SyslogProtocol>(7);
+  EXPECT_THROW(m_factory.CreateSyslogClient(unknown), base::contract_exception);
+}
+
+}  // namespace
