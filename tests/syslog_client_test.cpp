@@ -36,7 +36,7 @@ class SyslogClientTest : public ::testing::Test {
   }
 
   oru::RefPtr<reference_host::Tracer> m_tracer = reference_host::Tracer::Create(700);
-  SyslogClientFactoryImpl m_factory{oru::RefPtr<oru::ITracer>(m_tracer.Get()), nullptr, {}};
+  SyslogClientFactoryImpl m_factory{oru::RefPtr<oru::ITracer>(m_tracer.Get()), nullptr, {}, {}};
 };
 
 TEST_F(SyslogClientTest, TcpMessagesShareOneConnectionAndArriveAsWritten) {

@@ -4,6 +4,7 @@
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
+#include "component/sendara/syslog/source/syslog_client_factory_impl/encrypted_tcp_syslog_client.h"
 #include "component/sendara/syslog/source/syslog_client_factory_impl/tcp_syslog_client.h"
 #include "component/sendara/syslog/source/syslog_client_factory_impl/udp_syslog_client.h"
 
@@ -11,8 +12,12 @@ namespace sendara::syslog {
 
 SyslogClientFactoryImpl::SyslogClientFactoryImpl(oru::RefPtr<oru::ITracer> tracer,
                                                  std::shared_ptr<ISuffixSource> suffixSource,
-                                                 base::SensitiveDataTracePolicy policy)
-    : m_tracer(std::move(tracer)), m_suffixSource(std::move(suffixSource)), m_policy(std::move(policy)) {}
+                                                 base::SensitiveDataTracePolicy policy,
+                                                 oru::RefPtr<oru::IClientCertificateDecryptor> decryptor)
+    : m_tracer(std::move(tracer)),
+      m_suffixSource(std::move(suffixSource)),
+      m_policy(std::move(policy)),
+      m_decryptor(std::move(decryptor)) {}
 
 oru::RefPtr<ISyslogClient> SyslogClientFactoryImpl::CreateSyslogClient(const SyslogClientSettings& settings) {
   SENDARA_TRACE(m_tracer, base::TraceLevel::kInfo, "protocol: " << static_cast<std::uint32_t>(settings.protocol));
@@ -21,8 +26,9 @@ oru::RefPtr<ISyslogClient> SyslogClientFactoryImpl::CreateSyslogClient(const Sys
       return oru::MakeObject<TcpSyslogClient>(m_tracer, settings, m_suffixSource, m_policy);
     case SyslogProtocol::Udp:
       return oru::MakeObject<UdpSyslogClient>(m_tracer, settings, m_suffixSource, m_policy);
+    case SyslogProtocol::EncryptedTcp:
+      return oru::MakeObject<EncryptedTcpSyslogClient>(m_tracer, settings, m_suffixSource, m_policy, m_decryptor);
     default:
-      // TLS arrives with its connection.
       break;
   }
   SENDARA_CHECK(false, base::contract_exception, oru::rc::InvalidArgument, "Unsupported protocol");

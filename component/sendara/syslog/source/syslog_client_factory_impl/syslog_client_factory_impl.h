@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "component/oru/i_client_certificate_decryptor.h"
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
@@ -15,7 +16,8 @@ namespace sendara::syslog {
 class SyslogClientFactoryImpl {
  public:
   SyslogClientFactoryImpl(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<ISuffixSource> suffixSource,
-                          base::SensitiveDataTracePolicy policy);
+                          base::SensitiveDataTracePolicy policy,
+                          oru::RefPtr<oru::IClientCertificateDecryptor> decryptor);
 
   // Raises contract_exception "Unsupported protocol" for a protocol it does
   // not know.
@@ -27,6 +29,7 @@ class SyslogClientFactoryImpl {
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::shared_ptr<ISuffixSource> m_suffixSource;
   const base::SensitiveDataTracePolicy m_policy;
+  const oru::RefPtr<oru::IClientCertificateDecryptor> m_decryptor;
 };
 
 }  // namespace sendara::syslog

@@ -39,7 +39,7 @@ void BaseConnection::Connect(const base::StopToken& stopToken) {
         promise->SetException(std::current_exception());
       }
     });
-    WaitOrThrow(*promise, m_timeoutConnection, "connect");
+    WaitOrThrow(*promise, ConnectWaitTime(), "connect");
   } catch (...) {
     oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
     Close();

@@ -43,6 +43,8 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
 
   // On the strand: start resolving and connecting, completing `promise`.
   virtual void DoConnect(std::shared_ptr<MinimumPromise> promise) = 0;
+  // How long Connect waits for its promise.
+  virtual std::uint32_t ConnectWaitTime() const { return m_timeoutConnection; }
   // On the strand: start writing the front message.
   virtual void WriteFront() = 0;
   // On the strand: close the socket and cancel what is pending.

@@ -134,6 +134,7 @@
   X(OpenSSL_version_num) \
   X(SSL_CIPHER_get_name) \
   X(SSL_CTX_add_client_CA) \
+  X(SSL_CTX_sess_set_new_cb) \
   X(SSL_CTX_check_private_key) \
   X(SSL_CTX_get0_param) \
   X(SSL_CTX_get_options) \

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "component/oru/i_object.h"
+
+namespace oru {
+
+// Host service that turns the stored, encrypted form of a secret (the
+// client certificate's password, the stored private key) into plain bytes.
+class IClientCertificateDecryptor : public IObject {
+ public:
+  static constexpr InterfaceId kIid = 0x4D3C2B1A;
+
+  virtual Result Decrypt(std::span<const std::uint8_t> encrypted, std::vector<std::uint8_t>& plain) = 0;
+
+ protected:
+  ~IClientCertificateDecryptor() = default;
+};
+
+}  // namespace oru

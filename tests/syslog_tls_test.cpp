@@ -1,0 +1,139 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "component/sendara/base/detail/common/connection_exception.h"
+#include "component/sendara/edr_telemetry/source/client/request_sender/connection_error_info.h"
+#include "component/sendara/syslog/source/syslog_client_factory_impl/syslog_client_factory_impl.h"
+#include "host/client_certificate_decryptor.h"
+#include "host/tracer.h"
+#include "loopback_servers.h"
+#include "loopback_tls_server.h"
+#include "test_certificates.h"
+
+namespace {
+
+using namespace sendara;
+using namespace sendara::syslog;
+
+std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+class SyslogTlsTest : public ::testing::Test {
+ protected:
+  const TestCertificates& m_certificates = TestCertificates::Get();
+
+  oru::RefPtr<ISyslogClient> Client(bool withClientCertificate = false, std::uint32_t timeoutConnection = 3000) {
+    SyslogClientSettings settings;
+    settings.protocol = SyslogProtocol::EncryptedTcp;
+    settings.timeoutConnection = timeoutConnection;
+    settings.timeoutRequest = 3000;
+    settings.serverCerts = Bytes(m_certificates.caPem);
+    if (withClientCertificate) {
+      settings.clientCert = SyslogClientSettings::ClientCertificate{Bytes(m_certificates.clientKeyPem),
+                                                                    m_certificates.clientCertPem};
+    }
+    return m_factory.CreateSyslogClient(settings);
+  }
+  LoopbackTlsServer::Options Server(const std::string& certificate, const std::string& key) const {
+    LoopbackTlsServer::Options options;
+    options.certificatePem = certificate;
+    options.keyPem = key;
+    return options;
+  }
+  template <class F>
+  std::optional<edr_telemetry::ConnectionErrorInfo> FailureOf(F&& send) {
+    try {
+      send();
+    } catch (const base::connection_exception& e) {
+      return edr_telemetry::ConnectionErrorInfo::From(e);
+    }
+    return std::nullopt;
+  }
+
+  oru::RefPtr<reference_host::Tracer> m_tracer = reference_host::Tracer::Create(700);
+  oru::RefPtr<reference_host::ClientCertificateDecryptor> m_decryptor = reference_host::ClientCertificateDecryptor::Create();
+  SyslogClientFactoryImpl m_factory{oru::RefPtr<oru::ITracer>(m_tracer.Get()), nullptr, {},
+                                    oru::RefPtr<oru::IClientCertificateDecryptor>(m_decryptor.Get())};
+};
+
+TEST_F(SyslogTlsTest, ServerThatChainsToTheConfiguredCaReceivesTheMessages) {
+  LoopbackTlsServer server(Server(m_certificates.serverCertPem, m_certificates.serverKeyPem));
+  auto client = Client();
+  client->MakeRequestAsync({"127.0.0.1", server.Port()}, "a\nb\n");
+  client->MakeRequestAsync({"127.0.0.1", server.Port()}, "c\n");
+  ASSERT_TRUE(server.WaitFor(6));
+  EXPECT_EQ(server.Received(), "a\nb\nc\n");
+  EXPECT_EQ(server.Handshakes(), 1);
+  EXPECT_EQ(client->CloseConnections(), oru::rc::NoError);
+  EXPECT_EQ(m_decryptor->Calls(), 0u);  // no client certificate configured
+}
+
+TEST_F(SyslogTlsTest, AddressNotInTheCertificateIsRefusedAsInvalidServerCertificate) {
+  LoopbackTlsServer server(Server(m_certificates.wrongNameCertPem, m_certificates.wrongNameKeyPem));
+  auto client = Client();
+  const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->reason, 2u);
+  EXPECT_EQ(m_tracer->Count(" Common name check failed for 127.0.0.1"), 1u);
+  EXPECT_TRUE(server.Received().empty());
+}
+
+TEST_F(SyslogTlsTest, ExpiredCertificateIsRefused) {
+  LoopbackTlsServer server(Server(m_certificates.expiredCertPem, m_certificates.expiredKeyPem));
+  auto client = Client();
+  const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->reason, 2u);
+  EXPECT_GE(m_tracer->Count(" preverify_ok is not ok : 10 : 'certificate has expired'"), 1u);
+}
+
+TEST_F(SyslogTlsTest, ClientCertificateIsDecryptedAndAccepted) {
+  auto options = Server(m_certificates.serverCertPem, m_certificates.serverKeyPem);
+  options.clientCaPem = m_certificates.caPem;
+  options.address = "::1";
+  LoopbackTlsServer server(options);
+  auto client = Client(true);
+  client->MakeRequestAsync({"::1", server.Port()}, "m\n");
+  ASSERT_TRUE(server.WaitFor(2));
+  EXPECT_EQ(m_decryptor->Calls(), 1u);
+}
+
+// Under TLS 1.3 the server's refusal arrives after the client's handshake has
+// ended: the connect must wait for it, or the message would be counted as
+// sent into a connection the server is closing.
+TEST_F(SyslogTlsTest, RefusedClientCertificateFailsTheConnectUnderTls12And13) {
+  for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+    auto options = Server(m_certificates.serverCertPem, m_certificates.serverKeyPem);
+    options.clientCaPem = m_certificates.untrustedCaPem;  // our client certificate is not trusted
+    options.minVersion = options.maxVersion = version;
+    LoopbackTlsServer server(options);
+    auto client = Client(true);
+    const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
+    ASSERT_TRUE(failure.has_value()) << "version " << version;
+    EXPECT_EQ(failure->reason, 1u) << "version " << version;
+    EXPECT_TRUE(server.Received().empty());
+  }
+}
+
+TEST_F(SyslogTlsTest, HandshakeThatNeverAnswersEndsAtTheDeadline) {
+  LoopbackTcpServer silent(LoopbackTcpServer::Mode::kNeverRead);
+  auto client = Client(false, 300);
+  const auto started = std::chrono::steady_clock::now();
+  const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", silent.Port()}, "x\n"); });
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->reason, 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_TRUE(m_tracer->WaitFor("deadline expired", std::chrono::seconds(5)));
+}
+
+TEST_F(SyslogTlsTest, ServerOfferingOnlyTls10IsRefused) {
+  auto options = Server(m_certificates.serverCertPem, m_certificates.serverKeyPem);
+  options.minVersion = options.maxVersion = TLS1_VERSION;
+  LoopbackTlsServer server(options);
+  auto client = Client();
+  EXPECT_TRUE(FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); }).has_value());
+  EXPECT_TRUE(server.Received().empty());
+}
+
+}  // namespace
