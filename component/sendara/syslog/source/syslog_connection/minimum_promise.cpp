@@ -25,8 +25,15 @@ oru::Result MinimumPromise::Wait(std::uint32_t timeoutMilliseconds) {
   const oru::Result waited = m_done.Wait(timeoutMilliseconds);
   if (waited == platform::Event::kTimedOut) return oru::rc::OperationTimeout;
   if (oru::Failed(waited)) return waited;
-  std::lock_guard lock(m_mutex);
-  if (m_exception) std::rethrow_exception(m_exception);
+  std::exception_ptr failure;
+  {
+    std::lock_guard lock(m_mutex);
+    // Taken out: the exception object then belongs to this thread alone,
+    // and is not freed by a pool thread dropping the promise while this one
+    // still reads it.
+    failure = std::move(m_exception);
+  }
+  if (failure) std::rethrow_exception(failure);
   return oru::rc::NoError;
 }
 
