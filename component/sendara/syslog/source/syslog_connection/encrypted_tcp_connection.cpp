@@ -12,6 +12,8 @@
 #include <boost/asio/write.hpp>
 
 #include "component/oru/exception_to_result.h"
+#include "component/sendara/base/detail/certificates/certificate_error_class.h"
+#include "component/sendara/base/detail/certificates/x509_cer_to_der_blob.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -28,32 +30,11 @@ using edr_telemetry::ConnectionErrorReason;
 
 constexpr std::uint32_t kSkipHostNameCheck = 1;      // first settings word, bit 0
 constexpr std::uint32_t kIgnoreCertificateErrors = 1;  // fourth settings word
-constexpr std::uint64_t kHostNameMismatch = 16;
 constexpr long kUnableToVerifyLeafSignature = 21;
 // Under TLS 1.3 a server tells of a refused client certificate only after
 // the client's handshake has ended; its session tickets tell of acceptance.
 // A server that sends no ticket is taken to accept after this long.
 constexpr auto kFirstRecordGrace = std::chrono::milliseconds(300);
-
-std::uint64_t ErrorClass(long error) {
-  switch (error) {
-    case 2:
-    case 20:
-    case 21:
-      return 1;
-    case 9:
-    case 10:
-    case 13:
-    case 14:
-      return 2;
-    case 4:
-    case 6:
-    case 7:
-      return 4;
-    default:
-      return 8;
-  }
-}
 
 // Why a TLS failure happened, as the sending side reports it.
 std::uint32_t ReasonOf(const boost::system::error_code& error) {
@@ -74,16 +55,6 @@ std::uint32_t ReasonOf(const boost::system::error_code& error) {
     default:
       return 0;
   }
-}
-
-std::vector<std::uint8_t> DerOf(X509* certificate) {
-  const int length = i2d_X509(certificate, nullptr);
-  SENDARA_CHECK(length > 0, base::internal_exception, oru::rc::InvalidResult, "could not serialize certificate");
-  std::vector<std::uint8_t> der(static_cast<std::size_t>(length));
-  unsigned char* out = der.data();
-  SENDARA_CHECK(i2d_X509(certificate, &out) == length, base::internal_exception, oru::rc::InvalidResult,
-                "can't encode certificate");
-  return der;
 }
 
 std::string NameOf(X509_NAME* name) {
@@ -339,7 +310,7 @@ bool EncryptedTcpConnection::HandleCertVerification(bool preverified, boost::asi
     X509* certificate = X509_STORE_CTX_get_current_cert(store);
     SENDARA_CHECK(certificate != nullptr, base::contract_exception, oru::rc::InvalidState,
                   ": server certificate is not available");
-    std::vector<std::uint8_t> der = DerOf(certificate);
+    std::vector<std::uint8_t> der = base::X509CerToDerBlob(certificate);
     if (m_chain.empty() || m_chain.back().der != der) m_chain.push_back({std::move(der), 0});
 
     const int depth = X509_STORE_CTX_get_error_depth(store);
@@ -366,7 +337,7 @@ bool EncryptedTcpConnection::HandleCertVerification(bool preverified, boost::asi
                                        : X509_check_ip_asc(certificate, m_host.c_str(), 0);
       if (matches != 1) {
         SENDARA_TRACE(m_tracer, TraceLevel::kError, " Common name check failed for " << m_host);
-        m_chain.back().errorMask = kHostNameMismatch;
+        m_chain.back().errorMask = base::CertificateErrorClass::kHostName;
         return false;
       }
     }
@@ -379,7 +350,7 @@ bool EncryptedTcpConnection::HandleCertVerification(bool preverified, boost::asi
         SENDARA_TRACE(m_tracer, TraceLevel::kError, " Ignoring error " << error << ": no certs are provided");
       } else {
         m_errorFlag = true;
-        m_chain.back().errorMask = ErrorClass(error);
+        m_chain.back().errorMask = base::CertificateErrorClassOf(static_cast<int>(error));
       }
     }
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo,

@@ -176,14 +176,17 @@
   X(SSL_state_string_long) \
   X(SSL_version)
 
-// Further error queue functions, for error texts.
+// Further error queue functions, for error texts and for leaving the queue
+// as it was found.
 #define TLSBRIDGE_ERROR_FUNCTIONS(X) \
   X(ERR_error_string) \
   X(ERR_error_string_n) \
   X(ERR_get_error_all) \
   X(ERR_peek_error_all) \
   X(ERR_peek_last_error_all) \
-  X(ERR_print_errors_cb)
+  X(ERR_pop_to_mark) \
+  X(ERR_print_errors_cb) \
+  X(ERR_set_mark)
 
 // Further X.509, PEM and PKCS#12 functions: reading, checking and building
 // certificates, names, extensions, stores and verification parameters.
