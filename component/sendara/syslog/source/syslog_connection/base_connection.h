@@ -7,12 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include <boost/asio/connect.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/syslog/source/syslog_connection/i_syslog_connection.h"
 #include "component/sendara/syslog/source/syslog_connection/minimum_promise.h"
 #include "component/sendara/syslog/source/syslog_connection/syslog_client_settings.h"
@@ -50,6 +52,14 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   // On the strand: close the socket and cancel what is pending.
   virtual void DoClose() = 0;
 
+  // On the strand: resolves the host, connects `socket` to the first
+  // endpoint that answers and calls `onConnected(endpoint)`; a failure is
+  // traced with `resolveLabel` or "Connect error: " and fails `promise`
+  // (after `onFailure()`).
+  template <class Resolver, class Socket, class OnConnected, class OnFailure>
+  void ResolveAndConnect(Resolver& resolver, Socket& socket, std::shared_ptr<MinimumPromise> promise,
+                         std::string_view resolveLabel, OnConnected onConnected, OnFailure onFailure);
+
   // On the strand, when the front message is written or failed. `ignoreError`
   // counts a failed datagram as sent.
   void HandleWritten(const boost::system::error_code& error, bool ignoreError);
@@ -70,5 +80,35 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   // Waits for `promise`; a failing result becomes connection_exception.
   void WaitOrThrow(MinimumPromise& promise, std::uint32_t timeoutMilliseconds, std::string_view what);
 };
+
+template <class Resolver, class Socket, class OnConnected, class OnFailure>
+void BaseConnection::ResolveAndConnect(Resolver& resolver, Socket& socket, std::shared_ptr<MinimumPromise> promise,
+                                       std::string_view resolveLabel, OnConnected onConnected, OnFailure onFailure) {
+  using Results = typename Resolver::results_type;
+  using Endpoint = typename Socket::endpoint_type;
+  resolver.async_resolve(
+      m_host, m_port,
+      [self = shared_from_this(), &socket, promise, resolveLabel, onConnected, onFailure](
+          const boost::system::error_code& error, Results endpoints) {
+        if (error) {
+          SENDARA_TRACE(self->m_tracer, base::TraceLevel::kError, resolveLabel << error.message());
+          onFailure();
+          promise->SetException(self->ConnectionError(error, "Resolve error: "));
+          return;
+        }
+        boost::asio::async_connect(socket, endpoints,
+                                   [self, promise, onConnected, onFailure](
+                                       const boost::system::error_code& connectError, const Endpoint& endpoint) {
+                                     if (connectError) {
+                                       SENDARA_TRACE(self->m_tracer, base::TraceLevel::kError,
+                                                     "Connect error: " << connectError.message());
+                                       onFailure();
+                                       promise->SetException(self->ConnectionError(connectError, "Connect error: "));
+                                       return;
+                                     }
+                                     onConnected(endpoint);
+                                   });
+      });
+}
 
 }  // namespace sendara::syslog

@@ -152,28 +152,14 @@ void EncryptedTcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) 
     self->DoClose();
   });
 
-  m_resolver.async_resolve(
-      m_host, m_port, [self, promise](const boost::system::error_code& error, tcp::resolver::results_type endpoints) {
-        if (error) {
-          SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "Resolve error: " << error.message());
-          self->m_deadline.cancel();
-          promise->SetException(self->TlsError(error, "Resolve error: "));
-          return;
-        }
-        boost::asio::async_connect(
-            self->m_stream->lowest_layer(), endpoints,
-            [self, promise](const boost::system::error_code& connectError, const tcp::endpoint& endpoint) {
-              if (connectError) {
-                SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "Connect error: " << connectError.message());
-                self->m_deadline.cancel();
-                promise->SetException(self->TlsError(connectError, "Connect error: "));
-                return;
-              }
-              SENDARA_TRACE(self->m_tracer, TraceLevel::kInfo, "Connected to " << endpoint);
-              self->m_expectedName = endpoint.address().to_string();
-              self->Handshake(promise);
-            });
-      });
+  ResolveAndConnect(
+      m_resolver, m_stream->lowest_layer(), promise, "Resolve error: ",
+      [self, promise](const tcp::endpoint& endpoint) {
+        SENDARA_TRACE(self->m_tracer, TraceLevel::kInfo, "Connected to " << endpoint);
+        self->m_expectedName = endpoint.address().to_string();
+        self->Handshake(promise);
+      },
+      [self] { self->m_deadline.cancel(); });
 }
 
 void EncryptedTcpConnection::Handshake(std::shared_ptr<MinimumPromise> promise) {

@@ -2,7 +2,6 @@
 
 #include <future>
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
@@ -24,26 +23,13 @@ TcpConnection::TcpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& e
     : BaseConnection(std::move(tracer), executor, server, settings), m_resolver(m_strand), m_socket(m_strand) {}
 
 void TcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
-  auto self = std::static_pointer_cast<TcpConnection>(shared_from_this());
-  m_resolver.async_resolve(
-      m_host, m_port, [self, promise](const boost::system::error_code& error, tcp::resolver::results_type endpoints) {
-        if (error) {
-          SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "Resolve error:" << error.message());
-          promise->SetException(self->ConnectionError(error, "Resolve error: "));
-          return;
-        }
-        boost::asio::async_connect(
-            self->m_socket, endpoints,
-            [self, promise](const boost::system::error_code& connectError, const tcp::endpoint& endpoint) {
-              if (connectError) {
-                SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "Connect error: " << connectError.message());
-                promise->SetException(self->ConnectionError(connectError, "Connect error: "));
-                return;
-              }
-              SENDARA_TRACE(self->m_tracer, TraceLevel::kInfo, "Connect: " << endpoint);
-              promise->SetValue();
-            });
-      });
+  ResolveAndConnect(
+      m_resolver, m_socket, promise, "Resolve error:",
+      [self = std::static_pointer_cast<TcpConnection>(shared_from_this()), promise](const tcp::endpoint& endpoint) {
+        SENDARA_TRACE(self->m_tracer, TraceLevel::kInfo, "Connect: " << endpoint);
+        promise->SetValue();
+      },
+      [] {});
 }
 
 void TcpConnection::WriteFront() {
