@@ -103,16 +103,6 @@ TEST(CertificateReaders, PemWithoutCertificateIsNoneAndLeavesNoOpenSslError) {
   EXPECT_EQ(ERR_peek_error(), 0u);
 }
 
-TEST(CertificateReaders, DerRoundTrip) {
-  const X509Ptr server = X509FromPem(Certificates().serverCertPem);
-  ASSERT_NE(server, nullptr);
-  const std::vector<std::uint8_t> der = X509CerToDerBlob(server.get());
-  EXPECT_EQ(der, TestCertificates::PemToDer(Certificates().serverCertPem));
-  const X509Ptr back = X509FromDer(der);
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(X509_cmp(back.get(), server.get()), 0);
-}
-
 TEST(CertificateReaders, DerThatIsNoCertificateIsNoneAndLeavesNoOpenSslError) {
   ERR_clear_error();
   EXPECT_EQ(X509FromDer({}), nullptr);
@@ -191,17 +181,6 @@ class CertificateHandlerTest : public ::testing::Test {
       TestCertificates::PemToDer(Certificates().untrustedCaPem);
 };
 
-TEST_F(CertificateHandlerTest, IsAFrameworkObjectWithTheValidationInterface) {
-  auto handler = Handler(Certificates().caPem, std::nullopt);
-  const oru::RefPtr<IServerCertificateHandler> viaInterface =
-      oru::QueryInterfaceAs<IServerCertificateHandler>(handler.Get());
-  ASSERT_TRUE(viaInterface);
-  const CertificateStatus chain[] = {{m_caDer, 0}};
-  EXPECT_EQ(viaInterface->ValidateCertificateChain("https://127.0.0.1/", 0, chain), rc::NoError);
-  const oru::RefPtr<oru::IObject> base = oru::QueryInterfaceAs<oru::IObject>(handler.Get());
-  EXPECT_TRUE(base);
-}
-
 TEST_F(CertificateHandlerTest, ExpiredLeafIsAcceptedOnlyWhenValidityErrorsAreTolerated) {
   const CertificateStatus chain[] = {{m_expiredDer, CertificateErrorClass::kValidity},
                                      {m_caDer, 0}};
@@ -254,14 +233,6 @@ TEST_F(CertificateHandlerTest, DifferentSelfSignedCertificateIsRefusedWithItsDer
             "certificate not equal settings: server certificate (Der) = " +
                 LowerHex(m_untrustedCaDer));
   EXPECT_EQ(m_tracer->Count("out: result = 0x00000001"), 1u);
-}
-
-TEST_F(CertificateHandlerTest, FirstCertificateOfTheSettingsIsTheExpectedOne) {
-  auto handler = Handler(Certificates().caPem + Certificates().serverCertPem, std::nullopt);
-  const CertificateStatus ca[] = {{m_caDer, 0}};
-  const CertificateStatus server[] = {{m_serverDer, 0}};
-  EXPECT_TRUE(handler->IsCertificatesValid(ca));
-  EXPECT_FALSE(handler->IsCertificatesValid(server));
 }
 
 TEST_F(CertificateHandlerTest, EmptyChainIsNotValid) {
@@ -372,13 +343,6 @@ TEST_F(Pkcs12ToPemTest, RightPasswordGivesCertificateAndMatchingKey) {
   ExpectClientCertificateAndKey();
   EXPECT_TRUE(m_tracer->Lines().empty());
   EXPECT_EQ(ERR_peek_error(), 0u);
-}
-
-TEST_F(Pkcs12ToPemTest, OutputsAreReplacedOnSuccess) {
-  m_certificate = "old certificate";
-  m_key = Bytes("old key");
-  ASSERT_EQ(Convert(Certificates().clientPkcs12, Terminated("secret")), rc::NoError);
-  ExpectClientCertificateAndKey();
 }
 
 TEST_F(Pkcs12ToPemTest, WrongPasswordFailsTheMacCheckAndLeavesTheOutputs) {
@@ -492,13 +456,6 @@ TEST_F(Pkcs12ToPemTest, OversizedContainerOrPasswordIsRefused) {
   m_tracer->Clear();
   EXPECT_EQ(Convert(Certificates().clientPkcs12, huge.Bytes()), rc::InvalidArgument);
   ExpectOnlyError("Password has invalid size");
-}
-
-TEST_F(Pkcs12ToPemTest, WorksWithoutTracer) {
-  EXPECT_EQ(Pkcs12ToPem({}, {}, m_certificate, m_key), rc::InvalidArgument);
-  EXPECT_EQ(Pkcs12ToPem(Certificates().clientPkcs12, Terminated("secret"), m_certificate, m_key),
-            rc::NoError);
-  ExpectClientCertificateAndKey();
 }
 
 }  // namespace
