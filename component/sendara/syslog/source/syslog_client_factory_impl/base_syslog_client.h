@@ -42,6 +42,9 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
 
  private:
   boost::asio::thread_pool::executor_type PoolExecutor();
+  // The connection to `server`, made and connected when there is none.
+  std::shared_ptr<ISyslogConnection> ConnectionTo(const SyslogServer& server);
+  void DropConnection(const SyslogServer& server);
   oru::Result CloseConnectionsImpl() noexcept;
 
   const std::shared_ptr<ISuffixSource> m_suffixSource;

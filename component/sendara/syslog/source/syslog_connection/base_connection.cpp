@@ -47,13 +47,22 @@ void BaseConnection::Connect(const base::StopToken& stopToken) {
   }
 }
 
-void BaseConnection::SendMessage(std::vector<std::uint8_t> bytes) {
+void BaseConnection::SendMessage(Payload bytes) {
   auto promise = std::make_shared<MinimumPromise>();
   try {
     boost::asio::post(m_strand, [self = shared_from_this(), promise, bytes = std::move(bytes)]() mutable {
       try {
         if (self->m_closed) {
           promise->SetException(self->ConnectionError(boost::asio::error::not_connected, "HandleWritten: "));
+          return;
+        }
+        if (self->m_messages.empty() && !self->PeerAlive()) {
+          // Written into, a socket the peer has closed would swallow the
+          // message and count it as sent.
+          auto closed = MakeConnectionException(oru::rc::NetworkError, 0, self->m_serverAddress,
+                                                "connection was closed by the server", __FILE__, __LINE__);
+          closed.SetProperty(kPeerClosed, true);
+          promise->SetException(std::make_exception_ptr(std::move(closed)));
           return;
         }
         self->m_messages.emplace_back(std::move(bytes), promise);

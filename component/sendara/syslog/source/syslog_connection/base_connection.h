@@ -32,11 +32,13 @@ namespace sendara::syslog {
 // completes a promise nobody waits on.
 class BaseConnection : public ISyslogConnection, public std::enable_shared_from_this<BaseConnection> {
  public:
+  static constexpr std::string_view kPeerClosed = "peer_closed";
+
   using Executor = boost::asio::thread_pool::executor_type;
   using Strand = boost::asio::strand<Executor>;
 
   void Connect(const base::StopToken& stopToken) override;
-  void SendMessage(std::vector<std::uint8_t> bytes) override;
+  void SendMessage(Payload bytes) override;
   void Close() noexcept override;
 
  protected:
@@ -49,6 +51,9 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   virtual std::uint32_t ConnectWaitTime() const { return m_timeoutConnection; }
   // On the strand: start writing the front message.
   virtual void WriteFront() = 0;
+  // On the strand, before a message is queued: false when the peer is known
+  // to have ended the connection.
+  virtual bool PeerAlive() { return true; }
   // On the strand: close the socket and cancel what is pending.
   virtual void DoClose() = 0;
 
@@ -73,7 +78,7 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   const std::uint32_t m_timeoutConnection;
   const std::uint32_t m_timeoutRequest;
   // Touched on the strand only.
-  std::deque<std::pair<std::vector<std::uint8_t>, std::shared_ptr<MinimumPromise>>> m_messages;
+  std::deque<std::pair<Payload, std::shared_ptr<MinimumPromise>>> m_messages;
   bool m_closed = false;
 
  private:

@@ -5,7 +5,6 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <future>
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/post.hpp>
@@ -235,11 +234,7 @@ void EncryptedTcpConnection::ReadFromPeer() {
 
 void EncryptedTcpConnection::WriteFront() {
   auto self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this());
-  if (m_peerGone) {
-    HandleWritten(boost::asio::error::connection_reset, false);
-    return;
-  }
-  const auto& bytes = m_messages.front().first;
+  const auto& bytes = *m_messages.front().first;
   boost::asio::async_write(*m_stream, boost::asio::buffer(bytes),
                            [self](const boost::system::error_code& error, std::size_t) {
                              self->HandleWritten(error, false);
@@ -271,16 +266,6 @@ void EncryptedTcpConnection::DoClose() {
     self->m_stream->lowest_layer().close(closeError);
     SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "lowest_layer socket close: " << closeError.message());
   });
-}
-
-bool EncryptedTcpConnection::IsUsable() {
-  auto answer = std::make_shared<std::promise<bool>>();
-  std::future<bool> usable = answer->get_future();
-  boost::asio::post(m_strand, [self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this()), answer] {
-    answer->set_value(!self->m_closed && !self->m_peerGone && self->m_stream->lowest_layer().is_open());
-  });
-  if (usable.wait_for(std::chrono::milliseconds(m_timeoutRequest)) != std::future_status::ready) return false;
-  return usable.get();
 }
 
 std::exception_ptr EncryptedTcpConnection::TlsError(const boost::system::error_code& error,

@@ -35,8 +35,6 @@ class EncryptedTcpConnection final : public BaseConnection {
                                                         const SyslogClientSettings& settings,
                                                         oru::RefPtr<oru::IClientCertificateDecryptor> decryptor);
 
-  bool IsUsable() override;
-
  private:
   using Stream = boost::asio::ssl::stream<boost::asio::ip::tcp::socket>;
 
@@ -48,6 +46,7 @@ class EncryptedTcpConnection final : public BaseConnection {
   std::uint32_t ConnectWaitTime() const override;
   void WriteFront() override;
   void DoClose() override;
+  bool PeerAlive() override { return !m_peerGone && m_stream->lowest_layer().is_open(); }
 
   void Handshake(std::shared_ptr<MinimumPromise> promise);
   void ReadFromPeer();

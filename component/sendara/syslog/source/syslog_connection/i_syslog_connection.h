@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "component/sendara/base/detail/common/stop_token.h"
@@ -15,12 +16,15 @@ class ISyslogConnection {
   virtual ~ISyslogConnection() = default;
   // A stop requested through the token closes a connect under way.
   virtual void Connect(const base::StopToken& stopToken) = 0;
-  virtual void SendMessage(std::vector<std::uint8_t> bytes) = 0;
+  // Before writing, a connection the peer is known to have ended fails with
+  // a connection_exception carrying "peer_closed" = true, and writes
+  // nothing: the message was not sent and may go on a new connection.
+  // The bytes are shared, not copied: the connection keeps them until they
+  // are written, and a caller may send them again elsewhere.
+  using Payload = std::shared_ptr<const std::vector<std::uint8_t>>;
+  virtual void SendMessage(Payload bytes) = 0;
   // Asynchronous; never throws.
   virtual void Close() noexcept = 0;
-  // False when the peer is known to have ended the connection, so that a
-  // message is not written into a dead socket.
-  virtual bool IsUsable() = 0;
 };
 
 }  // namespace sendara::syslog

@@ -1,7 +1,5 @@
 #include "component/sendara/syslog/source/syslog_connection/tcp_connection.h"
 
-#include <future>
-
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
@@ -34,7 +32,7 @@ void TcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
 
 void TcpConnection::WriteFront() {
   auto self = std::static_pointer_cast<TcpConnection>(shared_from_this());
-  const auto& bytes = m_messages.front().first;
+  const auto& bytes = *m_messages.front().first;
   boost::asio::async_write(m_socket, boost::asio::buffer(bytes),
                            [self](const boost::system::error_code& error, std::size_t) {
                              self->HandleWritten(error, false);
@@ -47,25 +45,15 @@ void TcpConnection::DoClose() {
   m_socket.close(ignored);
 }
 
-bool TcpConnection::IsUsable() {
-  auto answer = std::make_shared<std::promise<bool>>();
-  std::future<bool> usable = answer->get_future();
-  boost::asio::post(m_strand, [self = std::static_pointer_cast<TcpConnection>(shared_from_this()), answer] {
-    if (self->m_closed || !self->m_socket.is_open()) {
-      answer->set_value(false);
-      return;
-    }
-    boost::system::error_code error;
-    char byte;
-    self->m_socket.non_blocking(true, error);
-    const std::size_t peeked =
-        self->m_socket.receive(boost::asio::buffer(&byte, 1), tcp::socket::message_peek, error);
-    // Nothing to read is the normal state; data from the peer is harmless.
-    // The end of the stream or an error means the peer is gone.
-    answer->set_value(error == boost::asio::error::would_block || (!error && peeked > 0));
-  });
-  if (usable.wait_for(std::chrono::milliseconds(m_timeoutRequest)) != std::future_status::ready) return false;
-  return usable.get();
+bool TcpConnection::PeerAlive() {
+  if (!m_socket.is_open()) return false;
+  boost::system::error_code error;
+  char byte;
+  m_socket.non_blocking(true, error);
+  const std::size_t peeked = m_socket.receive(boost::asio::buffer(&byte, 1), tcp::socket::message_peek, error);
+  // Nothing to read is the normal state; data from the peer is harmless.
+  // The end of the stream or an error means the peer is gone.
+  return error == boost::asio::error::would_block || (!error && peeked > 0);
 }
 
 }  // namespace sendara::syslog

@@ -12,10 +12,6 @@ class TcpConnection final : public BaseConnection {
   static std::shared_ptr<TcpConnection> Create(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
                                                const SyslogServer& server, const SyslogClientSettings& settings);
 
-  // Looks at the socket without reading: a peer that closed or reset the
-  // connection since the last message makes it unusable.
-  bool IsUsable() override;
-
  private:
   TcpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
                 const SyslogClientSettings& settings);
@@ -23,6 +19,9 @@ class TcpConnection final : public BaseConnection {
   void DoConnect(std::shared_ptr<MinimumPromise> promise) override;
   void WriteFront() override;
   void DoClose() override;
+  // Looks at the socket without reading: a peer that closed or reset the
+  // connection since the last message is gone.
+  bool PeerAlive() override;
 
   boost::asio::ip::tcp::resolver m_resolver;
   boost::asio::ip::tcp::socket m_socket;

@@ -31,7 +31,7 @@ void UdpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
 
 void UdpConnection::WriteFront() {
   auto self = std::static_pointer_cast<UdpConnection>(shared_from_this());
-  const auto& bytes = m_messages.front().first;
+  const auto& bytes = *m_messages.front().first;
   m_socket.async_send(boost::asio::buffer(bytes), [self](const boost::system::error_code& error, std::size_t) {
     self->HandleWritten(error, true);
   });

@@ -13,8 +13,6 @@ class UdpConnection final : public BaseConnection {
   static std::shared_ptr<UdpConnection> Create(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
                                                const SyslogServer& server, const SyslogClientSettings& settings);
 
-  bool IsUsable() override { return true; }
-
  private:
   UdpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
                 const SyslogClientSettings& settings);
