@@ -56,18 +56,18 @@ class LoopbackTcpServer {
     peer->async_read_some(boost::asio::buffer(*buffer), [this, peer, buffer](const boost::system::error_code& error,
                                                                              std::size_t n) {
       if (error) return;
+      if (m_mode == Mode::kHangUpAfterRead) {
+        // Hung up before the test hears of the message.
+        boost::system::error_code ignored;
+        peer->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+        peer->close(ignored);
+      }
       {
         std::lock_guard lock(m_mutex);
         m_received.append(buffer->data(), n);
       }
       m_arrived.notify_all();
-      if (m_mode == Mode::kHangUpAfterRead) {
-        boost::system::error_code ignored;
-        peer->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
-        peer->close(ignored);
-        return;
-      }
-      Read(peer);
+      if (m_mode != Mode::kHangUpAfterRead) Read(peer);
     });
   }
 

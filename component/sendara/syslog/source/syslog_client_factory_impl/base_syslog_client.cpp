@@ -1,6 +1,7 @@
 #include "component/sendara/syslog/source/syslog_client_factory_impl/base_syslog_client.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "component/oru/exception_to_result.h"
@@ -27,14 +28,22 @@ BaseSyslogClient::~BaseSyslogClient() {
   WaitAndCloseConnections();
 }
 
-boost::asio::thread_pool::executor_type BaseSyslogClient::PoolExecutor() {
+BaseConnection::Pool BaseSyslogClient::CurrentPool() {
   std::lock_guard lock(m_poolMutex);
   if (!m_pool) m_pool = std::make_shared<boost::asio::thread_pool>(2);
-  return m_pool->get_executor();
+  return m_pool;
+}
+
+base::StopToken BaseSyslogClient::CurrentStopToken() {
+  std::lock_guard lock(m_stopMutex);
+  return m_stopSource.GetToken();
 }
 
 void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, std::string_view text) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, " to " << server << " message: " << m_policy.Reveal(text));
+  // Declared first, released last: after the connection below is gone.
+  const std::shared_lock activity(m_activity);
+  std::shared_ptr<ISyslogConnection> connection;
   try {
     // Copied as bytes from byte pointers: a converting element-wise copy of
     // a package of events cost a third of the send.
@@ -47,7 +56,7 @@ void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, std::string_
     bytes->insert(bytes->end(), suffixBytes, suffixBytes + suffix.size());
     const ISyslogConnection::Payload payload = std::move(bytes);
 
-    std::shared_ptr<ISyslogConnection> connection = ConnectionTo(server);
+    connection = ConnectionTo(server);
     try {
       connection->SendMessage(payload);
     } catch (const base::connection_exception& e) {
@@ -55,11 +64,12 @@ void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, std::string_
       // The server ended the connection since the last message, and nothing
       // was written: the message goes on a new connection.
       SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "connection to " << server << " was closed, connect anew");
-      DropConnection(server);
-      ConnectionTo(server)->SendMessage(payload);
+      DropConnection(server, connection);
+      connection = ConnectionTo(server);
+      connection->SendMessage(payload);
     }
   } catch (...) {
-    DropConnection(server);
+    DropConnection(server, connection);
     oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
     throw;
   }
@@ -71,18 +81,19 @@ std::shared_ptr<ISyslogConnection> BaseSyslogClient::ConnectionTo(const SyslogSe
   std::lock_guard lock(m_connectionsMutex);
   const auto found = m_connections.find(server);
   if (found != m_connections.end()) return found->second;
-  std::shared_ptr<ISyslogConnection> connection = CreateConnection(server, PoolExecutor());
+  std::shared_ptr<ISyslogConnection> connection = CreateConnection(server, CurrentPool());
   m_connections.emplace(server, connection);
-  connection->Connect(m_stopSource.GetToken());
+  connection->Connect(CurrentStopToken());
   return connection;
 }
 
-void BaseSyslogClient::DropConnection(const SyslogServer& server) {
+void BaseSyslogClient::DropConnection(const SyslogServer& server,
+                                      const std::shared_ptr<ISyslogConnection>& expected) {
   std::shared_ptr<ISyslogConnection> dropped;
   {
     std::lock_guard lock(m_connectionsMutex);
     const auto found = m_connections.find(server);
-    if (found == m_connections.end()) return;
+    if (found == m_connections.end() || (expected && found->second != expected)) return;
     dropped = std::move(found->second);
     m_connections.erase(found);
   }
@@ -100,11 +111,15 @@ oru::Result BaseSyslogClient::CloseConnections() noexcept {
 
 oru::Result BaseSyslogClient::CloseConnectionsImpl() noexcept {
   try {
-    // Closes a connect under way through its stop callback.
-    m_stopSource.RequestStop();
+    {
+      // Closes a connect under way through its stop callback.
+      std::lock_guard stopLock(m_stopMutex);
+      m_stopSource.RequestStop();
+    }
     std::lock_guard lock(m_connectionsMutex);
     for (auto& [server, connection] : m_connections) connection->Close();
     m_connections.clear();
+    std::lock_guard stopLock(m_stopMutex);
     m_stopSource = base::StopSource();
     return oru::rc::NoError;
   } catch (...) {
@@ -114,22 +129,24 @@ oru::Result BaseSyslogClient::CloseConnectionsImpl() noexcept {
 
 oru::Result BaseSyslogClient::WaitAndCloseConnections() noexcept {
   try {
-    m_stopSource.RequestStop();
+    {
+      std::lock_guard stopLock(m_stopMutex);
+      m_stopSource.RequestStop();
+    }
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "");
-    std::shared_ptr<boost::asio::thread_pool> pool;
+    // Closing aborts what the connections have under way, so that a send on
+    // another thread returns; then no send holds a connection any more.
+    const oru::Result closed = CloseConnectionsImpl();
+    const std::unique_lock activity(m_activity);
+    BaseConnection::Pool pool;
     {
       std::lock_guard lock(m_poolMutex);
-      pool = m_pool;
+      pool = std::exchange(m_pool, nullptr);
     }
     if (pool) {
       // Handlers not yet started are abandoned; running ones finish first.
       pool->stop();
       pool->join();
-    }
-    const oru::Result closed = CloseConnectionsImpl();
-    {
-      std::lock_guard lock(m_poolMutex);
-      if (m_pool == pool) m_pool.reset();
     }
     return closed;
   } catch (...) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 
 #include <boost/asio/thread_pool.hpp>
@@ -13,6 +14,7 @@
 #include "component/sendara/base/detail/common/stop_source.h"
 #include "component/sendara/syslog/source/syslog_client_factory_impl/i_suffix_source.h"
 #include "component/sendara/syslog/source/syslog_client_factory_impl/i_syslog_client.h"
+#include "component/sendara/syslog/source/syslog_connection/base_connection.h"
 #include "component/sendara/syslog/source/syslog_connection/i_syslog_connection.h"
 #include "component/sendara/syslog/source/syslog_connection/syslog_client_settings.h"
 
@@ -33,18 +35,21 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
                    std::shared_ptr<ISuffixSource> suffixSource, base::SensitiveDataTracePolicy policy);
   ~BaseSyslogClient() override;
 
-  // The protocol's connection to `server`, on `executor`.
+  // The protocol's connection to `server`, on `pool`.
   virtual std::shared_ptr<ISyslogConnection> CreateConnection(const SyslogServer& server,
-                                                              const boost::asio::thread_pool::executor_type& executor) = 0;
+                                                              const BaseConnection::Pool& pool) = 0;
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const SyslogClientSettings m_settings;
 
  private:
-  boost::asio::thread_pool::executor_type PoolExecutor();
+  BaseConnection::Pool CurrentPool();
+  base::StopToken CurrentStopToken();
   // The connection to `server`, made and connected when there is none.
   std::shared_ptr<ISyslogConnection> ConnectionTo(const SyslogServer& server);
-  void DropConnection(const SyslogServer& server);
+  // Drops the server's connection, only `expected` when it is given (another
+  // thread may have made a new one meanwhile).
+  void DropConnection(const SyslogServer& server, const std::shared_ptr<ISyslogConnection>& expected = nullptr);
   oru::Result CloseConnectionsImpl() noexcept;
 
   const std::shared_ptr<ISuffixSource> m_suffixSource;
@@ -52,8 +57,13 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
   std::mutex m_connectionsMutex;
   std::unordered_map<SyslogServer, std::shared_ptr<ISyslogConnection>, SyslogServerHash> m_connections;
   // Renewed whenever the connections are dropped: a stop that ended one pass
-  // must not keep the next pass from connecting.
+  // must not keep the next pass from connecting. Its own lock: a stop must
+  // reach a connect that runs under the connections lock.
+  std::mutex m_stopMutex;
   base::StopSource m_stopSource;
+  // Held shared by every send, exclusively while the pool is dropped: a
+  // send's connection must not outlive the pool its sockets run on.
+  std::shared_mutex m_activity;
   std::mutex m_poolMutex;
   std::shared_ptr<boost::asio::thread_pool> m_pool;
 };

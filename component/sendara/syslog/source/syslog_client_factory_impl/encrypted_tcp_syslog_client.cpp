@@ -5,8 +5,8 @@
 namespace sendara::syslog {
 
 std::shared_ptr<ISyslogConnection> EncryptedTcpSyslogClient::CreateConnection(
-    const SyslogServer& server, const boost::asio::thread_pool::executor_type& executor) {
-  return EncryptedTcpConnection::Create(m_tracer, executor, server, m_settings, m_decryptor);
+    const SyslogServer& server, const BaseConnection::Pool& pool) {
+  return EncryptedTcpConnection::Create(m_tracer, pool, server, m_settings, m_decryptor);
 }
 
 }  // namespace sendara::syslog

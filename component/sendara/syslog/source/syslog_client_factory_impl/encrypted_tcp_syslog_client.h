@@ -15,7 +15,7 @@ class EncryptedTcpSyslogClient final : public BaseSyslogClient {
 
  private:
   std::shared_ptr<ISyslogConnection> CreateConnection(const SyslogServer& server,
-                                                      const boost::asio::thread_pool::executor_type& executor) override;
+                                                      const BaseConnection::Pool& pool) override;
 
   const oru::RefPtr<oru::IClientCertificateDecryptor> m_decryptor;
 };

@@ -5,8 +5,8 @@
 namespace sendara::syslog {
 
 std::shared_ptr<ISyslogConnection> TcpSyslogClient::CreateConnection(
-    const SyslogServer& server, const boost::asio::thread_pool::executor_type& executor) {
-  return TcpConnection::Create(m_tracer, executor, server, m_settings);
+    const SyslogServer& server, const BaseConnection::Pool& pool) {
+  return TcpConnection::Create(m_tracer, pool, server, m_settings);
 }
 
 }  // namespace sendara::syslog

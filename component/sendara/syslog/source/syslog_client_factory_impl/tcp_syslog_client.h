@@ -12,7 +12,7 @@ class TcpSyslogClient final : public BaseSyslogClient {
 
  private:
   std::shared_ptr<ISyslogConnection> CreateConnection(const SyslogServer& server,
-                                                      const boost::asio::thread_pool::executor_type& executor) override;
+                                                      const BaseConnection::Pool& pool) override;
 };
 
 }  // namespace sendara::syslog

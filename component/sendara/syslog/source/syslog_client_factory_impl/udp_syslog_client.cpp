@@ -5,8 +5,8 @@
 namespace sendara::syslog {
 
 std::shared_ptr<ISyslogConnection> UdpSyslogClient::CreateConnection(
-    const SyslogServer& server, const boost::asio::thread_pool::executor_type& executor) {
-  return UdpConnection::Create(m_tracer, executor, server, m_settings);
+    const SyslogServer& server, const BaseConnection::Pool& pool) {
+  return UdpConnection::Create(m_tracer, pool, server, m_settings);
 }
 
 }  // namespace sendara::syslog

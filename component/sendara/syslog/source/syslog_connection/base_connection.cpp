@@ -12,13 +12,13 @@ namespace sendara::syslog {
 
 using base::TraceLevel;
 
-BaseConnection::BaseConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
+BaseConnection::BaseConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
                                const SyslogServer& server, const SyslogClientSettings& settings)
     : m_tracer(std::move(tracer)),
       m_host(server.host),
       m_port(server.port),
       m_serverAddress(server.ToString()),
-      m_strand(boost::asio::make_strand(executor)),
+      m_strand(boost::asio::make_strand(pool->get_executor())),
       m_timeoutConnection(settings.timeoutConnection),
       m_timeoutRequest(settings.timeoutRequest) {}
 

@@ -36,13 +36,17 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
 
   using Executor = boost::asio::thread_pool::executor_type;
   using Strand = boost::asio::strand<Executor>;
+  // The client's I/O pool. Connections do not hold it (handlers abandoned in
+  // a stopped pool hold their connection, and would keep the pool alive for
+  // ever); the client drops it only once no send is under way.
+  using Pool = std::shared_ptr<boost::asio::thread_pool>;
 
   void Connect(const base::StopToken& stopToken) override;
   void SendMessage(Payload bytes) override;
   void Close() noexcept override;
 
  protected:
-  BaseConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
+  BaseConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool, const SyslogServer& server,
                  const SyslogClientSettings& settings);
 
   // On the strand: start resolving and connecting, completing `promise`.

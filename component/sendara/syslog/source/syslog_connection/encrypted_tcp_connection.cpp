@@ -33,7 +33,9 @@ constexpr long kUnableToVerifyLeafSignature = 21;
 // Under TLS 1.3 a server tells of a refused client certificate only after
 // the client's handshake has ended; its session tickets tell of acceptance.
 // A server that sends no ticket is taken to accept after this long.
-constexpr auto kFirstRecordGrace = std::chrono::milliseconds(300);
+std::chrono::milliseconds FirstRecordGrace(std::uint32_t timeoutConnection) {
+  return std::max(std::chrono::milliseconds(300), std::chrono::milliseconds(timeoutConnection / 2));
+}
 
 // Why a TLS failure happened, as the sending side reports it.
 std::uint32_t ReasonOf(const boost::system::error_code& error) {
@@ -77,16 +79,16 @@ int ConnectionIndex() {
 }  // namespace
 
 std::shared_ptr<EncryptedTcpConnection> EncryptedTcpConnection::Create(
-    oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
+    oru::RefPtr<oru::ITracer> tracer, const Pool& pool, const SyslogServer& server,
     const SyslogClientSettings& settings, oru::RefPtr<oru::IClientCertificateDecryptor> decryptor) {
   return std::shared_ptr<EncryptedTcpConnection>(
-      new EncryptedTcpConnection(std::move(tracer), executor, server, settings, std::move(decryptor)));
+      new EncryptedTcpConnection(std::move(tracer), pool, server, settings, std::move(decryptor)));
 }
 
-EncryptedTcpConnection::EncryptedTcpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
+EncryptedTcpConnection::EncryptedTcpConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
                                                const SyslogServer& server, const SyslogClientSettings& settings,
                                                oru::RefPtr<oru::IClientCertificateDecryptor> decryptor)
-    : BaseConnection(std::move(tracer), executor, server, settings),
+    : BaseConnection(std::move(tracer), pool, server, settings),
       m_settings(settings),
       m_context(boost::asio::ssl::context::tls_client),
       m_resolver(m_strand),
@@ -134,7 +136,9 @@ EncryptedTcpConnection::EncryptedTcpConnection(oru::RefPtr<oru::ITracer> tracer,
 std::uint32_t EncryptedTcpConnection::ConnectWaitTime() const {
   // The deadline, not the wait, ends a connect that takes too long; the
   // wait also covers the server's first record after a TLS 1.3 handshake.
-  return m_timeoutConnection + static_cast<std::uint32_t>(kFirstRecordGrace.count()) + 200;
+  const std::uint64_t wait =
+      std::uint64_t{m_timeoutConnection} + static_cast<std::uint64_t>(FirstRecordGrace(m_timeoutConnection).count()) + 200;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(wait, 0xFFFFFFFEu));
 }
 
 void EncryptedTcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
@@ -143,10 +147,13 @@ void EncryptedTcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) 
   m_errorFlag = false;
   m_handlerAccepted = false;
 
+  m_connecting = true;
   m_deadline.expires_after(std::chrono::milliseconds(m_timeoutConnection));
   m_deadline.async_wait([self](const boost::system::error_code& error) {
     SENDARA_TRACE(self->m_tracer, TraceLevel::kDetail, "checking deadline");
-    if (error) return;  // cancelled: the connect ended in time
+    // Cancelled, or fired while the end of the handshake was already queued:
+    // the connect ended in time.
+    if (error || !self->m_connecting) return;
     SENDARA_TRACE(self->m_tracer, TraceLevel::kInfo, "deadline expired");
     self->DoClose();
   });
@@ -158,7 +165,10 @@ void EncryptedTcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) 
         self->m_expectedName = endpoint.address().to_string();
         self->Handshake(promise);
       },
-      [self] { self->m_deadline.cancel(); });
+      [self] {
+        self->m_connecting = false;
+        self->m_deadline.cancel();
+      });
 }
 
 void EncryptedTcpConnection::Handshake(std::shared_ptr<MinimumPromise> promise) {
@@ -170,10 +180,11 @@ void EncryptedTcpConnection::Handshake(std::shared_ptr<MinimumPromise> promise) 
     return connection && connection->HandleCertVerification(preverified, context);
   });
   m_stream->async_handshake(Stream::client, [self, promise](const boost::system::error_code& error) {
+    self->m_connecting = false;
+    self->m_deadline.cancel();
     if (error) {
       SENDARA_TRACE(self->m_tracer, TraceLevel::kError,
                     "Handshake error: " << error.value() << ", " << error.message());
-      self->m_deadline.cancel();
       promise->SetException(self->TlsError(error, "Handshake error: "));
       return;
     }
@@ -182,13 +193,12 @@ void EncryptedTcpConnection::Handshake(std::shared_ptr<MinimumPromise> promise) 
     // From now on the peer's records are read as they come.
     self->ReadFromPeer();
     if (SSL_version(ssl) < TLS1_3_VERSION) {
-      self->m_deadline.cancel();
       promise->SetValue();
       return;
     }
     // TLS 1.3: wait for the server's first record, a ticket or an alert.
     self->m_pendingConnect = promise;
-    self->m_ticketWait.expires_after(kFirstRecordGrace);
+    self->m_ticketWait.expires_after(FirstRecordGrace(self->m_timeoutConnection));
     self->m_ticketWait.async_wait([self](const boost::system::error_code& waitError) {
       if (waitError) return;
       self->OnSessionTicket();
@@ -198,10 +208,7 @@ void EncryptedTcpConnection::Handshake(std::shared_ptr<MinimumPromise> promise) 
 
 void EncryptedTcpConnection::OnSessionTicket() {
   m_ticketWait.cancel();
-  if (auto promise = std::exchange(m_pendingConnect, nullptr)) {
-    m_deadline.cancel();
-    promise->SetValue();
-  }
+  if (auto promise = std::exchange(m_pendingConnect, nullptr)) promise->SetValue();
 }
 
 int EncryptedTcpConnection::NewSessionCallback(SSL* ssl, SSL_SESSION*) {
@@ -225,7 +232,6 @@ void EncryptedTcpConnection::ReadFromPeer() {
                                            "connection ended by the server: " << error.message());
                              self->m_peerGone = true;
                              if (auto promise = std::exchange(self->m_pendingConnect, nullptr)) {
-                               self->m_deadline.cancel();
                                self->m_ticketWait.cancel();
                                promise->SetException(self->TlsError(error, "Handshake error: "));
                              }
@@ -242,9 +248,14 @@ void EncryptedTcpConnection::WriteFront() {
 }
 
 void EncryptedTcpConnection::DoClose() {
+  m_connecting = false;
   m_deadline.cancel();
   m_ticketWait.cancel();
   m_resolver.cancel();
+  // A connect waiting for the server's first record is over.
+  if (auto promise = std::exchange(m_pendingConnect, nullptr)) {
+    promise->SetException(TlsError(boost::asio::error::operation_aborted, "Handshake error: "));
+  }
   if (!m_stream->lowest_layer().is_open()) return;
   SENDARA_TRACE(m_tracer, TraceLevel::kError, "Closing connection");
   auto self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this());

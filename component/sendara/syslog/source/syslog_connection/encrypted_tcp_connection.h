@@ -30,7 +30,7 @@ namespace sendara::syslog {
 class EncryptedTcpConnection final : public BaseConnection {
  public:
   // Raises when the configured certificates or key cannot be used.
-  static std::shared_ptr<EncryptedTcpConnection> Create(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
+  static std::shared_ptr<EncryptedTcpConnection> Create(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
                                                         const SyslogServer& server,
                                                         const SyslogClientSettings& settings,
                                                         oru::RefPtr<oru::IClientCertificateDecryptor> decryptor);
@@ -38,7 +38,7 @@ class EncryptedTcpConnection final : public BaseConnection {
  private:
   using Stream = boost::asio::ssl::stream<boost::asio::ip::tcp::socket>;
 
-  EncryptedTcpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
+  EncryptedTcpConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool, const SyslogServer& server,
                          const SyslogClientSettings& settings,
                          oru::RefPtr<oru::IClientCertificateDecryptor> decryptor);
 
@@ -69,6 +69,8 @@ class EncryptedTcpConnection final : public BaseConnection {
   bool m_errorFlag = false;
   bool m_handlerAccepted = false;
   bool m_peerGone = false;
+  // Between the start of a connect and the end of its handshake.
+  bool m_connecting = false;
   // The connect that waits for the server's first record after a TLS 1.3
   // handshake.
   std::shared_ptr<MinimumPromise> m_pendingConnect;

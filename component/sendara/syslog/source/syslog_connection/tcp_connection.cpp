@@ -10,15 +10,15 @@ namespace sendara::syslog {
 using base::TraceLevel;
 using boost::asio::ip::tcp;
 
-std::shared_ptr<TcpConnection> TcpConnection::Create(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
+std::shared_ptr<TcpConnection> TcpConnection::Create(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
                                                      const SyslogServer& server,
                                                      const SyslogClientSettings& settings) {
-  return std::shared_ptr<TcpConnection>(new TcpConnection(std::move(tracer), executor, server, settings));
+  return std::shared_ptr<TcpConnection>(new TcpConnection(std::move(tracer), pool, server, settings));
 }
 
-TcpConnection::TcpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
+TcpConnection::TcpConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool, const SyslogServer& server,
                              const SyslogClientSettings& settings)
-    : BaseConnection(std::move(tracer), executor, server, settings), m_resolver(m_strand), m_socket(m_strand) {}
+    : BaseConnection(std::move(tracer), pool, server, settings), m_resolver(m_strand), m_socket(m_strand) {}
 
 void TcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
   ResolveAndConnect(

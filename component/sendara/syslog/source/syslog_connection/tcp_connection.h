@@ -9,11 +9,11 @@ namespace sendara::syslog {
 // Messages written to a TCP stream, one after the other.
 class TcpConnection final : public BaseConnection {
  public:
-  static std::shared_ptr<TcpConnection> Create(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
+  static std::shared_ptr<TcpConnection> Create(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
                                                const SyslogServer& server, const SyslogClientSettings& settings);
 
  private:
-  TcpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
+  TcpConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool, const SyslogServer& server,
                 const SyslogClientSettings& settings);
 
   void DoConnect(std::shared_ptr<MinimumPromise> promise) override;

@@ -8,15 +8,15 @@ namespace sendara::syslog {
 using base::TraceLevel;
 using boost::asio::ip::udp;
 
-std::shared_ptr<UdpConnection> UdpConnection::Create(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
+std::shared_ptr<UdpConnection> UdpConnection::Create(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
                                                      const SyslogServer& server,
                                                      const SyslogClientSettings& settings) {
-  return std::shared_ptr<UdpConnection>(new UdpConnection(std::move(tracer), executor, server, settings));
+  return std::shared_ptr<UdpConnection>(new UdpConnection(std::move(tracer), pool, server, settings));
 }
 
-UdpConnection::UdpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
+UdpConnection::UdpConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool, const SyslogServer& server,
                              const SyslogClientSettings& settings)
-    : BaseConnection(std::move(tracer), executor, server, settings), m_resolver(m_strand), m_socket(m_strand) {}
+    : BaseConnection(std::move(tracer), pool, server, settings), m_resolver(m_strand), m_socket(m_strand) {}
 
 void UdpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
   // Only fixes the default peer of the socket.

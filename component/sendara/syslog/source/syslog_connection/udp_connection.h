@@ -10,11 +10,11 @@ namespace sendara::syslog {
 // and counts as sent: datagrams carry no delivery promise anyway.
 class UdpConnection final : public BaseConnection {
  public:
-  static std::shared_ptr<UdpConnection> Create(oru::RefPtr<oru::ITracer> tracer, const Executor& executor,
+  static std::shared_ptr<UdpConnection> Create(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
                                                const SyslogServer& server, const SyslogClientSettings& settings);
 
  private:
-  UdpConnection(oru::RefPtr<oru::ITracer> tracer, const Executor& executor, const SyslogServer& server,
+  UdpConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool, const SyslogServer& server,
                 const SyslogClientSettings& settings);
 
   void DoConnect(std::shared_ptr<MinimumPromise> promise) override;
