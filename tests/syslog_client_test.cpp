@@ -8,6 +8,7 @@
 #include "component/sendara/edr_telemetry/source/client/request_sender/connection_error_info.h"
 #include "component/sendara/syslog/source/syslog_client_factory_impl/syslog_client_factory_impl.h"
 #include "host/tracer.h"
+#include "connection_failure.h"
 #include "loopback_servers.h"
 
 namespace {
@@ -23,16 +24,6 @@ class SyslogClientTest : public ::testing::Test {
     settings.timeoutConnection = 2000;
     settings.timeoutRequest = timeoutRequest;
     return m_factory.CreateSyslogClient(settings);
-  }
-  // The connection error of `send`, or nothing.
-  template <class F>
-  std::optional<edr_telemetry::ConnectionErrorInfo> FailureOf(F&& send) {
-    try {
-      send();
-    } catch (const base::connection_exception& e) {
-      return edr_telemetry::ConnectionErrorInfo::From(e);
-    }
-    return std::nullopt;
   }
 
   oru::RefPtr<reference_host::Tracer> m_tracer = reference_host::Tracer::Create(700);
@@ -78,7 +69,7 @@ TEST_F(SyslogClientTest, UnreachablePortFailsWithReasonCommon) {
     port = closed.Port();
   }
   auto client = Client(SyslogProtocol::Tcp);
-  const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", port}, "x\n"); });
+  const auto failure = ConnectionFailureOf([&] { client->MakeRequestAsync({"127.0.0.1", port}, "x\n"); });
   ASSERT_TRUE(failure.has_value());
   EXPECT_EQ(failure->reason, 0u);
   EXPECT_EQ(failure->serverAddress, "127.0.0.1:" + port);
@@ -90,7 +81,7 @@ TEST_F(SyslogClientTest, ServerThatNeverReadsFailsTheWriteAfterTheRequestTimeout
   auto client = Client(SyslogProtocol::Tcp, 300);
   const SyslogServer destination{"127.0.0.1", server.Port()};
   const std::string huge(64 << 20, 'x');  // far more than the socket buffers hold
-  const auto failure = FailureOf([&] { client->MakeRequestAsync(destination, huge); });
+  const auto failure = ConnectionFailureOf([&] { client->MakeRequestAsync(destination, huge); });
   ASSERT_TRUE(failure.has_value());
   EXPECT_EQ(failure->reason, 0u);
   EXPECT_GE(m_tracer->Count("send failed: Operation timeout"), 1u);

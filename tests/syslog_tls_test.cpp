@@ -8,6 +8,7 @@
 #include "component/sendara/syslog/source/syslog_client_factory_impl/syslog_client_factory_impl.h"
 #include "host/client_certificate_decryptor.h"
 #include "host/tracer.h"
+#include "connection_failure.h"
 #include "loopback_servers.h"
 #include "loopback_tls_server.h"
 #include "test_certificates.h"
@@ -41,15 +42,6 @@ class SyslogTlsTest : public ::testing::Test {
     options.keyPem = key;
     return options;
   }
-  template <class F>
-  std::optional<edr_telemetry::ConnectionErrorInfo> FailureOf(F&& send) {
-    try {
-      send();
-    } catch (const base::connection_exception& e) {
-      return edr_telemetry::ConnectionErrorInfo::From(e);
-    }
-    return std::nullopt;
-  }
 
   oru::RefPtr<reference_host::Tracer> m_tracer = reference_host::Tracer::Create(700);
   oru::RefPtr<reference_host::ClientCertificateDecryptor> m_decryptor = reference_host::ClientCertificateDecryptor::Create();
@@ -72,7 +64,7 @@ TEST_F(SyslogTlsTest, ServerThatChainsToTheConfiguredCaReceivesTheMessages) {
 TEST_F(SyslogTlsTest, AddressNotInTheCertificateIsRefusedAsInvalidServerCertificate) {
   LoopbackTlsServer server(Server(m_certificates.wrongNameCertPem, m_certificates.wrongNameKeyPem));
   auto client = Client();
-  const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
+  const auto failure = ConnectionFailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
   ASSERT_TRUE(failure.has_value());
   EXPECT_EQ(failure->reason, 2u);
   EXPECT_EQ(m_tracer->Count(" Common name check failed for 127.0.0.1"), 1u);
@@ -82,7 +74,7 @@ TEST_F(SyslogTlsTest, AddressNotInTheCertificateIsRefusedAsInvalidServerCertific
 TEST_F(SyslogTlsTest, ExpiredCertificateIsRefused) {
   LoopbackTlsServer server(Server(m_certificates.expiredCertPem, m_certificates.expiredKeyPem));
   auto client = Client();
-  const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
+  const auto failure = ConnectionFailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
   ASSERT_TRUE(failure.has_value());
   EXPECT_EQ(failure->reason, 2u);
   EXPECT_GE(m_tracer->Count(" preverify_ok is not ok : 10 : 'certificate has expired'"), 1u);
@@ -109,7 +101,7 @@ TEST_F(SyslogTlsTest, RefusedClientCertificateFailsTheConnectUnderTls12And13) {
     options.minVersion = options.maxVersion = version;
     LoopbackTlsServer server(options);
     auto client = Client(true);
-    const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
+    const auto failure = ConnectionFailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
     ASSERT_TRUE(failure.has_value()) << "version " << version;
     EXPECT_EQ(failure->reason, 1u) << "version " << version;
     EXPECT_TRUE(server.Received().empty());
@@ -120,7 +112,7 @@ TEST_F(SyslogTlsTest, HandshakeThatNeverAnswersEndsAtTheDeadline) {
   LoopbackTcpServer silent(LoopbackTcpServer::Mode::kNeverRead);
   auto client = Client(false, 300);
   const auto started = std::chrono::steady_clock::now();
-  const auto failure = FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", silent.Port()}, "x\n"); });
+  const auto failure = ConnectionFailureOf([&] { client->MakeRequestAsync({"127.0.0.1", silent.Port()}, "x\n"); });
   ASSERT_TRUE(failure.has_value());
   EXPECT_EQ(failure->reason, 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
@@ -132,7 +124,7 @@ TEST_F(SyslogTlsTest, ServerOfferingOnlyTls10IsRefused) {
   options.minVersion = options.maxVersion = TLS1_VERSION;
   LoopbackTlsServer server(options);
   auto client = Client();
-  EXPECT_TRUE(FailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); }).has_value());
+  EXPECT_TRUE(ConnectionFailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); }).has_value());
   EXPECT_TRUE(server.Received().empty());
 }
 
