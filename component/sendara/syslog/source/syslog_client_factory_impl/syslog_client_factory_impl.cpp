@@ -5,8 +5,9 @@
 #include "component/sendara/base/detail/common/contract_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/syslog/source/syslog_client_factory_impl/encrypted_tcp_syslog_client.h"
-#include "component/sendara/syslog/source/syslog_client_factory_impl/tcp_syslog_client.h"
-#include "component/sendara/syslog/source/syslog_client_factory_impl/udp_syslog_client.h"
+#include "component/sendara/syslog/source/syslog_client_factory_impl/plain_syslog_client.h"
+#include "component/sendara/syslog/source/syslog_connection/tcp_connection.h"
+#include "component/sendara/syslog/source/syslog_connection/udp_connection.h"
 
 namespace sendara::syslog {
 
@@ -23,9 +24,9 @@ oru::RefPtr<ISyslogClient> SyslogClientFactoryImpl::CreateSyslogClient(const Sys
   SENDARA_TRACE(m_tracer, base::TraceLevel::kInfo, "protocol: " << static_cast<std::uint32_t>(settings.protocol));
   switch (settings.protocol) {
     case SyslogProtocol::Tcp:
-      return oru::MakeObject<TcpSyslogClient>(m_tracer, settings, m_suffixSource, m_policy);
+      return oru::MakeObject<PlainSyslogClient<TcpConnection>>(m_tracer, settings, m_suffixSource, m_policy);
     case SyslogProtocol::Udp:
-      return oru::MakeObject<UdpSyslogClient>(m_tracer, settings, m_suffixSource, m_policy);
+      return oru::MakeObject<PlainSyslogClient<UdpConnection>>(m_tracer, settings, m_suffixSource, m_policy);
     case SyslogProtocol::EncryptedTcp:
       return oru::MakeObject<EncryptedTcpSyslogClient>(m_tracer, settings, m_suffixSource, m_policy, m_decryptor);
     default:
