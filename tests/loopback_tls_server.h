@@ -60,6 +60,13 @@ class LoopbackTlsServer {
     std::unique_lock lock(m_mutex);
     return m_arrived.wait_for(lock, timeout, [&] { return m_received.size() >= size; });
   }
+  // How the first connection that ended did end: "close_notify" for an
+  // orderly TLS close, else the read error's text; empty while none ended.
+  std::string WaitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+    std::unique_lock lock(m_mutex);
+    m_arrived.wait_for(lock, timeout, [&] { return !m_end.empty(); });
+    return m_end;
+  }
 
  private:
   using Stream = boost::asio::ssl::stream<boost::asio::ip::tcp::socket>;
@@ -81,7 +88,18 @@ class LoopbackTlsServer {
     auto buffer = std::make_shared<std::vector<char>>(64 * 1024);
     stream->async_read_some(boost::asio::buffer(*buffer),
                             [this, stream, buffer](const boost::system::error_code& error, std::size_t n) {
-                              if (error) return;
+                              if (error) {
+                                {
+                                  std::lock_guard lock(m_mutex);
+                                  if (m_end.empty()) {
+                                    m_end = error == boost::asio::error::eof ? "close_notify" : error.message();
+                                  }
+                                }
+                                m_arrived.notify_all();
+                                boost::system::error_code ignored;
+                                stream->lowest_layer().close(ignored);
+                                return;
+                              }
                               {
                                 std::lock_guard lock(m_mutex);
                                 m_received.append(buffer->data(), n);
@@ -99,5 +117,6 @@ class LoopbackTlsServer {
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_arrived;
   std::string m_received;
+  std::string m_end;
   std::thread m_thread;
 };

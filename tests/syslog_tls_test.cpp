@@ -1,3 +1,4 @@
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,24 @@ TEST_F(SyslogTlsTest, ServerThatChainsToTheConfiguredCaReceivesTheMessages) {
   EXPECT_EQ(server.Handshakes(), 1);
   EXPECT_EQ(client->CloseConnections(), oru::rc::NoError);
   EXPECT_EQ(m_decryptor->Calls(), 0u);  // no client certificate configured
+}
+
+TEST_F(SyslogTlsTest, EndOfPassClosesWithCloseNotifyBeforeThePoolStops) {
+  // The server neither answers the close_notify nor closes first: the close
+  // must not wait for it.
+  LoopbackTlsServer server(Server(m_certificates.serverCertPem, m_certificates.serverKeyPem));
+  auto client = Client();
+  client->MakeRequestAsync({"127.0.0.1", server.Port()}, "a\n");
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(client->WaitAndCloseConnections(), oru::rc::NoError);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2000));
+  EXPECT_EQ(server.WaitForEnd(), "close_notify");
+  EXPECT_EQ(server.Received(), "a\n");
+
+  // The next pass connects anew.
+  client->MakeRequestAsync({"127.0.0.1", server.Port()}, "b\n");
+  ASSERT_TRUE(server.WaitFor(4));
+  EXPECT_EQ(server.Handshakes(), 2);
 }
 
 TEST_F(SyslogTlsTest, AddressNotInTheCertificateIsRefusedAsInvalidServerCertificate) {

@@ -1,8 +1,10 @@
 #include "component/sendara/syslog/source/syslog_client_factory_impl/base_syslog_client.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
-#include <utility>
 #include <vector>
+#include <utility>
 
 #include "component/oru/exception_to_result.h"
 #include "component/sendara/base/detail/common/connection_exception.h"
@@ -12,6 +14,10 @@
 namespace sendara::syslog {
 
 using base::TraceLevel;
+
+namespace {
+constexpr std::chrono::milliseconds kCloseMargin(200);
+}  // namespace
 
 BaseSyslogClient::BaseSyslogClient(oru::RefPtr<oru::ITracer> tracer, SyslogClientSettings settings,
                                    std::shared_ptr<ISuffixSource> suffixSource, base::SensitiveDataTracePolicy policy)
@@ -39,22 +45,14 @@ base::StopToken BaseSyslogClient::CurrentStopToken() {
   return m_stopSource.GetToken();
 }
 
-void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, std::string_view text) {
+void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, std::string text) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, " to " << server << " message: " << m_policy.Reveal(text));
   // Declared first, released last: after the connection below is gone.
   const std::shared_lock activity(m_activity);
   std::shared_ptr<ISyslogConnection> connection;
   try {
-    // Copied as bytes from byte pointers: a converting element-wise copy of
-    // a package of events cost a third of the send.
-    const std::string suffix = m_suffixSource ? m_suffixSource->GetSuffix() : std::string();
-    const auto* textBytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto* suffixBytes = reinterpret_cast<const std::uint8_t*>(suffix.data());
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
-    bytes->reserve(text.size() + suffix.size());
-    bytes->insert(bytes->end(), textBytes, textBytes + text.size());
-    bytes->insert(bytes->end(), suffixBytes, suffixBytes + suffix.size());
-    const ISyslogConnection::Payload payload = std::move(bytes);
+    std::string suffix = m_suffixSource ? m_suffixSource->GetSuffix() : std::string();
+    const ISyslogConnection::Payload payload = std::make_shared<const SyslogPayload>(std::move(text), std::move(suffix));
 
     connection = ConnectionTo(server);
     try {
@@ -106,10 +104,10 @@ void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, const Syslog
 
 oru::Result BaseSyslogClient::CloseConnections() noexcept {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "");
-  return CloseConnectionsImpl();
+  return CloseConnectionsImpl(nullptr);
 }
 
-oru::Result BaseSyslogClient::CloseConnectionsImpl() noexcept {
+oru::Result BaseSyslogClient::CloseConnectionsImpl(std::vector<std::shared_ptr<ISyslogConnection>>* closed) noexcept {
   try {
     {
       // Closes a connect under way through its stop callback.
@@ -117,7 +115,11 @@ oru::Result BaseSyslogClient::CloseConnectionsImpl() noexcept {
       m_stopSource.RequestStop();
     }
     std::lock_guard lock(m_connectionsMutex);
-    for (auto& [server, connection] : m_connections) connection->Close();
+    if (closed) closed->reserve(m_connections.size());
+    for (auto& [server, connection] : m_connections) {
+      connection->Close();
+      if (closed) closed->push_back(connection);
+    }
     m_connections.clear();
     std::lock_guard stopLock(m_stopMutex);
     m_stopSource = base::StopSource();
@@ -136,7 +138,20 @@ oru::Result BaseSyslogClient::WaitAndCloseConnections() noexcept {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "");
     // Closing aborts what the connections have under way, so that a send on
     // another thread returns; then no send holds a connection any more.
-    const oru::Result closed = CloseConnectionsImpl();
+    std::vector<std::shared_ptr<ISyslogConnection>> closed;
+    const oru::Result result = CloseConnectionsImpl(&closed);
+    // The closes run on the pool: it stays until they are done (a TLS
+    // connection says goodbye to its server), or their time is up. A TLS
+    // close gives up after the request time-out itself; the margin lets it.
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(std::uint64_t{m_settings.timeoutRequest} + kCloseMargin.count());
+    for (const auto& connection : closed) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (!connection->WaitClosed(static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0)))) {
+        SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "a connection did not close in time");
+      }
+    }
+    closed.clear();
     const std::unique_lock activity(m_activity);
     BaseConnection::Pool pool;
     {
@@ -148,7 +163,7 @@ oru::Result BaseSyslogClient::WaitAndCloseConnections() noexcept {
       pool->stop();
       pool->join();
     }
-    return closed;
+    return result;
   } catch (...) {
     return oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
   }

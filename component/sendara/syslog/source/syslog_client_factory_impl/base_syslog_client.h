@@ -4,8 +4,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
-
-#include <boost/asio/thread_pool.hpp>
+#include <vector>
 
 #include "component/oru/basic_object.h"
 #include "component/oru/i_tracer.h"
@@ -25,7 +24,7 @@ namespace sendara::syslog {
 // dropped after every pass (WaitAndCloseConnections).
 class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
  public:
-  void MakeRequestAsync(const SyslogServer& server, std::string_view text) override;
+  void MakeRequestAsync(const SyslogServer& server, std::string text) override;
   void MakeRequestAsync(const SyslogServer& server, const SyslogMessage& message) override;
   oru::Result CloseConnections() noexcept override;
   oru::Result WaitAndCloseConnections() noexcept override;
@@ -50,7 +49,9 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
   // Drops the server's connection, only `expected` when it is given (another
   // thread may have made a new one meanwhile).
   void DropConnection(const SyslogServer& server, const std::shared_ptr<ISyslogConnection>& expected = nullptr);
-  oru::Result CloseConnectionsImpl() noexcept;
+  // Closes and drops every connection; hands the closed ones to `closed`
+  // when it is given.
+  oru::Result CloseConnectionsImpl(std::vector<std::shared_ptr<ISyslogConnection>>* closed) noexcept;
 
   const std::shared_ptr<ISuffixSource> m_suffixSource;
   const base::SensitiveDataTracePolicy m_policy;
@@ -65,7 +66,7 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
   // send's connection must not outlive the pool its sockets run on.
   std::shared_mutex m_activity;
   std::mutex m_poolMutex;
-  std::shared_ptr<boost::asio::thread_pool> m_pool;
+  BaseConnection::Pool m_pool;
 };
 
 }  // namespace sendara::syslog

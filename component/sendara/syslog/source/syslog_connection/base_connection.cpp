@@ -95,6 +95,14 @@ void BaseConnection::Close() noexcept {
   }
 }
 
+bool BaseConnection::WaitClosed(std::uint32_t timeoutMilliseconds) noexcept {
+  try {
+    return m_closeFinished->Wait(timeoutMilliseconds) == oru::rc::NoError;
+  } catch (...) {
+    return false;  // only values are ever set
+  }
+}
+
 void BaseConnection::HandleWritten(const boost::system::error_code& error, bool ignoreError) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "HandleWritten: " << error.message());
   if (m_messages.empty()) return;

@@ -44,6 +44,7 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   void Connect(const base::StopToken& stopToken) override;
   void SendMessage(Payload bytes) override;
   void Close() noexcept override;
+  bool WaitClosed(std::uint32_t timeoutMilliseconds) noexcept override;
 
  protected:
   BaseConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool, const SyslogServer& server,
@@ -58,8 +59,10 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   // On the strand, before a message is queued: false when the peer is known
   // to have ended the connection.
   virtual bool PeerAlive() { return true; }
-  // On the strand: close the socket and cancel what is pending.
+  // On the strand: close the socket and cancel what is pending, then call
+  // CloseFinished (at once, or from the handler that ends the close).
   virtual void DoClose() = 0;
+  void CloseFinished() noexcept { m_closeFinished->SetValue(); }
 
   // On the strand: resolves the host, connects `socket` to the first
   // endpoint that answers and calls `onConnected(endpoint)`; a failure is
@@ -84,6 +87,7 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   // Touched on the strand only.
   std::deque<std::pair<Payload, std::shared_ptr<MinimumPromise>>> m_messages;
   bool m_closed = false;
+  const std::shared_ptr<MinimumPromise> m_closeFinished = std::make_shared<MinimumPromise>();
 
  private:
   // Waits for `promise`; a failing result becomes connection_exception.

@@ -240,8 +240,8 @@ void EncryptedTcpConnection::ReadFromPeer() {
 
 void EncryptedTcpConnection::WriteFront() {
   auto self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this());
-  const auto& bytes = *m_messages.front().first;
-  boost::asio::async_write(*m_stream, boost::asio::buffer(bytes),
+  const auto& payload = *m_messages.front().first;
+  boost::asio::async_write(*m_stream, payload.Buffers(),
                            [self](const boost::system::error_code& error, std::size_t) {
                              self->HandleWritten(error, false);
                            });
@@ -256,7 +256,10 @@ void EncryptedTcpConnection::DoClose() {
   if (auto promise = std::exchange(m_pendingConnect, nullptr)) {
     promise->SetException(TlsError(boost::asio::error::operation_aborted, "Handshake error: "));
   }
-  if (!m_stream->lowest_layer().is_open()) return;
+  if (!m_stream->lowest_layer().is_open()) {
+    CloseFinished();
+    return;
+  }
   SENDARA_TRACE(m_tracer, TraceLevel::kError, "Closing connection");
   auto self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this());
   // The shutdown must not wait for the peer for ever: the socket is closed
@@ -269,6 +272,10 @@ void EncryptedTcpConnection::DoClose() {
       self->m_stream->lowest_layer().close(ignored);
     }
   });
+  // One-way: our close_notify is written and the socket closed without
+  // waiting for the server's answer, which a syslog server may never send;
+  // a sender that is done has nothing more to read.
+  SSL_set_shutdown(m_stream->native_handle(), SSL_get_shutdown(m_stream->native_handle()) | SSL_RECEIVED_SHUTDOWN);
   m_stream->async_shutdown([self, timer](const boost::system::error_code& error) {
     timer->cancel();
     SENDARA_TRACE(self->m_tracer, TraceLevel::kError,
@@ -276,6 +283,7 @@ void EncryptedTcpConnection::DoClose() {
     boost::system::error_code closeError;
     self->m_stream->lowest_layer().close(closeError);
     SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "lowest_layer socket close: " << closeError.message());
+    self->CloseFinished();
   });
 }
 

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "component/sendara/base/detail/common/stop_token.h"
+#include "component/sendara/syslog/source/syslog_connection/syslog_payload.h"
 
 namespace sendara::syslog {
 
@@ -21,10 +21,14 @@ class ISyslogConnection {
   // nothing: the message was not sent and may go on a new connection.
   // The bytes are shared, not copied: the connection keeps them until they
   // are written, and a caller may send them again elsewhere.
-  using Payload = std::shared_ptr<const std::vector<std::uint8_t>>;
+  using Payload = std::shared_ptr<const SyslogPayload>;
   virtual void SendMessage(Payload bytes) = 0;
   // Asynchronous; never throws.
   virtual void Close() noexcept = 0;
+  // Waits until a Close has done its work (for TLS: the orderly shutdown,
+  // which itself gives up after the request time-out); false when the time
+  // ran out first.
+  virtual bool WaitClosed(std::uint32_t timeoutMilliseconds) noexcept = 0;
 };
 
 }  // namespace sendara::syslog

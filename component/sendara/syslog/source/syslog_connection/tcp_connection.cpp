@@ -32,8 +32,8 @@ void TcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
 
 void TcpConnection::WriteFront() {
   auto self = std::static_pointer_cast<TcpConnection>(shared_from_this());
-  const auto& bytes = *m_messages.front().first;
-  boost::asio::async_write(m_socket, boost::asio::buffer(bytes),
+  const auto& payload = *m_messages.front().first;
+  boost::asio::async_write(m_socket, payload.Buffers(),
                            [self](const boost::system::error_code& error, std::size_t) {
                              self->HandleWritten(error, false);
                            });
@@ -43,6 +43,7 @@ void TcpConnection::DoClose() {
   boost::system::error_code ignored;
   m_resolver.cancel();
   m_socket.close(ignored);
+  CloseFinished();
 }
 
 bool TcpConnection::PeerAlive() {

@@ -31,8 +31,8 @@ void UdpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
 
 void UdpConnection::WriteFront() {
   auto self = std::static_pointer_cast<UdpConnection>(shared_from_this());
-  const auto& bytes = *m_messages.front().first;
-  m_socket.async_send(boost::asio::buffer(bytes), [self](const boost::system::error_code& error, std::size_t) {
+  const auto& payload = *m_messages.front().first;
+  m_socket.async_send(payload.Buffers(), [self](const boost::system::error_code& error, std::size_t) {
     self->HandleWritten(error, true);
   });
 }
@@ -41,6 +41,7 @@ void UdpConnection::DoClose() {
   boost::system::error_code ignored;
   m_resolver.cancel();
   m_socket.close(ignored);
+  CloseFinished();
 }
 
 }  // namespace sendara::syslog

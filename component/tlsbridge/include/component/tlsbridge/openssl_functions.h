@@ -71,6 +71,7 @@
   X(SSL_new) \
   X(SSL_set_bio) \
   X(SSL_set_ex_data) \
+  X(SSL_set_shutdown) \
   X(SSL_set_verify) \
   X(SSL_shutdown) \
   X(SSL_write) \
