@@ -2,9 +2,9 @@
 // each package one message as the syslog sender writes it, through the
 // client, next to a bare blocking write of the same bytes on the same kind
 // of connection. The receiver only counts bytes. On a small machine the
-// figures vary from run to run; compare them over interleaved repetitions:
-//   syslog_benchmark --benchmark_repetitions=10 \
-//     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+// figures vary from run to run; compare them over interleaved repetitions
+// (--benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
+// --benchmark_report_aggregates_only=true).
 #include <atomic>
 #include <memory>
 #include <string>
