@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "component/sendara/base/detail/certificates/pkcs12_to_pem.h"
 #include "component/sendara/base/detail/common/connection_exception.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/connection_error_info.h"
 #include "component/sendara/syslog/source/syslog_client_factory_impl/syslog_client_factory_impl.h"
@@ -25,12 +26,16 @@ class SyslogTlsTest : public ::testing::Test {
  protected:
   const TestCertificates& m_certificates = TestCertificates::Get();
 
-  oru::RefPtr<ISyslogClient> Client(bool withClientCertificate = false, std::uint32_t timeoutConnection = 3000) {
+  SyslogClientSettings Settings(std::uint32_t timeoutConnection = 3000) const {
     SyslogClientSettings settings;
     settings.protocol = SyslogProtocol::EncryptedTcp;
     settings.timeoutConnection = timeoutConnection;
     settings.timeoutRequest = 3000;
     settings.serverCerts = Bytes(m_certificates.caPem);
+    return settings;
+  }
+  oru::RefPtr<ISyslogClient> Client(bool withClientCertificate = false, std::uint32_t timeoutConnection = 3000) {
+    SyslogClientSettings settings = Settings(timeoutConnection);
     if (withClientCertificate) {
       settings.clientCert = SyslogClientSettings::ClientCertificate{Bytes(m_certificates.clientKeyPem),
                                                                     m_certificates.clientCertPem};
@@ -99,14 +104,24 @@ TEST_F(SyslogTlsTest, ExpiredCertificateIsRefused) {
   EXPECT_GE(m_tracer->Count(" preverify_ok is not ok : 10 : 'certificate has expired'"), 1u);
 }
 
-TEST_F(SyslogTlsTest, ClientCertificateIsDecryptedAndAccepted) {
+TEST_F(SyslogTlsTest, ClientCertificateFromPasswordProtectedContainerIsDecryptedAndAccepted) {
   auto options = Server(m_certificates.serverCertPem, m_certificates.serverKeyPem);
   options.clientCaPem = m_certificates.caPem;
   options.address = "::1";
   LoopbackTlsServer server(options);
-  auto client = Client(true);
+
+  std::string certificatePem;
+  std::vector<std::uint8_t> keyPem;
+  std::vector<std::uint8_t> password(TestCertificates::kPkcs12Password.begin(), TestCertificates::kPkcs12Password.end());
+  password.push_back(0);
+  ASSERT_EQ(base::Pkcs12ToPem(m_certificates.clientPkcs12, password, certificatePem, keyPem), oru::rc::NoError);
+  SyslogClientSettings settings = Settings();
+  settings.clientCert = SyslogClientSettings::ClientCertificate{keyPem, certificatePem};
+  auto client = m_factory.CreateSyslogClient(settings);
+
   client->MakeRequestAsync({"::1", server.Port()}, "m\n");
   ASSERT_TRUE(server.WaitFor(2));
+  EXPECT_EQ(server.Received(), "m\n");
   EXPECT_EQ(m_decryptor->Calls(), 1u);
 }
 
