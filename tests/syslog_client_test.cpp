@@ -7,6 +7,7 @@
 #include "component/sendara/base/detail/common/contract_exception.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/connection_error_info.h"
 #include "component/sendara/syslog/source/syslog_client_factory_impl/syslog_client_factory_impl.h"
+#include "host/sensitive_data_policy.h"
 #include "host/tracer.h"
 #include "connection_failure.h"
 #include "loopback_servers.h"
@@ -104,6 +105,28 @@ TEST_F(SyslogClientTest, UdpSendsOneDatagramPerMessageAndNeedsNoListener) {
   }
   EXPECT_NO_THROW(client->MakeRequestAsync({"127.0.0.1", deadPort}, "nobody"));
   EXPECT_NO_THROW(client->MakeRequestAsync({"::1", deadPort}, "nobody"));
+}
+
+TEST_F(SyslogClientTest, MessageTextReachesTheTraceOnlyWhenTheHostAllowsIt) {
+  LoopbackTcpServer server;
+  const auto policy = reference_host::SensitiveDataPolicy::Create(false);
+  SyslogClientFactoryImpl factory{oru::RefPtr<oru::ITracer>(m_tracer.Get()), nullptr,
+                                  base::SensitiveDataTracePolicy(oru::RefPtr<oru::ISensitiveDataPolicy>(policy.Get())),
+                                  {}};
+  SyslogClientSettings settings;
+  settings.protocol = SyslogProtocol::Tcp;
+  auto client = factory.CreateSyslogClient(settings);
+  const SyslogServer destination{"127.0.0.1", server.Port()};
+
+  client->MakeRequestAsync(destination, "user=alice\n");
+  EXPECT_EQ(m_tracer->Count(" message: <sensitive data was hidden>"), 1u);
+  EXPECT_EQ(m_tracer->Count("alice"), 0u);
+
+  policy->SetAllowed(true);
+  client->MakeRequestAsync(destination, "user=bob\n");
+  EXPECT_EQ(m_tracer->Count(" message: user=bob"), 1u);
+  ASSERT_TRUE(server.WaitFor(20));
+  EXPECT_EQ(server.Received(), "user=alice\nuser=bob\n");
 }
 
 TEST_F(SyslogClientTest, StructuredMessagesAndProtocols) {
