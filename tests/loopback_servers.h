@@ -13,13 +13,15 @@
 #include <boost/asio.hpp>
 
 // A TCP server on 127.0.0.1 that collects what it receives, for tests. It
-// can hang up after each message, or accept and never read.
+// can hang up after each message (saying something first, or not), or accept
+// and never read.
 class LoopbackTcpServer {
  public:
-  enum class Mode { kRead, kHangUpAfterRead, kNeverRead };
+  enum class Mode { kRead, kHangUpAfterRead, kAnswerAndHangUpAfterRead, kNeverRead };
 
-  explicit LoopbackTcpServer(Mode mode = Mode::kRead)
-      : m_mode(mode), m_acceptor(m_io, {boost::asio::ip::make_address("127.0.0.1"), 0}) {
+  // On `port`, or on a free one when it is 0.
+  explicit LoopbackTcpServer(Mode mode = Mode::kRead, unsigned short port = 0)
+      : m_mode(mode), m_acceptor(m_io, {boost::asio::ip::make_address("127.0.0.1"), port}) {
     Accept();
     m_thread = std::thread([this] { m_io.run(); });
   }
@@ -56,9 +58,11 @@ class LoopbackTcpServer {
     peer->async_read_some(boost::asio::buffer(*buffer), [this, peer, buffer](const boost::system::error_code& error,
                                                                              std::size_t n) {
       if (error) return;
-      if (m_mode == Mode::kHangUpAfterRead) {
+      const bool hangUp = m_mode == Mode::kHangUpAfterRead || m_mode == Mode::kAnswerAndHangUpAfterRead;
+      if (hangUp) {
         // Hung up before the test hears of the message.
         boost::system::error_code ignored;
+        if (m_mode == Mode::kAnswerAndHangUpAfterRead) boost::asio::write(*peer, boost::asio::buffer("bye\n", 4), ignored);
         peer->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
         peer->close(ignored);
       }
@@ -67,7 +71,7 @@ class LoopbackTcpServer {
         m_received.append(buffer->data(), n);
       }
       m_arrived.notify_all();
-      if (m_mode != Mode::kHangUpAfterRead) Read(peer);
+      if (!hangUp) Read(peer);
     });
   }
 

@@ -1,4 +1,7 @@
+#include <atomic>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -49,18 +52,46 @@ TEST_F(SyslogClientTest, TcpMessagesShareOneConnectionAndArriveAsWritten) {
   EXPECT_EQ(server.Accepted(), 2);
 }
 
+// A server that spoke before it hung up must not hide the end of the stream
+// behind what it said.
 TEST_F(SyslogClientTest, PeerThatHungUpIsNotWrittenInto) {
-  LoopbackTcpServer server(LoopbackTcpServer::Mode::kHangUpAfterRead);
+  for (const auto mode : {LoopbackTcpServer::Mode::kHangUpAfterRead, LoopbackTcpServer::Mode::kAnswerAndHangUpAfterRead}) {
+    m_tracer->Clear();
+    LoopbackTcpServer server(mode);
+    auto client = Client(SyslogProtocol::Tcp);
+    const SyslogServer destination{"127.0.0.1", server.Port()};
+    client->MakeRequestAsync(destination, "first\n");
+    ASSERT_TRUE(server.WaitFor(6));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the hang-up reaches the client
+    client->MakeRequestAsync(destination, "second\n");
+    ASSERT_TRUE(server.WaitFor(13));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // and hung up again
+    client->MakeRequestAsync(destination, "third\n");
+    ASSERT_TRUE(server.WaitFor(19));
+    EXPECT_EQ(server.Received(), "first\nsecond\nthird\n");
+    EXPECT_EQ(server.Accepted(), 3);
+    EXPECT_EQ(m_tracer->Count("was closed, connect anew"), 2u);
+  }
+}
+
+TEST_F(SyslogClientTest, FailedReconnectLeavesNothingBehindForTheNextMessage) {
   auto client = Client(SyslogProtocol::Tcp);
-  const SyslogServer destination{"127.0.0.1", server.Port()};
-  client->MakeRequestAsync(destination, "first\n");
-  ASSERT_TRUE(server.WaitFor(6));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the hang-up reaches the client
-  client->MakeRequestAsync(destination, "second\n");
-  ASSERT_TRUE(server.WaitFor(13));
-  EXPECT_EQ(server.Received(), "first\nsecond\n");
-  EXPECT_EQ(server.Accepted(), 2);
-  EXPECT_EQ(m_tracer->Count("was closed, connect anew"), 1u);
+  unsigned short port = 0;
+  {
+    LoopbackTcpServer server(LoopbackTcpServer::Mode::kHangUpAfterRead);
+    port = static_cast<unsigned short>(std::stoi(server.Port()));
+    client->MakeRequestAsync({"127.0.0.1", server.Port()}, "first\n");
+    ASSERT_TRUE(server.WaitFor(6));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the hang-up reaches the client
+  }
+  const SyslogServer destination{"127.0.0.1", std::to_string(port)};
+  // Hung up, and nobody listens any more: connecting anew fails.
+  ASSERT_TRUE(ConnectionFailureOf([&] { client->MakeRequestAsync(destination, "second\n"); }).has_value());
+
+  LoopbackTcpServer back(LoopbackTcpServer::Mode::kRead, port);
+  client->MakeRequestAsync(destination, "third\n");
+  ASSERT_TRUE(back.WaitFor(6));
+  EXPECT_EQ(back.Received(), "third\n");
 }
 
 TEST_F(SyslogClientTest, UnreachablePortFailsWithReasonCommon) {
@@ -127,6 +158,101 @@ TEST_F(SyslogClientTest, MessageTextReachesTheTraceOnlyWhenTheHostAllowsIt) {
   EXPECT_EQ(m_tracer->Count(" message: user=bob"), 1u);
   ASSERT_TRUE(server.WaitFor(20));
   EXPECT_EQ(server.Received(), "user=alice\nuser=bob\n");
+}
+
+// Holds one send inside the client (while it makes its payload) until the
+// test lets it go on.
+class HoldingSuffix : public ISuffixSource {
+ public:
+  std::string GetSuffix() override {
+    if (m_hold.exchange(false)) {
+      m_entered.set_value();
+      m_released.get_future().wait();
+    }
+    return {};
+  }
+  void HoldNext() { m_hold = true; }
+  void WaitEntered() { m_entered.get_future().wait(); }
+  void Release() { m_released.set_value(); }
+
+ private:
+  std::atomic<bool> m_hold{false};
+  std::promise<void> m_entered;
+  std::promise<void> m_released;
+};
+
+TEST_F(SyslogClientTest, SendRunningWhileAPassEndsLeavesNoConnectionOnTheDroppedPool) {
+  LoopbackTcpServer server;
+  auto suffix = std::make_shared<HoldingSuffix>();
+  SyslogClientFactoryImpl factory{oru::RefPtr<oru::ITracer>(m_tracer.Get()), suffix, {}, {}};
+  SyslogClientSettings settings;
+  settings.protocol = SyslogProtocol::Tcp;
+  auto client = factory.CreateSyslogClient(settings);
+  const SyslogServer destination{"127.0.0.1", server.Port()};
+  client->MakeRequestAsync(destination, "a\n");
+
+  // The send is under way when the pass ends, and connects only after the
+  // end of the pass has dropped the connections.
+  suffix->HoldNext();
+  std::thread sender([&] { client->MakeRequestAsync(destination, "b\n"); });
+  suffix->WaitEntered();
+  std::thread endOfPass([&] { EXPECT_EQ(client->WaitAndCloseConnections(), oru::rc::NoError); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the end of the pass waits for the send
+  suffix->Release();
+  sender.join();
+  endOfPass.join();
+
+  // The next pass runs on a new pool: the sender's connection went with the
+  // old one.
+  client->MakeRequestAsync(destination, "c\n");
+  ASSERT_TRUE(server.WaitFor(6));
+  EXPECT_EQ(server.Received(), "a\nb\nc\n");
+  EXPECT_EQ(server.Accepted(), 3);
+}
+
+// Sends racing a close: a datagram queued behind one in flight when the
+// close comes is not written, and must not be counted as sent.
+TEST_F(SyslogClientTest, DatagramsCountedAsSentAreTheOnesThatArrive) {
+  boost::asio::io_context io;
+  boost::asio::ip::udp::socket receiver(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+  receiver.non_blocking(true);
+  const SyslogServer destination{"127.0.0.1", std::to_string(receiver.local_endpoint().port())};
+  auto client = Client(SyslogProtocol::Udp);
+  std::atomic<long> sent{0};
+  long received = 0;
+  const auto drain = [&] {
+    char datagram[16];
+    boost::system::error_code error;
+    while (!error) {
+      receiver.receive(boost::asio::buffer(datagram), 0, error);
+      if (!error) ++received;
+    }
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 3; ++i) {
+      threads.emplace_back([&] {
+        while (!go) std::this_thread::yield();
+        try {
+          client->MakeRequestAsync(destination, "m");
+          ++sent;
+        } catch (const base::connection_exception&) {
+        }
+      });
+    }
+    threads.emplace_back([&] {
+      while (!go) std::this_thread::yield();
+      client->CloseConnections();
+    });
+    go = true;
+    for (auto& thread : threads) thread.join();
+    drain();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  drain();
+  EXPECT_GT(sent.load(), 0);
+  EXPECT_EQ(sent.load(), received);
 }
 
 TEST_F(SyslogClientTest, StructuredMessagesAndProtocols) {

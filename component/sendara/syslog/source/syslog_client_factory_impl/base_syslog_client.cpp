@@ -48,7 +48,7 @@ base::StopToken BaseSyslogClient::CurrentStopToken() {
 void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, std::string text) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, " to " << server << " message: " << m_policy.Reveal(text));
   // Declared first, released last: after the connection below is gone.
-  const std::shared_lock activity(m_activity);
+  const std::shared_lock activity = EnterActivity();
   std::shared_ptr<ISyslogConnection> connection;
   try {
     std::string suffix = m_suffixSource ? m_suffixSource->GetSuffix() : std::string();
@@ -62,15 +62,27 @@ void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, std::string 
       // The server ended the connection since the last message, and nothing
       // was written: the message goes on a new connection.
       SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "connection to " << server << " was closed, connect anew");
-      DropConnection(server, connection);
+      DropConnection(server, std::exchange(connection, nullptr));
       connection = ConnectionTo(server);
       connection->SendMessage(payload);
     }
   } catch (...) {
-    DropConnection(server, connection);
+    // A connect that failed has left the map already; only this send's own
+    // connection is dropped, never one another sender has made meanwhile.
+    if (connection) DropConnection(server, connection);
     oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
     throw;
   }
+}
+
+std::shared_lock<std::shared_mutex> BaseSyslogClient::EnterActivity() {
+  const std::lock_guard gate(m_activityGate);
+  return std::shared_lock(m_activity);
+}
+
+std::unique_lock<std::shared_mutex> BaseSyslogClient::ExcludeActivity() {
+  const std::lock_guard gate(m_activityGate);
+  return std::unique_lock(m_activity);
 }
 
 std::shared_ptr<ISyslogConnection> BaseSyslogClient::ConnectionTo(const SyslogServer& server) {
@@ -80,22 +92,26 @@ std::shared_ptr<ISyslogConnection> BaseSyslogClient::ConnectionTo(const SyslogSe
   const auto found = m_connections.find(server);
   if (found != m_connections.end()) return found->second;
   std::shared_ptr<ISyslogConnection> connection = CreateConnection(server, CurrentPool());
-  m_connections.emplace(server, connection);
-  connection->Connect(CurrentStopToken());
+  const auto inserted = m_connections.emplace(server, connection).first;
+  try {
+    connection->Connect(CurrentStopToken());
+  } catch (...) {
+    // Still under the lock: nobody else has seen it. A failed connection
+    // closed itself.
+    m_connections.erase(inserted);
+    throw;
+  }
   return connection;
 }
 
 void BaseSyslogClient::DropConnection(const SyslogServer& server,
                                       const std::shared_ptr<ISyslogConnection>& expected) {
-  std::shared_ptr<ISyslogConnection> dropped;
   {
     std::lock_guard lock(m_connectionsMutex);
     const auto found = m_connections.find(server);
-    if (found == m_connections.end() || (expected && found->second != expected)) return;
-    dropped = std::move(found->second);
-    m_connections.erase(found);
+    if (found != m_connections.end() && found->second == expected) m_connections.erase(found);
   }
-  dropped->Close();
+  expected->Close();
 }
 
 void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, const SyslogMessage& message) {
@@ -115,7 +131,7 @@ oru::Result BaseSyslogClient::CloseConnectionsImpl(std::vector<std::shared_ptr<I
       m_stopSource.RequestStop();
     }
     std::lock_guard lock(m_connectionsMutex);
-    if (closed) closed->reserve(m_connections.size());
+    if (closed) closed->reserve(closed->size() + m_connections.size());
     for (auto& [server, connection] : m_connections) {
       connection->Close();
       if (closed) closed->push_back(connection);
@@ -139,33 +155,47 @@ oru::Result BaseSyslogClient::WaitAndCloseConnections() noexcept {
     // Closing aborts what the connections have under way, so that a send on
     // another thread returns; then no send holds a connection any more.
     std::vector<std::shared_ptr<ISyslogConnection>> closed;
-    const oru::Result result = CloseConnectionsImpl(&closed);
-    // The closes run on the pool: it stays until they are done (a TLS
-    // connection says goodbye to its server), or their time is up. A TLS
-    // close gives up after the request time-out itself; the margin lets it.
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(std::uint64_t{m_settings.timeoutRequest} + kCloseMargin.count());
-    for (const auto& connection : closed) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (!connection->WaitClosed(static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0)))) {
-        SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "a connection did not close in time");
-      }
-    }
-    closed.clear();
-    const std::unique_lock activity(m_activity);
+    oru::Result result = CloseConnectionsImpl(&closed);
     BaseConnection::Pool pool;
     {
-      std::lock_guard lock(m_poolMutex);
-      pool = std::exchange(m_pool, nullptr);
+      const std::unique_lock activity = ExcludeActivity();
+      // A send that was under way may have connected again since: its
+      // connection runs on this pool too.
+      const oru::Result closedAgain = CloseConnectionsImpl(&closed);
+      if (oru::Succeeded(result)) result = closedAgain;
+      WaitForCloses(closed);
+      closed.clear();
+      {
+        std::lock_guard lock(m_poolMutex);
+        pool = std::exchange(m_pool, nullptr);
+      }
+      if (pool) {
+        // Handlers not yet started are abandoned; running ones finish first.
+        pool->stop();
+        pool->join();
+      }
     }
-    if (pool) {
-      // Handlers not yet started are abandoned; running ones finish first.
-      pool->stop();
-      pool->join();
-    }
+    // Freed outside the activity lock: tearing the pool down waits for a
+    // name lookup that is still running (it cannot be cancelled), and the
+    // next send, on a new pool, need not wait for it.
+    pool.reset();
     return result;
   } catch (...) {
     return oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
+  }
+}
+
+void BaseSyslogClient::WaitForCloses(const std::vector<std::shared_ptr<ISyslogConnection>>& closed) {
+  // The closes run on the pool: it stays until they are done (a TLS
+  // connection says goodbye to its server), or their time is up. A TLS
+  // close gives up after the request time-out itself; the margin lets it.
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(std::uint64_t{m_settings.timeoutRequest} + kCloseMargin.count());
+  for (const auto& connection : closed) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (!connection->WaitClosed(static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0)))) {
+      SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "a connection did not close in time");
+    }
   }
 }
 

@@ -46,9 +46,17 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
   base::StopToken CurrentStopToken();
   // The connection to `server`, made and connected when there is none.
   std::shared_ptr<ISyslogConnection> ConnectionTo(const SyslogServer& server);
-  // Drops the server's connection, only `expected` when it is given (another
-  // thread may have made a new one meanwhile).
-  void DropConnection(const SyslogServer& server, const std::shared_ptr<ISyslogConnection>& expected = nullptr);
+  // Closes `expected` and takes it out of the map when it is still the
+  // server's connection there (another sender may have made a new one).
+  void DropConnection(const SyslogServer& server, const std::shared_ptr<ISyslogConnection>& expected);
+  // Shared by every send, exclusive while the pool is dropped. Both pass a
+  // gate first: the shared mutex favours readers, and back-to-back sends
+  // would otherwise keep the end of a pass out for ever.
+  std::shared_lock<std::shared_mutex> EnterActivity();
+  std::unique_lock<std::shared_mutex> ExcludeActivity();
+  // Waits for the closes of `closed`, at most the request time-out and a
+  // margin in all.
+  void WaitForCloses(const std::vector<std::shared_ptr<ISyslogConnection>>& closed);
   // Closes and drops every connection; hands the closed ones to `closed`
   // when it is given.
   oru::Result CloseConnectionsImpl(std::vector<std::shared_ptr<ISyslogConnection>>* closed) noexcept;
@@ -64,6 +72,7 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
   base::StopSource m_stopSource;
   // Held shared by every send, exclusively while the pool is dropped: a
   // send's connection must not outlive the pool its sockets run on.
+  std::mutex m_activityGate;
   std::shared_mutex m_activity;
   std::mutex m_poolMutex;
   BaseConnection::Pool m_pool;

@@ -84,8 +84,7 @@ void BaseConnection::Close() noexcept {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, m_serverAddress);
     boost::asio::post(m_strand, [self = shared_from_this()] {
       try {
-        self->m_closed = true;
-        self->DoClose();
+        self->CloseOnStrand();
       } catch (const std::exception& e) {
         SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "Run-time exception: " << e.what());
       }
@@ -103,20 +102,40 @@ bool BaseConnection::WaitClosed(std::uint32_t timeoutMilliseconds) noexcept {
   }
 }
 
+void BaseConnection::CloseOnStrand() {
+  if (m_closed) return;  // a second TLS shutdown would cut the first one short
+  m_closed = true;
+  DoClose();
+}
+
 void BaseConnection::HandleWritten(const boost::system::error_code& error, bool ignoreError) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "HandleWritten: " << error.message());
   if (m_messages.empty()) return;
-  if (error && !ignoreError) {
-    // Everything waiting fails: the client drops this connection.
-    const std::exception_ptr failure = ConnectionError(error, "HandleWritten: ");
-    for (auto& [bytes, promise] : m_messages) promise->SetException(failure);
-    m_messages.clear();
+  // A datagram that was not sent counts as sent, but not one that failed
+  // because the connection was closed under it.
+  if (error && (!ignoreError || m_closed)) {
+    FailQueued(error);
     return;
   }
   const std::shared_ptr<MinimumPromise> written = std::move(m_messages.front().second);
   m_messages.pop_front();
-  if (!m_messages.empty()) WriteFront();
+  if (!m_messages.empty()) {
+    // Nothing more is written once the connection is closed.
+    if (m_closed) {
+      FailQueued(boost::asio::error::not_connected);
+    } else {
+      WriteFront();
+    }
+  }
   written->SetValue();
+}
+
+void BaseConnection::FailQueued(const boost::system::error_code& error) {
+  // Everything waiting fails: the client drops this connection. Each waiter
+  // gets an exception of its own: a caller may add to what it catches, and
+  // must not do so under another thread's reading.
+  for (auto& [bytes, promise] : m_messages) promise->SetException(ConnectionError(error, "HandleWritten: "));
+  m_messages.clear();
 }
 
 std::exception_ptr BaseConnection::ConnectionError(const boost::system::error_code& error,

@@ -72,9 +72,13 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   void ResolveAndConnect(Resolver& resolver, Socket& socket, std::shared_ptr<MinimumPromise> promise,
                          std::string_view resolveLabel, OnConnected onConnected, OnFailure onFailure);
 
+  // On the strand: marks the connection closed and closes it, once.
+  void CloseOnStrand();
   // On the strand, when the front message is written or failed. `ignoreError`
   // counts a failed datagram as sent.
   void HandleWritten(const boost::system::error_code& error, bool ignoreError);
+  // On the strand: fails every queued message with `error`.
+  void FailQueued(const boost::system::error_code& error);
   std::exception_ptr ConnectionError(const boost::system::error_code& error, std::string_view what) const;
 
   const oru::RefPtr<oru::ITracer> m_tracer;
@@ -102,7 +106,9 @@ void BaseConnection::ResolveAndConnect(Resolver& resolver, Socket& socket, std::
   resolver.async_resolve(
       m_host, m_port,
       [self = shared_from_this(), &socket, promise, resolveLabel, onConnected, onFailure](
-          const boost::system::error_code& error, Results endpoints) {
+          boost::system::error_code error, Results endpoints) {
+        // Closed while the answer was on its way: the socket stays closed.
+        if (self->m_closed && !error) error = boost::asio::error::operation_aborted;
         if (error) {
           SENDARA_TRACE(self->m_tracer, base::TraceLevel::kError, resolveLabel << error.message());
           onFailure();
@@ -111,7 +117,10 @@ void BaseConnection::ResolveAndConnect(Resolver& resolver, Socket& socket, std::
         }
         boost::asio::async_connect(socket, endpoints,
                                    [self, promise, onConnected, onFailure](
-                                       const boost::system::error_code& connectError, const Endpoint& endpoint) {
+                                       boost::system::error_code connectError, const Endpoint& endpoint) {
+                                     if (self->m_closed && !connectError) {
+                                       connectError = boost::asio::error::operation_aborted;
+                                     }
                                      if (connectError) {
                                        SENDARA_TRACE(self->m_tracer, base::TraceLevel::kError,
                                                      "Connect error: " << connectError.message());

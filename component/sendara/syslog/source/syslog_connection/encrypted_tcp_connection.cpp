@@ -155,7 +155,7 @@ void EncryptedTcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) 
     // the connect ended in time.
     if (error || !self->m_connecting) return;
     SENDARA_TRACE(self->m_tracer, TraceLevel::kInfo, "deadline expired");
-    self->DoClose();
+    self->CloseOnStrand();
   });
 
   ResolveAndConnect(

@@ -49,12 +49,20 @@ void TcpConnection::DoClose() {
 bool TcpConnection::PeerAlive() {
   if (!m_socket.is_open()) return false;
   boost::system::error_code error;
-  char byte;
   m_socket.non_blocking(true, error);
-  const std::size_t peeked = m_socket.receive(boost::asio::buffer(&byte, 1), tcp::socket::message_peek, error);
-  // Nothing to read is the normal state; data from the peer is harmless.
-  // The end of the stream or an error means the peer is gone.
-  return error == boost::asio::error::would_block || (!error && peeked > 0);
+  if (error) return false;
+  // What a server says is read and dropped: left unread, it would hide the
+  // end of the stream behind it from every later look. Nothing (more) to
+  // read is the normal state; the end of the stream or an error means the
+  // peer is gone. A server that keeps talking is alive, and is not read
+  // without end here.
+  char discarded[4096];
+  for (int reads = 0; reads < 16; ++reads) {
+    const std::size_t read = m_socket.receive(boost::asio::buffer(discarded), 0, error);
+    if (error == boost::asio::error::would_block) return true;
+    if (error || read == 0) return false;
+  }
+  return true;
 }
 
 }  // namespace sendara::syslog

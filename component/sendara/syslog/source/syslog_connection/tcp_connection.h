@@ -19,8 +19,8 @@ class TcpConnection final : public BaseConnection {
   void DoConnect(std::shared_ptr<MinimumPromise> promise) override;
   void WriteFront() override;
   void DoClose() override;
-  // Looks at the socket without reading: a peer that closed or reset the
-  // connection since the last message is gone.
+  // Reads what the server sent without blocking, and drops it: a peer that
+  // closed or reset the connection since the last message is gone.
   bool PeerAlive() override;
 
   boost::asio::ip::tcp::resolver m_resolver;
