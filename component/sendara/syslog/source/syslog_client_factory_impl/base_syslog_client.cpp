@@ -7,8 +7,10 @@
 #include <utility>
 
 #include "component/oru/exception_to_result.h"
+#include "component/platform/event.h"
 #include "component/sendara/base/detail/common/connection_exception.h"
 #include "component/sendara/syslog/source/syslog_connection/base_connection.h"
+#include "component/sendara/syslog/source/syslog_connection/connection_error.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 
 namespace sendara::syslog {
@@ -91,10 +93,18 @@ std::shared_ptr<ISyslogConnection> BaseSyslogClient::ConnectionTo(const SyslogSe
   std::lock_guard lock(m_connectionsMutex);
   const auto found = m_connections.find(server);
   if (found != m_connections.end()) return found->second;
+  const base::StopToken stopToken = CurrentStopToken();
+  if (stopToken.StopRequested()) {
+    // The connections are being closed: a new one would be closed at once,
+    // and making it (a TLS context with its trust store) would hold the map
+    // the close is waiting for.
+    throw MakeConnectionException(ResultFromSocketError(boost::asio::error::operation_aborted), 0,
+                                  server.ToString(), "Connect error: stopped", __FILE__, __LINE__);
+  }
   std::shared_ptr<ISyslogConnection> connection = CreateConnection(server, CurrentPool());
   const auto inserted = m_connections.emplace(server, connection).first;
   try {
-    connection->Connect(CurrentStopToken());
+    connection->Connect(stopToken);
   } catch (...) {
     // Still under the lock: nobody else has seen it. A failed connection
     // closed itself.
@@ -156,13 +166,18 @@ oru::Result BaseSyslogClient::WaitAndCloseConnections() noexcept {
     // another thread returns; then no send holds a connection any more.
     std::vector<std::shared_ptr<ISyslogConnection>> closed;
     oru::Result result = CloseConnectionsImpl(&closed);
+    WaitForCloses(closed);
+    closed.clear();
     BaseConnection::Pool pool;
     {
       const std::unique_lock activity = ExcludeActivity();
       // A send that was under way may have connected again since: its
       // connection runs on this pool too.
       const oru::Result closedAgain = CloseConnectionsImpl(&closed);
-      if (oru::Succeeded(result)) result = closedAgain;
+      if (oru::Failed(closedAgain)) {
+        // Connections may be left on the pool: it must stay.
+        return closedAgain;
+      }
       WaitForCloses(closed);
       closed.clear();
       {
@@ -193,7 +208,9 @@ void BaseSyslogClient::WaitForCloses(const std::vector<std::shared_ptr<ISyslogCo
                         std::chrono::milliseconds(std::uint64_t{m_settings.timeoutRequest} + kCloseMargin.count());
   for (const auto& connection : closed) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (!connection->WaitClosed(static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0)))) {
+    // Below the wait that never ends.
+    const auto wait = std::clamp<std::int64_t>(left.count(), 0, std::int64_t{platform::Event::kInfinite} - 1);
+    if (!connection->WaitClosed(static_cast<std::uint32_t>(wait))) {
       SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "a connection did not close in time");
     }
   }
