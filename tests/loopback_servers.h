@@ -2,15 +2,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <boost/asio.hpp>
+
+#include "received_bytes.h"
 
 // A TCP server on 127.0.0.1 that collects what it receives, for tests. It
 // can hang up after each message (saying something first, or not), or accept
@@ -32,14 +32,10 @@ class LoopbackTcpServer {
 
   std::string Port() const { return std::to_string(m_acceptor.local_endpoint().port()); }
   int Accepted() const { return m_accepted; }
-  std::string Received() const {
-    std::lock_guard lock(m_mutex);
-    return m_received;
-  }
+  std::string Received() const { return m_received.Bytes(); }
   // Waits until `size` bytes have arrived.
   bool WaitFor(std::size_t size, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-    std::unique_lock lock(m_mutex);
-    return m_arrived.wait_for(lock, timeout, [&] { return m_received.size() >= size; });
+    return m_received.WaitFor(size, timeout);
   }
 
  private:
@@ -66,11 +62,7 @@ class LoopbackTcpServer {
         peer->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
         peer->close(ignored);
       }
-      {
-        std::lock_guard lock(m_mutex);
-        m_received.append(buffer->data(), n);
-      }
-      m_arrived.notify_all();
+      m_received.Append(buffer->data(), n);
       if (!hangUp) Read(peer);
     });
   }
@@ -80,9 +72,7 @@ class LoopbackTcpServer {
   boost::asio::ip::tcp::acceptor m_acceptor;
   std::vector<std::shared_ptr<boost::asio::ip::tcp::socket>> m_peers;
   std::atomic<int> m_accepted{0};
-  mutable std::mutex m_mutex;
-  mutable std::condition_variable m_arrived;
-  std::string m_received;
+  ReceivedBytes m_received;
   std::thread m_thread;
 };
 

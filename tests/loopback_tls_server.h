@@ -4,15 +4,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
+
+#include "received_bytes.h"
 
 // A TLS server on a loopback address that collects what it receives, for
 // tests. Its certificate, the CA it checks client certificates against (none:
@@ -52,20 +52,14 @@ class LoopbackTlsServer {
 
   std::string Port() const { return std::to_string(m_acceptor.local_endpoint().port()); }
   int Handshakes() const { return m_handshakes; }
-  std::string Received() const {
-    std::lock_guard lock(m_mutex);
-    return m_received;
-  }
+  std::string Received() const { return m_received.Bytes(); }
   bool WaitFor(std::size_t size, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-    std::unique_lock lock(m_mutex);
-    return m_arrived.wait_for(lock, timeout, [&] { return m_received.size() >= size; });
+    return m_received.WaitFor(size, timeout);
   }
   // How the first connection that ended did end: "close_notify" for an
   // orderly TLS close, else the read error's text; empty while none ended.
   std::string WaitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-    std::unique_lock lock(m_mutex);
-    m_arrived.wait_for(lock, timeout, [&] { return !m_end.empty(); });
-    return m_end;
+    return m_received.WaitForEnd(timeout);
   }
 
  private:
@@ -89,22 +83,12 @@ class LoopbackTlsServer {
     stream->async_read_some(boost::asio::buffer(*buffer),
                             [this, stream, buffer](const boost::system::error_code& error, std::size_t n) {
                               if (error) {
-                                {
-                                  std::lock_guard lock(m_mutex);
-                                  if (m_end.empty()) {
-                                    m_end = error == boost::asio::error::eof ? "close_notify" : error.message();
-                                  }
-                                }
-                                m_arrived.notify_all();
+                                m_received.SetEnd(error == boost::asio::error::eof ? "close_notify" : error.message());
                                 boost::system::error_code ignored;
                                 stream->lowest_layer().close(ignored);
                                 return;
                               }
-                              {
-                                std::lock_guard lock(m_mutex);
-                                m_received.append(buffer->data(), n);
-                              }
-                              m_arrived.notify_all();
+                              m_received.Append(buffer->data(), n);
                               Read(stream);
                             });
   }
@@ -114,9 +98,6 @@ class LoopbackTlsServer {
   boost::asio::ip::tcp::acceptor m_acceptor;
   std::vector<std::shared_ptr<Stream>> m_streams;
   std::atomic<int> m_handshakes{0};
-  mutable std::mutex m_mutex;
-  mutable std::condition_variable m_arrived;
-  std::string m_received;
-  std::string m_end;
+  ReceivedBytes m_received;
   std::thread m_thread;
 };
