@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "component/oru/exception_to_result.h"
 #include "component/platform/event.h"

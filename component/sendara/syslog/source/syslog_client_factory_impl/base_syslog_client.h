@@ -72,8 +72,9 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
   base::StopSource m_stopSource;
   // Held shared by every send, exclusively while the pool is dropped: a
   // send's connection must not outlive the pool its sockets run on.
-  std::mutex m_activityGate;
   std::shared_mutex m_activity;
+  // Passed on the way into m_activity (see EnterActivity).
+  std::mutex m_activityGate;
   std::mutex m_poolMutex;
   BaseConnection::Pool m_pool;
 };
