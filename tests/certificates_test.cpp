@@ -110,6 +110,10 @@ TEST(CertificateReaders, DerThatIsNoCertificateIsNoneAndLeavesNoOpenSslError) {
   std::vector<std::uint8_t> truncated = TestCertificates::PemToDer(Certificates().caPem);
   truncated.resize(truncated.size() / 2);
   EXPECT_EQ(X509FromDer(truncated), nullptr);
+  std::vector<std::uint8_t> appended = TestCertificates::PemToDer(Certificates().caPem);
+  EXPECT_NE(X509FromDer(appended), nullptr);
+  appended.push_back(0);
+  EXPECT_EQ(X509FromDer(appended), nullptr);
   EXPECT_EQ(ERR_peek_error(), 0u);
 }
 
@@ -263,6 +267,13 @@ TEST_F(CertificateHandlerTest, LeafThatIsNoCertificateIsNotValid) {
             1u);
   const CertificateStatus empty[] = {{{}, 0}};
   EXPECT_FALSE(handler->IsCertificatesValid(empty));
+  // The configured certificate with anything after it is another blob.
+  std::vector<std::uint8_t> appended = m_serverDer;
+  const CertificateStatus exact[] = {{appended, 0}};
+  EXPECT_TRUE(handler->IsCertificatesValid(exact));
+  appended.push_back(0);
+  const CertificateStatus longer[] = {{appended, 0}};
+  EXPECT_FALSE(handler->IsCertificatesValid(longer));
   EXPECT_EQ(Count(500, "server certificate (Der) = {empty}"), 1u);
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "component/sendara/base/detail/common/internal_exception.h"
 #include "component/sendara/base/detail/storages/partitioned_value_storage.h"
 #include "host/tracer.h"
 #include "temp_directory.h"
@@ -107,6 +108,12 @@ TEST_F(PartitionedStorageTest, OpenIteratorKeepsItsPartitionFromRemoval) {
   Insert(*storage, "p0");
   Insert(*storage, "p1");
   auto it = storage->CreateIterator();
+  try {
+    it.Current();  // no row before the first Next
+    FAIL() << "no exception";
+  } catch (const internal_exception& e) {
+    EXPECT_EQ(e.Code(), oru::rc::InvalidState);
+  }
   ASSERT_TRUE(it.Next());
   const PartitionedId first = it.Current().id;
   storage->DeleteByIds(std::vector<PartitionedId>{first});

@@ -264,6 +264,18 @@ TEST_F(SyslogClientTest, StructuredMessagesAndProtocols) {
   message.timestamp = 133'000'000'000'000'000 + 1'234'0000;  // 2022-06-18T04:26:40Z, and 1.234 s
   message.hostname = "host";
   EXPECT_EQ(message.ToRfc5424().substr(0, 36), "<14>1 2022-06-18T04:26:41.234Z host ");
+  // Before 1970, at the first file time, and past the last four-digit year.
+  const std::pair<std::uint64_t, const char*> times[] = {
+      {1, "1601-01-01T00:00:00.000Z"},
+      {116'444'736'000'000'000 - 10'000, "1969-12-31T23:59:59.999Z"},
+      {94'405'824'000'000'000, "1900-03-01T00:00:00.000Z"},  // 1900 is no leap year
+      {2'650'467'743'999'999'999, "9999-12-31T23:59:59.999Z"},
+      {2'650'467'744'000'000'000, "-"},
+      {~std::uint64_t{0}, "-"}};
+  for (const auto& [fileTime, expected] : times) {
+    message.timestamp = fileTime;
+    EXPECT_EQ(message.ToRfc5424().substr(6, std::string_view(expected).size() + 1), std::string(expected) + " ");
+  }
 
   EXPECT_EQ(Client(SyslogProtocol::Udp)->WaitAndCloseConnections(), oru::rc::NoError);
   SyslogClientSettings unknown;

@@ -94,7 +94,7 @@ TEST_F(ValueStorageTest, GarbageFileIsReplacedWithAnEmptyDatabase) {
 
 TEST_F(ValueStorageTest, CorruptionDuringAnOperationIsRepairedOnce) {
   auto storage = Open();
-  storage->Insert(std::string_view("lost"));
+  storage->Insert(std::string_view("kept"));
   int runs = 0;
   const auto result = ExecuteWithRepair(m_tracer.Get(), *m_connection, [&](SqliteConnection& connection) {
     if (++runs == 1) ThrowSqliteError(11, "test", __FILE__, __LINE__);
@@ -103,7 +103,7 @@ TEST_F(ValueStorageTest, CorruptionDuringAnOperationIsRepairedOnce) {
   EXPECT_TRUE(result);
   EXPECT_EQ(runs, 2);
   EXPECT_EQ(m_tracer->Count("database corrupt, try repair and create iterator"), 1u);
-  EXPECT_EQ(storage->Count(), 0u);  // the repaired file starts empty
+  EXPECT_EQ(storage->GetFront()->value, "kept");  // what can be read is carried over
 
   runs = 0;
   EXPECT_THROW(ExecuteWithRepair(m_tracer.Get(), *m_connection,
@@ -115,18 +115,29 @@ TEST_F(ValueStorageTest, CorruptionDuringAnOperationIsRepairedOnce) {
   EXPECT_EQ(runs, 2);
 }
 
-// Row ids restart in a repaired file: an iterator over the old file must not
-// hand out ids that now name other rows.
-TEST_F(ValueStorageTest, RepairEndsIteratorsOverTheOldFile) {
-  auto storage = Open();
-  storage->Insert(std::vector<std::string>{"old-1", "old-2", "old-3"});
-  auto it = storage->CreateIterator();
+// A repaired file keeps the ids of the rows it carried over and never hands
+// out a lost one again: an iterator goes on where it was.
+TEST_F(ValueStorageTest, IteratorGoesOnInTheRepairedFile) {
+  std::uint64_t lost = 0;
+  auto executor = std::make_shared<SqliteQueryExecutor>(Tracer());
+  m_connection = std::make_shared<SqliteConnection>(
+      Tracer(), m_file, executor, std::make_shared<SqliteValueStorageScheme>(Tracer(), executor),
+      [&lost](std::uint64_t count) { lost += count; });
+  ValueStorage storage(Tracer(), {}, m_connection, executor, "test");
+  storage.Insert(std::vector<std::string>{"old-1", "old-2", "old-3", "old-4"});
+  storage.DeleteById(4);
+  auto it = storage.CreateIterator();
   ASSERT_TRUE(it.Next());
   m_connection->RepairConnection();
-  storage->Insert(std::vector<std::string>{"new-1", "new-2"});
-  EXPECT_FALSE(it.Next());
-  EXPECT_EQ(m_tracer->Count("database was repaired, iteration ends"), 1u);
-  EXPECT_EQ(storage->Count(), 2u);
+  storage.Insert(std::vector<std::string>{"new"});
+  std::vector<std::int64_t> rest;
+  while (it.Next()) rest.push_back(it.Current().id);
+  EXPECT_EQ(rest, (std::vector<std::int64_t>{2, 3}));
+  EXPECT_EQ(m_tracer->Count("database was repaired, iteration goes on from id 2"), 1u);
+  EXPECT_EQ(storage.GetBack()->id, 5);  // not 4: that id was handed out before
+  EXPECT_EQ(lost, 0u);
+  m_connection.reset();
+  EXPECT_FALSE(std::filesystem::exists(m_file.string() + "-salvage"));
 }
 
 TEST_F(ValueStorageTest, RowsInOrderIteratorBoundedByItsCreation) {

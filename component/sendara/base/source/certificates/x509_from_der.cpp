@@ -13,7 +13,11 @@ X509Ptr X509FromDer(std::span<const std::uint8_t> der) {
   const OpenSslErrorMark mark;
   // d2i_X509 moves the cursor past what it read; the caller's span stays.
   const unsigned char* cursor = der.data();
-  return X509Ptr(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+  X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+  // Bytes after the certificate make it another blob: a leaf with anything
+  // appended must not compare equal to the configured certificate.
+  if (certificate && cursor != der.data() + der.size()) return nullptr;
+  return certificate;
 }
 
 }  // namespace sendara::base

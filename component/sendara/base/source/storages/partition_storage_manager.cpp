@@ -87,7 +87,8 @@ std::shared_ptr<IValueStorage> PartitionStorageManager::GetStorage(std::uint64_t
 
   auto executor = std::make_shared<SqliteQueryExecutor>(m_tracer);
   auto scheme = std::make_shared<SqliteValueStorageScheme>(m_tracer, executor);
-  auto connection = std::make_shared<SqliteConnection>(m_tracer, PathOf(id), executor, std::move(scheme));
+  auto connection = std::make_shared<SqliteConnection>(m_tracer, PathOf(id), executor, std::move(scheme),
+                                                       [lost = m_lostRows](std::uint64_t count) { *lost += count; });
   return std::make_shared<ValueStorage>(m_tracer, m_policy, std::move(connection), std::move(executor),
                                         m_prefix + std::to_string(id));
 }

@@ -18,11 +18,13 @@ class PartitionedCursor final : public IRowCursor<PartitionedRow> {
       : m_manager(std::move(manager)), m_ids(std::move(ids)) {}
 
   bool Next() override {
+    m_onRow = false;
     for (;;) {
       if (m_rows.Next()) {
         const IValueStorage::Line& line = m_rows.Current();
         m_current.id = PartitionedId{m_partitionId, line.id};
         m_current.value = line.value;
+        m_onRow = true;
         return true;
       }
       // Let go of the exhausted partition before moving on: it may be removed.
@@ -36,7 +38,10 @@ class PartitionedCursor final : public IRowCursor<PartitionedRow> {
     }
   }
 
-  const PartitionedRow& Current() const override { return m_current; }
+  const PartitionedRow& Current() const override {
+    SENDARA_CHECK(m_onRow, internal_exception, oru::rc::InvalidState, "invalid state");
+    return m_current;
+  }
 
  private:
   const std::shared_ptr<PartitionManager> m_manager;
@@ -45,6 +50,7 @@ class PartitionedCursor final : public IRowCursor<PartitionedRow> {
   std::shared_ptr<IValueStorage> m_storage;
   IValueStorage::Iterator m_rows;
   PartitionedRow m_current;
+  bool m_onRow = false;
 };
 
 }  // namespace

@@ -1,26 +1,43 @@
 #include "component/sendara/syslog/source/syslog_client_factory_impl/syslog_message.h"
 
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 namespace sendara::syslog {
 namespace {
 
-constexpr std::uint64_t kUnixEpochAsFileTime = 116'444'736'000'000'000;
+constexpr std::int64_t kDaysFrom1601To1970 = 134'774;
+constexpr std::uint64_t kMillisecondsPerDay = 86'400'000;
+
+// The civil date of a day counted from 1970-01-01, proleptic Gregorian, for
+// any day a file time can name (std::chrono's year stops at 32767).
+void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsigned& day) {
+  days += 719'468;  // from 0000-03-01, so that leap days end the year
+  const std::int64_t era = (days >= 0 ? days : days - 146'096) / 146'097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146'097);
+  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+  day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
 
 std::string Timestamp(std::uint64_t fileTime) {
   if (fileTime == 0) return "-";
-  // Before 1970 the clock arithmetic below would go negative: clamp.
-  const std::uint64_t sinceUnixEpoch = fileTime > kUnixEpochAsFileTime ? fileTime - kUnixEpochAsFileTime : 0;
-  const std::chrono::sys_time<std::chrono::milliseconds> time{std::chrono::milliseconds(sinceUnixEpoch / 10'000)};
-  const auto day = std::chrono::floor<std::chrono::days>(time);
-  const std::chrono::year_month_day date{day};
-  const std::chrono::hh_mm_ss clock{time - day};
+  const std::uint64_t milliseconds = fileTime / 10'000;
+  const auto days = static_cast<std::int64_t>(milliseconds / kMillisecondsPerDay) - kDaysFrom1601To1970;
+  const std::uint64_t ofDay = milliseconds % kMillisecondsPerDay;
+  std::int64_t year = 0;
+  unsigned month = 0, day = 0;
+  CivilFromDays(days, year, month, day);
+  // The timestamp has four digits for the year: a later time has no
+  // spelling, and the field allows none.
+  if (year > 9999) return "-";
   char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02ld:%02ld:%02ld.%03ldZ", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<long>(clock.hours().count()), static_cast<long>(clock.minutes().count()),
-                static_cast<long>(clock.seconds().count()), static_cast<long>(clock.subseconds().count()));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02u:%02u:%02u.%03uZ", static_cast<int>(year), month, day,
+                static_cast<unsigned>(ofDay / 3'600'000), static_cast<unsigned>(ofDay / 60'000 % 60),
+                static_cast<unsigned>(ofDay / 1000 % 60), static_cast<unsigned>(ofDay % 1000));
   return text;
 }
 

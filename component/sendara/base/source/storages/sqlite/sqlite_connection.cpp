@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "component/oru/exception_to_result.h"
 #include "component/platform/system_error.h"
@@ -18,11 +19,12 @@ namespace sendara::base::storages {
 
 SqliteConnection::SqliteConnection(oru::RefPtr<oru::ITracer> tracer, std::filesystem::path path,
                                    std::shared_ptr<SqliteQueryExecutor> executor,
-                                   std::shared_ptr<ISqliteScheme> scheme)
+                                   std::shared_ptr<ISqliteScheme> scheme, RowsLostHandler rowsLost)
     : m_tracer(std::move(tracer)),
       m_path(std::move(path)),
       m_executor(std::move(executor)),
-      m_scheme(std::move(scheme)) {
+      m_scheme(std::move(scheme)),
+      m_rowsLost(std::move(rowsLost)) {
   SENDARA_CONTRACT(m_executor != nullptr, "executor");
   SENDARA_CONTRACT(m_scheme != nullptr, "scheme");
 }
@@ -40,9 +42,10 @@ SqliteHandle SqliteConnection::GetConnection() {
     oru::ExceptionToResult(m_tracer.Get(), prefix);
   }
   // Repaired without letting go of the lock: nobody may open the file
-  // between its deletion and the fresh start.
+  // between its deletion and the fresh start. A file that does not open
+  // has nothing to carry over.
   DropHandleLocked();
-  DeleteFiles();
+  DeleteFiles(m_path);
   m_handle = OpenLocked();
   return m_handle;
 }
@@ -50,25 +53,80 @@ SqliteHandle SqliteConnection::GetConnection() {
 void SqliteConnection::RepairConnection() {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "path to db = " << m_path.string());
   // Under the lock, as in GetConnection: nobody may reopen the old file
-  // between the close and the deletion.
+  // between the close and the replacement.
   std::lock_guard lock(m_mutex);
+  const std::filesystem::path rebuilt = m_handle ? SalvageLocked() : std::filesystem::path();
   DropHandleLocked();
-  DeleteFiles();
+  DeleteFiles(m_path);
+  if (rebuilt.empty()) return;
+  std::error_code error;
+  std::filesystem::rename(rebuilt, m_path, error);
+  if (error) {
+    SENDARA_TRACE(m_tracer, TraceLevel::kError,
+                  "rebuilt database can't take the place of the damaged one, its rows are lost: "
+                      << error.message());
+    std::filesystem::remove(rebuilt, error);
+  }
+}
+
+std::filesystem::path SqliteConnection::SalvageLocked() {
+  std::filesystem::path target = m_path;
+  target += "-salvage";
+  try {
+    DeleteFiles(target);  // left by a repair that did not finish
+    std::vector<IdRange> lost;
+    {
+      const SqliteHandle fresh = Open(target, std::make_shared<std::atomic<bool>>(false));
+      lost = m_scheme->CopyReadableRows(m_handle, fresh);
+      // One self-contained file to move into place: no log beside it.
+      m_executor->ExecuteQuery(fresh, "PRAGMA journal_mode = DELETE;", nullptr, [](sqlite3_stmt*) { return true; });
+    }
+    std::uint64_t count = 0;
+    for (const IdRange& range : lost) {
+      // Where, never what: the rows' content stays out of the trace.
+      SENDARA_TRACE(m_tracer, TraceLevel::kError,
+                    "stored rows can't be read and are lost: path to db = " << m_path.string() << "; ids ["
+                                                                            << range.first << ", " << range.last
+                                                                            << "]");
+      count += static_cast<std::uint64_t>(range.last - range.first) + 1;
+    }
+    if (count > 0 && m_rowsLost) m_rowsLost(count);
+    return target;
+  } catch (...) {
+    std::string prefix = "[";
+    prefix += SENDARA_FUNCTION_NAME;
+    prefix += "]";
+    oru::ExceptionToResult(m_tracer.Get(), prefix);
+    SENDARA_TRACE(m_tracer, TraceLevel::kError,
+                  "rows of the damaged database can't be carried over, it is started afresh: path to db = "
+                      << m_path.string());
+    try {
+      DeleteFiles(target);
+    } catch (...) {
+      // Left behind; the next repair deletes it first.
+    }
+    return {};
+  }
 }
 
 SqliteHandle SqliteConnection::OpenLocked() {
-  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "path to db = " << m_path.string());
+  auto closed = std::make_shared<std::atomic<bool>>(false);
+  SqliteHandle handle = Open(m_path, closed);
+  m_handleClosed = std::move(closed);
+  return handle;
+}
+
+SqliteHandle SqliteConnection::Open(const std::filesystem::path& path, std::shared_ptr<std::atomic<bool>> closed) {
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "path to db = " << path.string());
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open16(m_path.u16string().c_str(), &raw);
+  const int rc = sqlite3_open16(path.u16string().c_str(), &raw);
   // Wrapped whatever the result: a failed open still hands out a handle to
   // close. A handle force-closed by a repair is not closed again here: the
   // library may have freed it by then.
-  auto closed = std::make_shared<std::atomic<bool>>(false);
-  SqliteHandle handle(raw, [tracer = m_tracer, path = m_path.string(), closed](sqlite3* db) {
+  SqliteHandle handle(raw, [tracer = m_tracer, path = path.string(), closed = std::move(closed)](sqlite3* db) {
     SENDARA_TRACE(tracer, TraceLevel::kInfo, "close repository, path to db = " << path);
     if (!closed->exchange(true)) sqlite3_close_v2(db);
   });
-  m_handleClosed = std::move(closed);
   SENDARA_SQLITE_CHECK(rc);
   m_scheme->ApplyScheme(handle);
   return handle;
@@ -91,9 +149,9 @@ void SqliteConnection::DropHandleLocked() {
   m_handle.reset();
 }
 
-void SqliteConnection::DeleteFiles() {
+void SqliteConnection::DeleteFiles(const std::filesystem::path& path) {
   for (const char* suffix : {"", "-wal", "-shm"}) {
-    std::filesystem::path file = m_path;
+    std::filesystem::path file = path;
     file += suffix;
     std::error_code error;
     std::filesystem::remove(file, error);  // a missing file counts as deleted

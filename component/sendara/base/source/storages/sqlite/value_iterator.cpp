@@ -18,40 +18,80 @@ ValueIterator::ValueIterator(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<S
     : m_tracer(std::move(tracer)),
       m_connection(std::move(connection)),
       m_generation(m_connection->Generation()),
-      m_handle(std::move(handle)) {
+      m_nextId(firstId),
+      m_lastId(lastId) {
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "query = " << kIteratorQuery);
+  Prepare(std::move(handle));
+}
+
+ValueIterator::~ValueIterator() { Release(); }
+
+void ValueIterator::Prepare(SqliteHandle handle) {
+  m_handle = std::move(handle);
   const int rc = sqlite3_blocking_call(
       [&] { return sqlite3_prepare_v2(m_handle.get(), kIteratorQuery, -1, &m_statement, nullptr); },
       m_tracer.Get());
   if (rc != SQLITE_OK) {
-    sqlite3_finalize(m_statement);
+    Release();
     SENDARA_SQLITE_CHECK(rc);
   }
-  const int first = sqlite3_bind_int64(m_statement, 1, firstId);
-  const int last = sqlite3_bind_int64(m_statement, 2, lastId);
+  const int first = sqlite3_bind_int64(m_statement, 1, m_nextId);
+  const int last = sqlite3_bind_int64(m_statement, 2, m_lastId);
   if (first != SQLITE_OK || last != SQLITE_OK) {
-    sqlite3_finalize(m_statement);
+    Release();
     SENDARA_SQLITE_CHECK(first != SQLITE_OK ? first : last);
   }
 }
 
-ValueIterator::~ValueIterator() { sqlite3_finalize(m_statement); }
+void ValueIterator::Release() noexcept {
+  sqlite3_finalize(m_statement);
+  m_statement = nullptr;
+  m_handle.reset();
+}
 
 bool ValueIterator::Next() {
   m_onRow = false;
-  if (m_connection->Generation() != m_generation) {
-    SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "database was repaired, iteration ends");
-    return false;
+  bool repaired = false;
+  for (;;) {
+    if (m_connection->Generation() != m_generation || !m_statement) {
+      // The old handle may be closed already: not one more step on it.
+      Release();
+      m_generation = m_connection->Generation();
+      SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "database was repaired, iteration goes on from id " << m_nextId);
+      Prepare(m_connection->GetConnection());
+    }
+    int rc = sqlite3_blocking_call([this] { return sqlite3_step(m_statement); }, m_tracer.Get());
+    if (rc == SQLITE_DONE) return false;
+    if (rc == SQLITE_ROW) rc = ReadRow();
+    if (rc == SQLITE_OK) {
+      m_nextId = m_current.id + 1;
+      m_onRow = true;
+      return true;
+    }
+    // A damaged page ends nothing: what can still be read is carried over
+    // into a rebuilt file, once, and the walk goes on there.
+    if (!IsCorruptResult(rc) || repaired) SENDARA_SQLITE_CHECK(rc);
+    SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "database damaged after id " << m_nextId - 1 << ", repair it");
+    repaired = true;
+    Release();
+    m_connection->RepairConnection();
   }
-  const int rc = sqlite3_blocking_call([this] { return sqlite3_step(m_statement); }, m_tracer.Get());
-  if (rc == SQLITE_DONE) return false;
-  if (rc != SQLITE_ROW) SENDARA_SQLITE_CHECK(rc);
+}
+
+int ValueIterator::ReadRow() {
   m_current.id = sqlite3_column_int64(m_statement, 0);
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, 1));
-  if (!text) SENDARA_SQLITE_CHECK(SQLITE_NOMEM);
+  if (!text) {
+    // NULL is a value that is no text; otherwise the library says why.
+    if (sqlite3_column_type(m_statement, 1) != SQLITE_NULL) {
+      const int rc = sqlite3_errcode(m_handle.get());
+      return rc == SQLITE_OK || rc == SQLITE_ROW ? SQLITE_NOMEM : rc;
+    }
+    m_current.value.clear();
+    return SQLITE_OK;
+  }
   m_current.value.assign(text, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, 1)));
-  m_onRow = true;
-  return true;
+  return SQLITE_OK;
 }
 
 const IValueStorage::Line& ValueIterator::Current() const {

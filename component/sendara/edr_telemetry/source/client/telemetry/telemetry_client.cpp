@@ -148,7 +148,7 @@ std::uint32_t TelemetryClient::ProcessStorage(const base::StopToken& stopToken, 
                                                                                << "; id = " << row.id.id);
       const PartitionedId bad = row.id;
       DeleteIds(std::span<const PartitionedId>(&bad, 1));
-      ++m_lostStoredRows;
+      m_storage->CountLostRows(1);
       continue;
     }
     texts.push_back(std::move(*text));

@@ -40,9 +40,6 @@ class TelemetryClient final : public base::IPollingClient {
   std::uint32_t GetSleepTime() override { return m_sleepTime; }
   std::shared_ptr<platform::Event> GetWakeupEvent() override { return m_wakeupEvent; }
 
-  // Stored rows that could not be read and were deleted.
-  std::uint64_t LostStoredRows() const noexcept { return m_lostStoredRows; }
-
  private:
   using Records = ITelemetryQueue::Records;
 
@@ -67,7 +64,6 @@ class TelemetryClient final : public base::IPollingClient {
   std::atomic<std::uint32_t> m_sleepTime{30000};
   std::atomic<std::uint32_t> m_packageSize{1024};
   std::atomic<std::uint32_t> m_packagesPerPass{1024};
-  std::atomic<std::uint64_t> m_lostStoredRows{0};
   // Last: dropped first, so that no callback meets a half-destroyed client.
   std::shared_ptr<base::ISubscription> m_settingsSubscription;
   std::shared_ptr<base::ISubscription> m_queueFullSubscription;

@@ -28,6 +28,9 @@ class PartitionManager {
   // Forgets the partition and deletes its files, unless it is in use.
   bool TryToRemovePartition(std::uint64_t id);
 
+  std::uint64_t LostRows() const noexcept { return m_storageManager->LostRows(); }
+  void CountLostRows(std::uint64_t count) noexcept { m_storageManager->CountLostRows(count); }
+
  private:
   // Whether the partition's storage may be dropped; traced.
   bool IsUnusedLocked(std::uint64_t id, const std::shared_ptr<IValueStorage>& storage) const;

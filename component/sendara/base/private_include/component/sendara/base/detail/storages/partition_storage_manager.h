@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -32,11 +33,17 @@ class PartitionStorageManager {
 
   std::filesystem::path PathOf(std::uint64_t id) const;
 
+  // Stored rows lost so far: damaged beyond reading, or unreadable once read.
+  std::uint64_t LostRows() const noexcept { return m_lostRows->load(); }
+  void CountLostRows(std::uint64_t count) noexcept { *m_lostRows += count; }
+
  private:
   const oru::RefPtr<oru::ITracer> m_tracer;
   const SensitiveDataTracePolicy m_policy;
   const std::filesystem::path m_directory;
   const std::string m_prefix;
+  // Shared with the connections, which may outlive this manager.
+  const std::shared_ptr<std::atomic<std::uint64_t>> m_lostRows = std::make_shared<std::atomic<std::uint64_t>>(0);
 };
 
 }  // namespace sendara::base::storages

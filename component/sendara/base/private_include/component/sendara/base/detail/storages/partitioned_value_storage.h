@@ -44,6 +44,11 @@ class PartitionedValueStorage {
   virtual void DeleteByIds(std::span<const PartitionedId> ids);
   virtual void Clear();
 
+  // Rows lost so far: beyond reading in a damaged file, or unreadable as
+  // read and counted by the reader.
+  std::uint64_t LostRows() const noexcept { return m_partitionManager->LostRows(); }
+  void CountLostRows(std::uint64_t count) noexcept { m_partitionManager->CountLostRows(count); }
+
   Iterator begin() {
     Iterator it = CreateIterator();
     it.Next();

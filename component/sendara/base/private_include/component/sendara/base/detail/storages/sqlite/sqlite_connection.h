@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -14,13 +15,19 @@
 
 namespace sendara::base::storages {
 
-// One database file, opened on first use and shared by its users. A corrupt
-// file is repaired by deleting it (with its "-wal" and "-shm" files) and
-// starting an empty one.
+// One database file, opened on first use and shared by its users. A damaged
+// file is repaired by carrying the rows that can still be read over into a
+// new file, under the same ids, which then takes its place; a file that
+// cannot be opened at all is deleted (with its "-wal" and "-shm" files) and
+// an empty one started.
 class SqliteConnection {
  public:
+  // Told how many rows a repair could not carry over.
+  using RowsLostHandler = std::function<void(std::uint64_t)>;
+
   SqliteConnection(oru::RefPtr<oru::ITracer> tracer, std::filesystem::path path,
-                   std::shared_ptr<SqliteQueryExecutor> executor, std::shared_ptr<ISqliteScheme> scheme);
+                   std::shared_ptr<SqliteQueryExecutor> executor, std::shared_ptr<ISqliteScheme> scheme,
+                   RowsLostHandler rowsLost = {});
   SqliteConnection(const SqliteConnection&) = delete;
   SqliteConnection& operator=(const SqliteConnection&) = delete;
   virtual ~SqliteConnection() = default;
@@ -28,19 +35,26 @@ class SqliteConnection {
   // The open handle; opens and prepares the file first when needed, and
   // repairs it once when it is corrupt.
   virtual SqliteHandle GetConnection();
-  // Closes the database (at once, even while others hold the handle) and
-  // deletes its files; the next GetConnection starts an empty database.
+  // Carries what can be read over into a new file, closes the database (at
+  // once, even while others hold the handle) and puts the new file in its
+  // place; without an open database, or when nothing can be carried over,
+  // deletes its files, and the next GetConnection starts an empty one.
   virtual void RepairConnection();
 
   const std::filesystem::path& Path() const noexcept { return m_path; }
-  // Changes with every repair: row ids read before it belong to a file that
-  // is gone, and may name other rows in the new one.
+  // Changes with every repair: statements of the old handle must not be
+  // used any more. Rows carried over keep their ids.
   std::uint64_t Generation() const noexcept { return m_generation.load(std::memory_order_acquire); }
 
  private:
   SqliteHandle OpenLocked();
+  // Opens and prepares `path`; `closed` tells the handle's deleter that a
+  // repair closed it already.
+  SqliteHandle Open(const std::filesystem::path& path, std::shared_ptr<std::atomic<bool>> closed);
   void DropHandleLocked();
-  void DeleteFiles();
+  static void DeleteFiles(const std::filesystem::path& path);
+  // The rebuilt file, or an empty path when nothing could be carried over.
+  std::filesystem::path SalvageLocked();
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   std::mutex m_mutex;
@@ -51,6 +65,7 @@ class SqliteConnection {
   const std::filesystem::path m_path;
   const std::shared_ptr<SqliteQueryExecutor> m_executor;
   const std::shared_ptr<ISqliteScheme> m_scheme;
+  const RowsLostHandler m_rowsLost;
 };
 
 }  // namespace sendara::base::storages

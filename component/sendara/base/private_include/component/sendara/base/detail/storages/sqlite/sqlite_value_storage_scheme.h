@@ -17,6 +17,7 @@ class SqliteValueStorageScheme final : public ISqliteScheme {
   SqliteValueStorageScheme(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<SqliteQueryExecutor> executor);
 
   void ApplyScheme(const SqliteHandle& handle) override;
+  std::vector<IdRange> CopyReadableRows(const SqliteHandle& damaged, const SqliteHandle& fresh) override;
 
  private:
   const oru::RefPtr<oru::ITracer> m_tracer;

@@ -12,9 +12,10 @@
 namespace sendara::base::storages {
 
 // Reads the rows with ids from `firstId` to `lastId` in ascending order. It
-// holds the database handle until it is destroyed, and ends early when the
-// connection is repaired meanwhile: the ids it would hand out belong to the
-// deleted file.
+// holds the database handle until it is destroyed. When the file is repaired
+// meanwhile, by this iterator on finding a damaged page or by anybody else,
+// it goes on in the rebuilt file after the last row it handed out: rows
+// carried over keep their ids.
 class ValueIterator final : public IRowCursor<IValueStorage::Line> {
  public:
   ValueIterator(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<SqliteConnection> connection, SqliteHandle handle,
@@ -25,11 +26,19 @@ class ValueIterator final : public IRowCursor<IValueStorage::Line> {
   const IValueStorage::Line& Current() const override;
 
  private:
+  // Prepares the query from m_nextId on `handle`.
+  void Prepare(SqliteHandle handle);
+  void Release() noexcept;
+  // SQLITE_OK with the row in m_current, or why it cannot be read.
+  int ReadRow();
+
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::shared_ptr<SqliteConnection> m_connection;
-  const std::uint64_t m_generation;
-  const SqliteHandle m_handle;
+  std::uint64_t m_generation;
+  SqliteHandle m_handle;
   sqlite3_stmt* m_statement = nullptr;
+  std::int64_t m_nextId;
+  const std::int64_t m_lastId;
   IValueStorage::Line m_current;
   bool m_onRow = false;
 };
