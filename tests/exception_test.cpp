@@ -21,6 +21,7 @@
 #include "component/sendara/base/detail/common/tools_exception.h"
 #include "component/sendara/base/detail/common/trace_directory_content.h"
 #include "component/sendara/base/detail/serializers/from_string.h"
+#include "component/sendara/base/detail/serializers/lone_surrogate_escapes.h"
 #include "host/service_locator.h"
 #include "host/tracer.h"
 #include "temp_directory.h"
@@ -223,6 +224,20 @@ TEST(FromString, ObjectsAndNullParseOtherDocumentsAreRefused) {
     ASSERT_NE(description, nullptr);
     EXPECT_FALSE(std::get<std::string>(*description).empty());
   }
+}
+
+TEST(FromString, EscapedLoneSurrogatesAreReadAsReplacementCharacters) {
+  const auto file = [](std::string_view text) { return std::string(from_string(text).at("f").as_string()); };
+  EXPECT_EQ(file(R"({"f":"C:\\a\ud800b"})"), "C:\\a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(file(R"({"f":"a\uDC00"})"), "a\xEF\xBF\xBD");
+  EXPECT_EQ(file(R"({"f":"\ud800"})"), "\xEF\xBF\xBD");
+  // A high one before a pair, and a low one after a pair.
+  EXPECT_EQ(file(R"({"f":"\ud800\ud83d\ude00\ude00"})"), "\xEF\xBF\xBD\xF0\x9F\x98\x80\xEF\xBF\xBD");
+  // A pair, and an escaped backslash before text: no copy is made.
+  EXPECT_FALSE(ReplaceLoneSurrogateEscapes(R"({"f":"\ud83d\ude00\\ud800"})"));
+  EXPECT_EQ(file(R"({"f":"\\ud800"})"), "\\ud800");
+  EXPECT_FALSE(ReplaceLoneSurrogateEscapes("{\"f\":\"\\u12"));
+  EXPECT_THROW(from_string(R"({"f":"\ud800)"), invalid_json_exception);
 }
 
 TEST(DirectoryContent, ListsFilesWithSizesAndFolders) {

@@ -5,10 +5,12 @@
 #include <thread>
 #include <vector>
 
+#include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
 
 #include "component/sendara/base/detail/common/invalid_json_exception.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
+#include "component/sendara/base/detail/serializers/from_string.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings_provider.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_handler_impl.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_queue_impl.h"
@@ -127,23 +129,60 @@ TEST_F(TelemetryHandlerTest, DisallowedTopLevelMembersAreStripped) {
                          "null"}));
   EXPECT_EQ(m_packages, 1);
 
-  EXPECT_THROW(m_handler->SendTelemetry(u"[1, 2]"), sendara::base::invalid_json_exception);
-  EXPECT_THROW(m_handler->SendTelemetry(u"{\"eventType\": "), sendara::base::invalid_json_exception);
-  EXPECT_TRUE(Texts().empty());
-
   AllowFields(std::nullopt);
   m_handler->SendTelemetry(u"{\"user\": \"x\"}");
   EXPECT_EQ(Texts(), (std::vector<std::string>{"{\"user\": \"x\"}"}));
 }
 
-TEST_F(TelemetryHandlerTest, DeeplyNestedEventIsStrippedNotRefused) {
-  AllowFields(std::vector<std::string>{"deep"});
+TEST_F(TelemetryHandlerTest, StrippedEventIsCompactWithValuesAsWritten) {
+  AllowFields(std::vector<std::string>{"n", "str", "f", "nested"});
   std::string deep;
   for (int i = 0; i < 100; ++i) deep += "{\"d\":";
   deep += "1";
   for (int i = 0; i < 100; ++i) deep += "}";
-  m_handler->SendTelemetry(ToUtf16("{\"deep\":" + deep + ",\"drop\":1}"));
-  EXPECT_EQ(Texts(), std::vector<std::string>{"{\"deep\":" + deep + "}"});
+  const std::string event = R"({
+  "drop": [1, {"n": 2.5}],
+  "n" : [ 1.5, 1.0, -0, -0.0, 1e400, 123456789012345678901234567890, 18446744073709551615, 0.1E-2 ],
+  "s\u0074r": "q\"b\\s\/\u00e9\u0001\n\t\u001F",
+  "f": "C:\\a\ud800b",
+  "mid": "x",
+  "nested": {"k\"ey": [true, false, null, {}, []], "deep": )" + deep + R"(},
+  "last": 1
+})";
+  m_handler->SendTelemetry(ToUtf16(event));
+  const auto texts = Texts();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0], R"({"n":[1.5,1.0,-0,-0.0,1e400,123456789012345678901234567890,18446744073709551615,0.1E-2],)"
+                      R"("str":"q\"b\\s/)" "\xC3\xA9" R"(\u0001\n\t\u001f","f":"C:\\a)" "\xEF\xBF\xBD" R"(b",)"
+                      R"("nested":{"k\"ey":[true,false,null,{},[]],"deep":)" + deep + "}}");
+  boost::json::value expected = sendara::base::from_string(event);
+  for (const char* dropped : {"drop", "mid", "last"}) expected.as_object().erase(dropped);
+  EXPECT_EQ(boost::json::parse(texts[0], {}, {.max_depth = 512}), expected);
+}
+
+TEST_F(TelemetryHandlerTest, RefusedEventsFailAsFromStringDoes) {
+  AllowFields(std::vector<std::string>{"a"});
+  const auto refusal = [](auto&& read) -> std::string {
+    try {
+      read();
+    } catch (const sendara::base::invalid_json_exception& e) {
+      const auto* description = e.FindProperty("description_error");
+      return e.Message() + (description ? ": " + std::get<std::string>(*description) : "");
+    }
+    return "accepted";
+  };
+  std::string tooDeep = "{\"a\":";
+  for (int i = 0; i < 600; ++i) tooDeep += "[";
+  for (const std::string text : {"[1, 2]", "\"a\"", "{\"a\": ", "{\"a\":1} x", "{\"a\":1,}", "{\"a\":\"\x01\"}",
+                                 "{\"a\":1e99999999999}"}) {
+    SCOPED_TRACE(text);
+    const std::string expected = refusal([&] { sendara::base::from_string(text); });
+    EXPECT_NE(expected, "accepted");
+    EXPECT_EQ(refusal([&] { m_handler->SendTelemetry(ToUtf16(text)); }), expected);
+  }
+  EXPECT_EQ(refusal([&] { m_handler->SendTelemetry(ToUtf16(tooDeep)); }),
+            refusal([&] { sendara::base::from_string(tooDeep); }));
+  EXPECT_TRUE(Texts().empty());
 }
 
 TEST_F(TelemetryHandlerTest, EventWithNoAllowedMemberIsDroppedAndNotCounted) {

@@ -4,10 +4,13 @@
 
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/invalid_json_exception.h"
+#include "component/sendara/base/detail/serializers/lone_surrogate_escapes.h"
 
 namespace sendara::base {
 
 boost::json::value from_string(std::string_view text) {
+  const std::optional<std::string> repaired = ReplaceLoneSurrogateEscapes(text);
+  if (repaired) text = *repaired;
   // Events may nest deeper than the parser's default of 32 levels; the limit
   // still bounds the recursion of destroying the document.
   boost::json::parse_options options;

@@ -2,15 +2,11 @@
 
 #include <sstream>
 
-#include <boost/json/object.hpp>
-#include <boost/json/serialize.hpp>
-
 #include "component/platform/probes.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/thread_safe_subscription.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
-#include "component/sendara/base/detail/serializers/from_string.h"
 
 namespace sendara::edr_telemetry::telemetry {
 
@@ -86,35 +82,23 @@ void TelemetryHandlerImpl::SendTelemetry(std::u16string_view text) {
 }
 
 bool TelemetryHandlerImpl::QueueRestricted(std::u16string_view text, const FieldSet& allowed) {
-  const std::string utf8 = base::ToUtf8(text);
-  boost::json::value document = base::from_string(utf8);
-  boost::json::object* object = document.if_object();
-  if (!object) {
-    m_queue->PushBack(text);  // null: nothing to strip
-    return true;
+  // One per thread: its parser and buffers serve event after event.
+  thread_local EventFieldStripper stripper;
+  std::string utf8 = base::ToUtf8(text);
+  switch (stripper.Strip(utf8, allowed)) {
+    case EventFieldStripper::Outcome::kUnchanged:
+      // Byte for byte as received, never re-serialised.
+      m_queue->PushBackUtf8(std::move(utf8));
+      return true;
+    case EventFieldStripper::Outcome::kEmpty:
+      SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
+                    "All event fields removed. Event not sent: " << m_policy.Reveal(utf8));
+      return false;
+    case EventFieldStripper::Outcome::kStripped:
+      break;
   }
-
-  std::size_t kept = 0;
-  for (const auto& member : *object) kept += allowed.contains(member.key()) ? 1 : 0;
-  if (kept == object->size()) {
-    // Byte for byte as received, never re-serialised.
-    m_queue->PushBackUtf8(utf8);
-    return true;
-  }
-  if (kept == 0) {
-    SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
-                  "All event fields removed. Event not sent: " << m_policy.Reveal(utf8));
-    return false;
-  }
-  // Rebuilt rather than erased in place: the members keep their order.
-  boost::json::object stripped(object->storage());
-  stripped.reserve(kept);
-  for (auto& member : *object) {
-    if (allowed.contains(member.key())) stripped.emplace(member.key(), std::move(member.value()));
-  }
-  document = std::move(stripped);
-  // Compact, and UTF-8 written as it is.
-  m_queue->PushBackUtf8(boost::json::serialize(document));
+  // A copy of exactly its size: the queue may hold the event for long.
+  m_queue->PushBackUtf8(std::string(stripper.Stripped()));
   return true;
 }
 

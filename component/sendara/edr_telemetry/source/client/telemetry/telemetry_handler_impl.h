@@ -6,7 +6,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 #include <boost/signals2/signal.hpp>
 
@@ -14,6 +13,7 @@
 #include "component/oru/ref_ptr.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
 #include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_provider.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/event_field_stripper.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_handler.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_queue.h"
 
@@ -33,14 +33,7 @@ class TelemetryHandlerImpl final : public ITelemetryHandler {
   void SendTelemetry(std::u16string_view text) override;
 
  private:
-  // Looked up by the member names of parsed events without copying them.
-  struct FieldHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const noexcept {
-      return std::hash<std::string_view>()(name);
-    }
-  };
-  using FieldSet = std::unordered_set<std::string, FieldHash, std::equal_to<>>;
+  using FieldSet = EventFieldStripper::FieldSet;
 
   void ApplySettings(const EdrTelemetryClientSettings& settings);
   // Queues the event, stripped of disallowed top-level members. False when
