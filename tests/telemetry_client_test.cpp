@@ -313,7 +313,7 @@ void DamageMiddleLeafPage(const std::filesystem::path& file) {
 // none of it. Small packages meet the damage when their rows are deleted,
 // a large one while the rows are read.
 TEST_F(TelemetryClientTest, DamagedPageInTheBacklogBlocksNothing) {
-  for (const auto [level, packageSize] : {std::pair{300, 3}, {800, 3}, {300, 500}, {800, 500}}) {
+  for (const auto& [level, packageSize] : {std::pair{300, 3}, {800, 3}, {300, 500}, {800, 500}}) {
     SCOPED_TRACE(testing::Message() << "level " << level << ", package " << packageSize);
     m_tracer->Clear();
     m_tracer->SetMaximumLevel(level);

@@ -82,10 +82,20 @@ void TelemetryHandlerImpl::SendTelemetry(std::u16string_view text) {
 }
 
 bool TelemetryHandlerImpl::QueueRestricted(std::u16string_view text, const FieldSet& allowed) {
-  // One per thread: its parser and buffers serve event after event.
-  thread_local EventFieldStripper stripper;
   std::string utf8 = base::ToUtf8(text);
-  switch (stripper.Strip(utf8, allowed)) {
+  std::unique_ptr<EventFieldStripper> stripper = TakeStripper();
+  EventFieldStripper::Outcome outcome;
+  std::string stripped;
+  try {
+    outcome = stripper->Strip(utf8, allowed);
+    // A copy of exactly its size: the queue may hold the event for long.
+    if (outcome == EventFieldStripper::Outcome::kStripped) stripped = stripper->Stripped();
+  } catch (...) {
+    ReturnStripper(std::move(stripper));
+    throw;
+  }
+  ReturnStripper(std::move(stripper));
+  switch (outcome) {
     case EventFieldStripper::Outcome::kUnchanged:
       // Byte for byte as received, never re-serialised.
       m_queue->PushBackUtf8(std::move(utf8));
@@ -97,9 +107,25 @@ bool TelemetryHandlerImpl::QueueRestricted(std::u16string_view text, const Field
     case EventFieldStripper::Outcome::kStripped:
       break;
   }
-  // A copy of exactly its size: the queue may hold the event for long.
-  m_queue->PushBackUtf8(std::string(stripper.Stripped()));
+  m_queue->PushBackUtf8(std::move(stripped));
   return true;
+}
+
+std::unique_ptr<EventFieldStripper> TelemetryHandlerImpl::TakeStripper() {
+  {
+    std::lock_guard lock(m_strippersMutex);
+    if (!m_strippers.empty()) {
+      std::unique_ptr<EventFieldStripper> stripper = std::move(m_strippers.back());
+      m_strippers.pop_back();
+      return stripper;
+    }
+  }
+  return std::make_unique<EventFieldStripper>();
+}
+
+void TelemetryHandlerImpl::ReturnStripper(std::unique_ptr<EventFieldStripper> stripper) {
+  std::lock_guard lock(m_strippersMutex);
+  m_strippers.push_back(std::move(stripper));
 }
 
 void TelemetryHandlerImpl::CountEvent() {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <boost/signals2/signal.hpp>
 
@@ -40,6 +41,12 @@ class TelemetryHandlerImpl final : public ITelemetryHandler {
   // no member was left: the event is dropped.
   bool QueueRestricted(std::u16string_view text, const FieldSet& allowed);
   void CountEvent();
+  // A stripper of its own for the calling thread, kept for the next event:
+  // as many as threads strip at once, freed with the handler (a per-thread
+  // object would keep the module from being unloaded while host threads
+  // live).
+  std::unique_ptr<EventFieldStripper> TakeStripper();
+  void ReturnStripper(std::unique_ptr<EventFieldStripper> stripper);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::shared_ptr<ITelemetryQueue> m_queue;
@@ -53,6 +60,8 @@ class TelemetryHandlerImpl final : public ITelemetryHandler {
   std::mutex m_fieldsMutex;
   std::mutex m_counterMutex;
   std::int32_t m_counter = 0;
+  std::mutex m_strippersMutex;
+  std::vector<std::unique_ptr<EventFieldStripper>> m_strippers;
   boost::signals2::signal<void()> m_queueFull;
   const base::SensitiveDataTracePolicy m_policy;
   // Last: dropped first, so that no settings callback meets a half-destroyed
