@@ -1,33 +1,38 @@
 #include "component/sendara/syslog/source/syslog_connection/minimum_promise.h"
 
+#include <chrono>
+
 namespace sendara::syslog {
 
-void MinimumPromise::SetValue() noexcept {
+bool MinimumPromise::Complete(std::exception_ptr exception) noexcept {
   {
     std::lock_guard lock(m_mutex);
-    if (m_completed) return;
-    m_completed = true;
-  }
-  m_done.Set();
-}
-
-void MinimumPromise::SetException(std::exception_ptr exception) noexcept {
-  {
-    std::lock_guard lock(m_mutex);
-    if (m_completed) return;
+    if (m_completed) return false;
     m_completed = true;
     m_exception = std::move(exception);
   }
-  m_done.Set();
+  // Outside the lock: a waiter woken under it would find the lock taken and
+  // sleep once more, a second thread switch on every send.
+  m_completedChanged.notify_all();
+  return true;
 }
 
+void MinimumPromise::SetValue() noexcept { Complete(nullptr); }
+
+void MinimumPromise::SetException(std::exception_ptr exception) noexcept { Complete(std::move(exception)); }
+
 oru::Result MinimumPromise::Wait(std::uint32_t timeoutMilliseconds) {
-  const oru::Result waited = m_done.Wait(timeoutMilliseconds);
-  if (waited == platform::Event::kTimedOut) return oru::rc::OperationTimeout;
-  if (oru::Failed(waited)) return waited;
   std::exception_ptr failure;
   {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
+    const auto completed = [this] { return m_completed; };
+    if (timeoutMilliseconds == kInfinite) {
+      m_completedChanged.wait(lock, completed);
+    } else {
+      // A steady deadline: a wall-clock change must not stretch the wait.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+      if (!m_completedChanged.wait_until(lock, deadline, completed)) return oru::rc::OperationTimeout;
+    }
     // Taken out: the exception object then belongs to this thread alone,
     // and is not freed by a pool thread dropping the promise while this one
     // still reads it.

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <mutex>
 
 #include "component/oru/result_code.h"
-#include "component/platform/event.h"
 
 namespace sendara::syslog {
 
@@ -13,9 +13,14 @@ namespace sendara::syslog {
 // ones are ignored. Each operation of a connection makes its own promise and
 // its handlers hold it by shared pointer, so a handler that runs after the
 // caller gave up completes a promise nobody waits on, harmlessly.
+//
+// Whoever completes a promise holds it (by shared pointer) until the call
+// returns: the waiter is woken after the lock is released, so that it does
+// not wake only to wait for the lock, and the promise must outlive that.
 class MinimumPromise {
  public:
-  MinimumPromise() : m_done(platform::Event::ResetMode::kManual) {}
+  // Waits without end.
+  static constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 
   void SetValue() noexcept;
   void SetException(std::exception_ptr exception) noexcept;
@@ -24,10 +29,13 @@ class MinimumPromise {
   oru::Result Wait(std::uint32_t timeoutMilliseconds);
 
  private:
+  // False when the promise was completed before.
+  bool Complete(std::exception_ptr exception) noexcept;
+
   std::mutex m_mutex;
+  std::condition_variable m_completedChanged;
   bool m_completed = false;
   std::exception_ptr m_exception;
-  platform::Event m_done;
 };
 
 }  // namespace sendara::syslog

@@ -1,5 +1,7 @@
 #include "component/sendara/syslog/source/syslog_connection/tcp_connection.h"
 
+#include <limits>
+
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
@@ -9,6 +11,18 @@ namespace sendara::syslog {
 
 using base::TraceLevel;
 using boost::asio::ip::tcp;
+
+namespace {
+
+// Everything, in as few socket writes as the send buffer allows. The
+// library's own transfer_all hands at most 64 KB to each write: a package of
+// events would take a couple of dozen writes, each completed through the
+// strand, where one or two do.
+std::size_t TransferAllAtOnce(const boost::system::error_code& error, std::size_t) {
+  return error ? 0 : std::numeric_limits<std::size_t>::max();
+}
+
+}  // namespace
 
 std::shared_ptr<TcpConnection> TcpConnection::Create(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
                                                      const SyslogServer& server,
@@ -33,10 +47,10 @@ void TcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
 void TcpConnection::WriteFront() {
   auto self = std::static_pointer_cast<TcpConnection>(shared_from_this());
   const auto& payload = *m_messages.front().first;
-  boost::asio::async_write(m_socket, payload.Buffers(),
-                           [self](const boost::system::error_code& error, std::size_t) {
+  boost::asio::async_write(m_socket, payload.Buffers(), TransferAllAtOnce,
+                           AsContinuation([self](const boost::system::error_code& error, std::size_t) {
                              self->HandleWritten(error, false);
-                           });
+                           }));
 }
 
 void TcpConnection::DoClose() {
@@ -49,8 +63,11 @@ void TcpConnection::DoClose() {
 bool TcpConnection::PeerAlive() {
   if (!m_socket.is_open()) return false;
   boost::system::error_code error;
-  m_socket.non_blocking(true, error);
-  if (error) return false;
+  // Set once: the flag stays with the socket, and setting it is a system call.
+  if (!m_socket.non_blocking()) {
+    m_socket.non_blocking(true, error);
+    if (error) return false;
+  }
   // What a server says is read and dropped: left unread, it would hide the
   // end of the stream behind it from every later look. Nothing (more) to
   // read is the normal state; the end of the stream or an error means the
