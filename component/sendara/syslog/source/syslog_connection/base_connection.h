@@ -64,22 +64,6 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   virtual void DoClose() = 0;
   void CloseFinished() noexcept { m_closeFinished->SetValue(); }
 
-  // The completion handler of a write started on the strand. A write that
-  // completes at once would otherwise be queued for any thread of the pool,
-  // and wake the one that waits for the sockets, only for this thread to
-  // run it anyway once the current handler returns; as a continuation it
-  // stays with this thread.
-  template <class Handler>
-  struct WriteCompletion {
-    Handler handler;
-    void operator()(const boost::system::error_code& error, std::size_t written) { handler(error, written); }
-    friend bool asio_handler_is_continuation(WriteCompletion*) { return true; }
-  };
-  template <class Handler>
-  static WriteCompletion<Handler> AsContinuation(Handler handler) {
-    return {std::move(handler)};
-  }
-
   // On the strand: resolves the host, connects `socket` to the first
   // endpoint that answers and calls `onConnected(endpoint)`; a failure is
   // traced with `resolveLabel` or "Connect error: " and fails `promise`

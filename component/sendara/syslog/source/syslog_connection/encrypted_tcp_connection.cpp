@@ -242,9 +242,9 @@ void EncryptedTcpConnection::WriteFront() {
   auto self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this());
   const auto& payload = *m_messages.front().first;
   boost::asio::async_write(*m_stream, payload.Buffers(),
-                           AsContinuation([self](const boost::system::error_code& error, std::size_t) {
+                           [self](const boost::system::error_code& error, std::size_t) {
                              self->HandleWritten(error, false);
-                           }));
+                           });
 }
 
 void EncryptedTcpConnection::DoClose() {

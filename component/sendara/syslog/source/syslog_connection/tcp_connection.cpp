@@ -48,9 +48,9 @@ void TcpConnection::WriteFront() {
   auto self = std::static_pointer_cast<TcpConnection>(shared_from_this());
   const auto& payload = *m_messages.front().first;
   boost::asio::async_write(m_socket, payload.Buffers(), TransferAllAtOnce,
-                           AsContinuation([self](const boost::system::error_code& error, std::size_t) {
+                           [self](const boost::system::error_code& error, std::size_t) {
                              self->HandleWritten(error, false);
-                           }));
+                           });
 }
 
 void TcpConnection::DoClose() {

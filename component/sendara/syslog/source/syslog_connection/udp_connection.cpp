@@ -32,9 +32,9 @@ void UdpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
 void UdpConnection::WriteFront() {
   auto self = std::static_pointer_cast<UdpConnection>(shared_from_this());
   const auto& payload = *m_messages.front().first;
-  m_socket.async_send(payload.Buffers(), AsContinuation([self](const boost::system::error_code& error, std::size_t) {
+  m_socket.async_send(payload.Buffers(), [self](const boost::system::error_code& error, std::size_t) {
     self->HandleWritten(error, true);
-  }));
+  });
 }
 
 void UdpConnection::DoClose() {
