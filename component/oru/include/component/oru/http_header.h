@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace oru {
+
+struct HttpHeader {
+  std::string name;
+  std::string value;
+};
+
+}  // namespace oru

@@ -1,0 +1,245 @@
+#include <zlib.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include <boost/asio.hpp>
+#include <gtest/gtest.h>
+
+#include "component/oru/http_client_settings.h"
+#include "component/oru/i_http_client.h"
+#include "component/oru/result_code.h"
+#include "connect_proxy.h"
+#include "host/http/http_client_factory.h"
+#include "loopback_http_server.h"
+#include "recording_callback.h"
+
+namespace {
+
+using Request = LoopbackHttpServer::Request;
+using Response = LoopbackHttpServer::Response;
+
+oru::RefPtr<oru::IHttpClient> MakeClient(const oru::HttpClientSettings& settings = {}) {
+  auto factory = reference_host::HttpClientFactory::Create();
+  oru::IHttpClient* client = nullptr;
+  EXPECT_EQ(factory->CreateClient(settings, &client), oru::rc::NoError);
+  return oru::RefPtr<oru::IHttpClient>::Adopt(client);
+}
+
+// Starts a request; the returned record fills as it runs.
+std::shared_ptr<RecordingCallback::Record> Start(oru::IHttpClient& client, oru::HttpMethod method,
+                                                 const std::string& url, const oru::HttpRequestOptions& options = {},
+                                                 std::shared_ptr<const std::string> body = nullptr,
+                                                 oru::RefPtr<oru::IHttpRequestController>* controller = nullptr) {
+  auto callback = RecordingCallback::Create();
+  oru::IHttpRequestController* started = nullptr;
+  EXPECT_EQ(client.MakeRequestAsync(method, url, options, std::move(body), callback.Get(), &started),
+            oru::rc::NoError);
+  auto ownedController = oru::RefPtr<oru::IHttpRequestController>::Adopt(started);
+  if (controller) *controller = std::move(ownedController);
+  return callback->Recorded();
+}
+
+std::shared_ptr<RecordingCallback::Record> Get(oru::IHttpClient& client, const std::string& url,
+                                               const oru::HttpRequestOptions& options = {}) {
+  auto record = Start(client, oru::HttpMethod::kGet, url, options);
+  EXPECT_TRUE(record->WaitForCompletion());
+  return record;
+}
+
+std::string Gzip(const std::string& text) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&stream, text.size()), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+Response Hold(const Request&) {
+  Response response;
+  response.hold = true;
+  return response;
+}
+
+TEST(HttpClient, PostArrivesAsSent) {
+  LoopbackHttpServer server([](const Request&) { return Response::With(201, "created"); });
+  auto client = MakeClient();
+  oru::HttpRequestOptions options;
+  options.headers = {{"X-Telemetry-Batch", "17"}, {"Content-Type", "application/json"}};
+  auto body = std::make_shared<const std::string>(R"({"events":[1,2,3]})");
+
+  auto record = Start(*client, oru::HttpMethod::kPost, server.Url("/ingest?source=edr"), options, body);
+  ASSERT_TRUE(record->WaitForCompletion());
+
+  EXPECT_EQ(record->result, oru::rc::NoError);
+  EXPECT_EQ(record->status, 201);
+  EXPECT_EQ(record->body, "created");
+  ASSERT_EQ(server.Requests().size(), 1u);
+  const Request request = server.Requests().front();
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.target, "/ingest?source=edr");
+  EXPECT_EQ(request.Header("X-Telemetry-Batch"), "17");
+  EXPECT_EQ(request.Header("Content-Type"), "application/json");
+  EXPECT_EQ(request.body, *body);
+}
+
+TEST(HttpClient, GzipBodyIsDecodedBeforeResponseData) {
+  const std::string text(5000, 'z');
+  LoopbackHttpServer server([&](const Request& request) {
+    if (request.Header("Accept-Encoding").find("gzip") == std::string::npos) return Response::With(406);
+    return Response::With(200, Gzip(text), {{"Content-Encoding", "gzip"}});
+  });
+  auto client = MakeClient();
+  oru::HttpRequestOptions options;
+  options.acceptedEncoding = "gzip";
+
+  auto record = Get(*client, server.Url(), options);
+
+  EXPECT_EQ(record->result, oru::rc::NoError);
+  EXPECT_EQ(record->status, 200);
+  EXPECT_EQ(record->body, text);
+}
+
+TEST(HttpClient, StatusesComeBackAsTheyAreWithoutFollowingRedirects) {
+  LoopbackHttpServer server([](const Request& request) {
+    if (request.target == "/moved") return Response::With(302, {}, {{"Location", "/elsewhere"}});
+    if (request.target == "/missing") return Response::With(404);
+    return Response::With(500, "broken");
+  });
+  auto client = MakeClient();
+
+  auto moved = Get(*client, server.Url("/moved"));
+  EXPECT_EQ(moved->result, oru::rc::NoError);
+  EXPECT_EQ(moved->status, 302);
+  auto missing = Get(*client, server.Url("/missing"));
+  EXPECT_EQ(missing->result, oru::rc::NoError);
+  EXPECT_EQ(missing->status, 404);
+  auto broken = Get(*client, server.Url("/broken"));
+  EXPECT_EQ(broken->result, oru::rc::NoError);
+  EXPECT_EQ(broken->status, 500);
+  EXPECT_EQ(broken->body, "broken");
+
+  // The redirect's target was never asked for.
+  ASSERT_EQ(server.Requests().size(), 3u);
+  for (const Request& request : server.Requests()) EXPECT_NE(request.target, "/elsewhere");
+}
+
+TEST(HttpClient, CancelEndsHeldRequest) {
+  LoopbackHttpServer server(Hold);
+  auto client = MakeClient();
+  oru::RefPtr<oru::IHttpRequestController> controller;
+  auto record = Start(*client, oru::HttpMethod::kGet, server.Url(), {}, nullptr, &controller);
+  ASSERT_TRUE(server.WaitForRequests(1));
+
+  EXPECT_EQ(controller->Cancel(), oru::rc::NoError);
+
+  ASSERT_TRUE(record->WaitForCompletion(std::chrono::seconds(5)));
+  EXPECT_EQ(record->result, oru::rc::OperationCancelled);
+  EXPECT_EQ(record->completions, 1);
+  // The client holds the callback no longer once it has completed.
+  EXPECT_TRUE(record->WaitForRelease(std::chrono::seconds(5)));
+  // Cancelling a completed request changes nothing.
+  EXPECT_EQ(controller->Cancel(), oru::rc::NoError);
+  EXPECT_EQ(record->completions, 1);
+}
+
+TEST(HttpClient, SilentServerTimesOut) {
+  LoopbackHttpServer server(Hold);
+  auto client = MakeClient();
+  oru::HttpRequestOptions options;
+  options.requestTimeout = 300;
+
+  auto record = Start(*client, oru::HttpMethod::kGet, server.Url(), options);
+
+  ASSERT_TRUE(record->WaitForCompletion(std::chrono::seconds(5)));
+  EXPECT_EQ(record->result, oru::rc::OperationTimeout);
+  EXPECT_EQ(record->status, 0);
+}
+
+TEST(HttpClient, RefusedConnectionIsNetworkError) {
+  // A port that was just free and has no listener.
+  boost::asio::io_context io;
+  boost::asio::ip::tcp::acceptor probe(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+  const std::string url = "http://127.0.0.1:" + std::to_string(probe.local_endpoint().port()) + "/";
+  probe.close();
+  auto client = MakeClient();
+
+  auto record = Get(*client, url);
+
+  EXPECT_EQ(record->result, oru::rc::NetworkError);
+  EXPECT_EQ(record->status, 0);
+}
+
+TEST(HttpClient, DestroyingClientCancelsPendingRequest) {
+  LoopbackHttpServer server(Hold);
+  auto client = MakeClient();
+  oru::RefPtr<oru::IHttpRequestController> controller;
+  auto record = Start(*client, oru::HttpMethod::kPost, server.Url(), {},
+                      std::make_shared<const std::string>("pending"), &controller);
+  ASSERT_TRUE(server.WaitForRequests(1));
+  // Only the client holds the callback now: the caller stopped waiting.
+  {
+    std::lock_guard lock(record->mutex);
+    ASSERT_FALSE(record->released);
+  }
+
+  client.Reset();
+
+  // Completed on the way out, and released after that.
+  EXPECT_EQ(record->completions, 1);
+  EXPECT_EQ(record->result, oru::rc::OperationCancelled);
+  EXPECT_TRUE(record->released);
+  // The controller outlives its client harmlessly.
+  EXPECT_EQ(controller->Cancel(), oru::rc::NoError);
+}
+
+TEST(HttpClient, RefusesWhatItCannotSend) {
+  auto client = MakeClient();
+  auto callback = RecordingCallback::Create();
+  oru::IHttpRequestController* controller = nullptr;
+  const auto make = [&](std::string_view url, const oru::HttpRequestOptions& options,
+                        oru::IHttpRequestCallback* to) {
+    return client->MakeRequestAsync(oru::HttpMethod::kGet, url, options, nullptr, to, &controller);
+  };
+  oru::HttpRequestOptions injecting;
+  injecting.headers = {{"X-Name", "value\r\nX-Injected: yes"}};
+
+  EXPECT_EQ(make("http://127.0.0.1:1/", {}, nullptr), oru::rc::InvalidArgument);
+  EXPECT_EQ(make("ftp://127.0.0.1/file", {}, callback.Get()), oru::rc::InvalidArgument);
+  EXPECT_EQ(make("not a url", {}, callback.Get()), oru::rc::InvalidArgument);
+  EXPECT_EQ(make("http://127.0.0.1:1/", injecting, callback.Get()), oru::rc::InvalidArgument);
+  EXPECT_EQ(controller, nullptr);
+  EXPECT_EQ(callback->Recorded()->completions, 0);
+}
+
+// The request reaches the server through the proxy's CONNECT, with the proxy
+// named by each form of tunnel text a port can be given in.
+TEST(HttpClient, TunnelGoesThroughConnect) {
+  LoopbackHttpServer server([](const Request&) { return Response::With(200, "tunnelled"); });
+  for (const std::string proxyAddress : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(proxyAddress);
+    ConnectProxy proxy(proxyAddress);
+    auto client = MakeClient();
+    oru::HttpRequestOptions options;
+    options.tunnel = proxy.Tunnel();
+
+    auto record = Get(*client, server.Url("/through"), options);
+
+    EXPECT_EQ(record->result, oru::rc::NoError);
+    EXPECT_EQ(record->status, 200);
+    EXPECT_EQ(record->body, "tunnelled");
+    ASSERT_EQ(proxy.RequestLines().size(), 1u);
+    EXPECT_EQ(proxy.RequestLines().front(),
+              "CONNECT 127.0.0.1:" + std::to_string(server.Port()) + " HTTP/1.1");
+  }
+  EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+}  // namespace

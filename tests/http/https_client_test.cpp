@@ -1,0 +1,175 @@
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "component/oru/basic_object.h"
+#include "component/oru/http_client_settings.h"
+#include "component/oru/http_result.h"
+#include "component/oru/i_certificate_verification_callback.h"
+#include "component/oru/i_http_client.h"
+#include "component/oru/module_object_counter.h"
+#include "component/oru/result_code.h"
+#include "host/http/http_client_factory.h"
+#include "loopback_http_server.h"
+#include "recording_callback.h"
+#include "test_certificates.h"
+
+namespace {
+
+// Records the chains it is asked about and answers each with `answer`.
+class ChainRecorder final
+    : public oru::BasicObject<ChainRecorder, oru::UncountedObject, oru::ICertificateVerificationCallback> {
+ public:
+  struct Certificate {
+    std::vector<std::uint8_t> der;
+    std::uint64_t errorMask;
+  };
+
+  explicit ChainRecorder(oru::Result answer) : m_answer(answer) {}
+
+  oru::Result ValidateCertificateChain(std::string_view url, std::uint32_t requestType,
+                                       std::span<const oru::CertificateStatus> records) noexcept override {
+    std::lock_guard lock(m_mutex);
+    m_url = url;
+    m_requestType = requestType;
+    m_chain.clear();
+    for (const oru::CertificateStatus& record : records) {
+      m_chain.push_back({{record.der.begin(), record.der.end()}, record.errorMask});
+    }
+    ++m_calls;
+    return m_answer;
+  }
+
+  int Calls() const {
+    std::lock_guard lock(m_mutex);
+    return m_calls;
+  }
+  std::vector<Certificate> Chain() const {
+    std::lock_guard lock(m_mutex);
+    return m_chain;
+  }
+  std::string Url() const {
+    std::lock_guard lock(m_mutex);
+    return m_url;
+  }
+  std::uint32_t RequestType() const {
+    std::lock_guard lock(m_mutex);
+    return m_requestType;
+  }
+
+ private:
+  const oru::Result m_answer;
+  mutable std::mutex m_mutex;
+  int m_calls = 0;
+  std::string m_url;
+  std::uint32_t m_requestType = 0;
+  std::vector<Certificate> m_chain;
+};
+
+constexpr std::uint64_t kIssuerClass = 1;
+constexpr std::uint64_t kValidityClass = 2;
+constexpr std::uint64_t kHostNameClass = 16;
+
+std::shared_ptr<RecordingCallback::Record> Get(const std::string& url,
+                                               oru::RefPtr<oru::ICertificateVerificationCallback> verification) {
+  oru::HttpClientSettings settings;
+  settings.verification = std::move(verification);
+  auto factory = reference_host::HttpClientFactory::Create();
+  oru::IHttpClient* created = nullptr;
+  EXPECT_EQ(factory->CreateClient(settings, &created), oru::rc::NoError);
+  auto client = oru::RefPtr<oru::IHttpClient>::Adopt(created);
+
+  auto callback = RecordingCallback::Create();
+  oru::IHttpRequestController* controller = nullptr;
+  EXPECT_EQ(client->MakeRequestAsync(oru::HttpMethod::kGet, url, {}, nullptr, callback.Get(), &controller),
+            oru::rc::NoError);
+  oru::RefPtr<oru::IHttpRequestController>::Adopt(controller);
+  EXPECT_TRUE(callback->Recorded()->WaitForCompletion());
+  return callback->Recorded();
+}
+
+LoopbackHttpServer::Options ServerWith(const std::string& certificatePem, const std::string& keyPem) {
+  LoopbackHttpServer::Options options;
+  options.handler = [](const LoopbackHttpServer::Request&) { return LoopbackHttpServer::Response::With(200, "secure"); };
+  options.certificatePem = certificatePem;
+  options.keyPem = keyPem;
+  return options;
+}
+
+TEST(HttpsClient, AcceptedChainCompletesTheRequest) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  LoopbackHttpServer server(ServerWith(certificates.serverCertPem, certificates.serverKeyPem));
+  auto recorder = ChainRecorder::Create(oru::rc::NoError);
+
+  auto record = Get(server.Url("/secure"), recorder);
+
+  EXPECT_EQ(record->result, oru::rc::NoError);
+  EXPECT_EQ(record->status, 200);
+  EXPECT_EQ(record->body, "secure");
+  ASSERT_EQ(recorder->Calls(), 1);
+  EXPECT_EQ(recorder->Url(), server.Url("/secure"));
+  EXPECT_EQ(recorder->RequestType(), 1u);
+  const auto chain = recorder->Chain();
+  ASSERT_FALSE(chain.empty());
+  EXPECT_EQ(chain.front().der, TestCertificates::PemToDer(certificates.serverCertPem));
+  // The test CA is in no system trust store; the name is right.
+  EXPECT_NE(chain.front().errorMask & kIssuerClass, 0u);
+  EXPECT_EQ(chain.front().errorMask & (kHostNameClass | kValidityClass), 0u);
+}
+
+TEST(HttpsClient, RefusedChainRejectsTheServerCertificate) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  LoopbackHttpServer server(ServerWith(certificates.serverCertPem, certificates.serverKeyPem));
+  auto recorder = ChainRecorder::Create(oru::rc::False);
+
+  auto record = Get(server.Url(), recorder);
+
+  EXPECT_EQ(record->result, oru::http_result::kServerCertificateRejected);
+  EXPECT_EQ(recorder->Calls(), 1);
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(HttpsClient, ExpiredCertificateCarriesValidityClass) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  LoopbackHttpServer server(ServerWith(certificates.expiredCertPem, certificates.expiredKeyPem));
+  auto recorder = ChainRecorder::Create(oru::rc::NoError);
+
+  auto record = Get(server.Url(), recorder);
+
+  // The callback's acceptance overrides OpenSSL's verdict.
+  EXPECT_EQ(record->result, oru::rc::NoError);
+  EXPECT_EQ(record->status, 200);
+  const auto chain = recorder->Chain();
+  ASSERT_FALSE(chain.empty());
+  EXPECT_EQ(chain.front().der, TestCertificates::PemToDer(certificates.expiredCertPem));
+  EXPECT_NE(chain.front().errorMask & kValidityClass, 0u);
+}
+
+TEST(HttpsClient, WrongNameCarriesHostNameClass) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  LoopbackHttpServer server(ServerWith(certificates.wrongNameCertPem, certificates.wrongNameKeyPem));
+  auto recorder = ChainRecorder::Create(oru::rc::False);
+
+  auto record = Get(server.Url(), recorder);
+
+  EXPECT_EQ(record->result, oru::http_result::kServerCertificateRejected);
+  const auto chain = recorder->Chain();
+  ASSERT_FALSE(chain.empty());
+  EXPECT_NE(chain.front().errorMask & kHostNameClass, 0u);
+}
+
+TEST(HttpsClient, WithoutCallbackTheSystemTrustStoreRefusesTheTestCa) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  LoopbackHttpServer server(ServerWith(certificates.serverCertPem, certificates.serverKeyPem));
+
+  auto record = Get(server.Url(), nullptr);
+
+  EXPECT_EQ(record->result, oru::http_result::kServerCertificateRejected);
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+}  // namespace
