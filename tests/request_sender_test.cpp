@@ -295,7 +295,8 @@ TEST_F(RequestSenderTest, AStartTheClientRefusesRaisesWithItsCode) {
 TEST_F(RequestSenderTest, StopDuringARequestCancelsItAndRaisesStopNestingTheCancellation) {
   client->mode = FakeHttpClient::Mode::kHoldUntilCancel;
   const auto sender = MakeSender();
-  std::thread stopper([this] {
+  // Joined however the test ends.
+  std::jthread stopper([this] {
     client->WaitForRequest();
     stop.RequestStop();
   });
