@@ -133,33 +133,30 @@ TEST(HttpsClient, RefusedChainRejectsTheServerCertificate) {
   EXPECT_TRUE(server.Requests().empty());
 }
 
-TEST(HttpsClient, ExpiredCertificateCarriesValidityClass) {
+// The leaf's errors reach the callback as their classes, and its answer
+// decides: an expired leaf accepted, a wrong name refused.
+TEST(HttpsClient, LeafErrorsReachTheCallbackAsTheirClasses) {
   const TestCertificates& certificates = TestCertificates::Get();
-  LoopbackHttpServer server(ServerWith(certificates.expiredCertPem, certificates.expiredKeyPem));
-  auto recorder = ChainRecorder::Create(oru::rc::NoError);
-
-  auto record = Get(server.Url(), recorder);
-
-  // The callback's acceptance overrides OpenSSL's verdict.
-  EXPECT_EQ(record->result, oru::rc::NoError);
-  EXPECT_EQ(record->status, 200);
-  const auto chain = recorder->Chain();
-  ASSERT_FALSE(chain.empty());
-  EXPECT_EQ(chain.front().der, TestCertificates::PemToDer(certificates.expiredCertPem));
-  EXPECT_NE(chain.front().errorMask & kValidityClass, 0u);
-}
-
-TEST(HttpsClient, WrongNameCarriesHostNameClass) {
-  const TestCertificates& certificates = TestCertificates::Get();
-  LoopbackHttpServer server(ServerWith(certificates.wrongNameCertPem, certificates.wrongNameKeyPem));
-  auto recorder = ChainRecorder::Create(oru::rc::False);
-
-  auto record = Get(server.Url(), recorder);
-
-  EXPECT_EQ(record->result, oru::http_result::kServerCertificateRejected);
-  const auto chain = recorder->Chain();
-  ASSERT_FALSE(chain.empty());
-  EXPECT_NE(chain.front().errorMask & kHostNameClass, 0u);
+  struct Case {
+    const std::string& certificatePem;
+    const std::string& keyPem;
+    std::uint64_t errorClass;
+    oru::Result answer;
+    oru::Result result;
+  };
+  for (const Case& c : {Case{certificates.expiredCertPem, certificates.expiredKeyPem, kValidityClass,
+                             oru::rc::NoError, oru::rc::NoError},
+                        Case{certificates.wrongNameCertPem, certificates.wrongNameKeyPem, kHostNameClass,
+                             oru::rc::False, oru::http_result::kServerCertificateRejected}}) {
+    LoopbackHttpServer server(ServerWith(c.certificatePem, c.keyPem));
+    auto recorder = ChainRecorder::Create(c.answer);
+    auto record = Get(server.Url(), recorder);
+    EXPECT_EQ(record->result, c.result);
+    const auto chain = recorder->Chain();
+    ASSERT_FALSE(chain.empty());
+    EXPECT_EQ(chain.front().der, TestCertificates::PemToDer(c.certificatePem));
+    EXPECT_NE(chain.front().errorMask & c.errorClass, 0u);
+  }
 }
 
 TEST(HttpsClient, WithoutCallbackTheSystemTrustStoreRefusesTheTestCa) {
