@@ -1,0 +1,28 @@
+#include "component/sendara/edr_telemetry/source/client/request_sender/join_events.h"
+
+namespace sendara::edr_telemetry {
+
+std::string JoinEvents(IRequestSender::Batch batch) {
+  std::size_t size = batch.size();
+  for (const std::string_view event : batch) size += event.size();
+  std::string joined;
+  joined.reserve(size);
+  for (const std::string_view event : batch) {
+    // Nearly all events hold no line break and are copied whole; the rest
+    // are copied up to the first one and translated from there.
+    const std::size_t first = event.find_first_of("\r\n");
+    if (first == std::string_view::npos) {
+      joined += event;
+    } else {
+      joined += event.substr(0, first);
+      for (std::size_t i = first; i < event.size(); ++i) {
+        const char c = event[i];
+        joined += (c == '\r' || c == '\n') ? ' ' : c;
+      }
+    }
+    joined += '\n';
+  }
+  return joined;
+}
+
+}  // namespace sendara::edr_telemetry
