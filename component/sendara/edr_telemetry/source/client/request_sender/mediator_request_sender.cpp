@@ -144,10 +144,6 @@ std::shared_ptr<IRequestSender> MediatorRequestSender::Handshake(Batch batch, st
   }
 }
 
-}  // namespace sendara::edr_telemetry
-
-namespace sendara::edr_telemetry {
-
 void MediatorRequestSender::ReportConnected() {
   if (m_currentEndpoint.protocol == EdrTelemetryProtocol::UDP) {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
