@@ -1,7 +1,10 @@
 #include <zlib.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,6 +13,7 @@
 #include "component/sendara/base/detail/common/connection_exception.h"
 #include "component/sendara/base/detail/common/internal_exception.h"
 #include "component/sendara/base/detail/common/not_found_exception.h"
+#include "component/sendara/base/detail/common/stop_exception.h"
 #include "component/sendara/base/detail/common/stop_source.h"
 #include "component/sendara/base/detail/request_sender/request_sender_string_factory.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings_provider.h"
@@ -17,6 +21,7 @@
 #include "component/sendara/edr_telemetry/source/client/request_sender/connection_error_info.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/http_request_sender.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/mediator_request_sender.h"
+#include "connection_failure.h"
 #include "host/http/http_client_factory.h"
 #include "host/service_locator.h"
 #include "host/tracer.h"
@@ -59,11 +64,12 @@ class HttpRequestSenderTest : public ::testing::Test {
   }
   oru::RefPtr<oru::ITracer> Tracer() { return oru::RefPtr<oru::ITracer>(m_tracer.Get()); }
 
-  std::shared_ptr<IEdrTelemetryClientSettingsProvider> Provider(std::vector<EdrTelemetryEndpoint> endpoints) {
+  std::shared_ptr<IEdrTelemetryClientSettingsProvider> Provider(std::vector<EdrTelemetryEndpoint> endpoints,
+                                                                std::uint32_t timeout = 5000) {
     EdrTelemetryClientSettings settings;
     settings.endpoints = std::move(endpoints);
-    settings.timeoutConnection = 5000;
-    settings.timeoutRequest = 5000;
+    settings.timeoutConnection = timeout;
+    settings.timeoutRequest = timeout;
     settings.gzipCompressionLevel = 5;
     return std::make_shared<EdrTelemetryClientSettingsProvider>(Tracer(), settings);
   }
@@ -239,6 +245,71 @@ TEST_F(HttpRequestSenderTest, MediatorSkipsNotFoundAndStaysWithABusyEndpoint) {
   EXPECT_EQ(busy.Requests().size(), 3u);
   EXPECT_EQ(missing.Requests().size(), 1u);
   EXPECT_TRUE(events->errors.empty());
+}
+
+// Time-outs of a minute: only the stop can end the held request before the
+// guard gives up.
+TEST_F(HttpRequestSenderTest, AStopEndsAHeldPostWithoutAConnectionError) {
+  bool first = true;
+  LoopbackHttpServer server([&first](const Request&) {
+    Response response = Response::With(200);
+    response.hold = !std::exchange(first, false);
+    return response;
+  });
+  const auto provider = Provider({{EdrTelemetryProtocol::HTTP, server.Url("/siem")}}, 60000);
+  const auto events = std::make_shared<RecordingEventHandler>();
+  MediatorRequestSender mediator(Tracer(), provider, events, nullptr, RequestSenderFactory(provider));
+  std::uint64_t sent = 0;
+  mediator.Send(m_package, sent, m_stop.GetToken());
+  ASSERT_EQ(sent, 2u);
+
+  auto held = std::async(std::launch::async, [&] { mediator.Send(m_package, sent, m_stop.GetToken()); });
+  ASSERT_TRUE(server.WaitForRequests(2));
+  m_stop.RequestStop();
+
+  // A hang guard only: the request itself would wait for a minute.
+  ASSERT_EQ(held.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_THROW(held.get(), base::stop_exception);
+  EXPECT_EQ(sent, 2u);
+  EXPECT_TRUE(events->errors.empty());
+}
+
+// The server takes the request and answers only once the sender has given
+// up on it and is gone: the late answer must find nothing of it to touch.
+TEST_F(HttpRequestSenderTest, AnUnansweredPostEndsAfterTheBoundedWaitAndItsLateAnswerIsHarmless) {
+  std::promise<void> arrived;
+  std::promise<void> answer;
+  std::shared_future<void> answering = answer.get_future().share();
+  LoopbackHttpServer server([&](const Request&) {
+    arrived.set_value();
+    answering.wait();
+    return Response::With(200);
+  });
+  // Answers the server even when an assertion below ends the test early.
+  struct Answer {
+    std::promise<void>& promise;
+    bool given = false;
+    void Give() {
+      if (!std::exchange(given, true)) promise.set_value();
+    }
+    ~Answer() { Give(); }
+  } late{answer};
+
+  std::uint64_t sent = 0;
+  {
+    HttpRequestSender sender(Tracer(), server.Url("/late"), false,
+                             RequestSenderFactory(Provider({{EdrTelemetryProtocol::HTTP, server.Url("/late")}}, 50)));
+    const auto failure = ConnectionFailureOf([&] { sender.Send(m_package, sent, m_stop.GetToken()); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->reason, 0u);
+    EXPECT_EQ(failure->serverAddress, server.Url("/late"));
+  }
+  EXPECT_EQ(arrived.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  late.Give();
+  // The answer has been written (or refused by the closed connection) once
+  // the server has recorded the request.
+  EXPECT_TRUE(server.WaitForRequests(1));
+  EXPECT_EQ(sent, 0u);
 }
 
 }  // namespace
