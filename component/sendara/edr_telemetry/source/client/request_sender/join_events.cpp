@@ -1,5 +1,7 @@
 #include "component/sendara/edr_telemetry/source/client/request_sender/join_events.h"
 
+#include <algorithm>
+
 namespace sendara::edr_telemetry {
 
 std::string JoinEvents(IRequestSender::Batch batch) {
@@ -9,8 +11,10 @@ std::string JoinEvents(IRequestSender::Batch batch) {
   joined.reserve(size);
   for (const std::string_view event : batch) {
     // Nearly all events hold no line break and are copied whole; the rest
-    // are copied up to the first one and translated from there.
-    const std::size_t first = event.find_first_of("\r\n");
+    // are copied up to the first one and translated from there. Two memchr
+    // scans, not find_first_of, which looks every character up in the set
+    // with a call of its own: a third of an HTTP send went there.
+    const std::size_t first = std::min(event.find('\n'), event.find('\r'));
     if (first == std::string_view::npos) {
       joined += event;
     } else {
