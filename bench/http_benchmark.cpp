@@ -14,6 +14,7 @@
 #include <array>
 #include <cctype>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -166,9 +167,13 @@ void HttpSenderCompressed(benchmark::State& state) {
   base::StopSource stop;
 
   std::uint64_t sent = 0;
-  for (auto _ : state) sender.Send(package, sent, stop.GetToken());
-  if (sent != static_cast<std::uint64_t>(state.iterations()) * kEventsPerPackage) {
-    state.SkipWithError("not every package was delivered");
+  for (auto _ : state) {
+    try {
+      sender.Send(package, sent, stop.GetToken());
+    } catch (const std::exception&) {
+      state.SkipWithError("the package was not delivered");
+      break;
+    }
   }
   state.SetItemsProcessed(state.iterations() * kEventsPerPackage);
 }
