@@ -87,7 +87,7 @@ class HttpsRequestSenderTest : public ::testing::Test {
   }
 
   const TestCertificates& m_certificates = TestCertificates::Get();
-  // Up to the handler's warnings (500), which carry the refused certificate.
+  // Records the handler's warnings (500), which name a refused certificate.
   oru::RefPtr<reference_host::Tracer> m_tracer = reference_host::Tracer::Create(700);
   oru::RefPtr<reference_host::HttpClientFactory> m_hostFactory = reference_host::HttpClientFactory::Create();
   oru::RefPtr<reference_host::ServiceLocator> m_locator = reference_host::ServiceLocator::Create();
