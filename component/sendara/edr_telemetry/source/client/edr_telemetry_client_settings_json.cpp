@@ -41,12 +41,7 @@ boost::json::string ServerCertsToJson(const std::vector<std::uint8_t>& serverCer
 boost::json::array EndpointsToJson(const std::vector<EdrTelemetryEndpoint>& endpoints) {
   boost::json::array out;
   out.reserve(endpoints.size());
-  for (const EdrTelemetryEndpoint& endpoint : endpoints) {
-    boost::json::object item;
-    item.emplace("protocol", ToString(endpoint.protocol));
-    item.emplace("endpoint", endpoint.endpoint);
-    out.emplace_back(std::move(item));
-  }
+  for (const EdrTelemetryEndpoint& endpoint : endpoints) out.emplace_back(EndpointToTraceJson(endpoint));
   return out;
 }
 
@@ -117,6 +112,13 @@ boost::json::object ToTraceJson(const EdrTelemetryClientSettings& settings) {
 
 std::string ToTraceString(const EdrTelemetryClientSettings& settings) {
   return boost::json::serialize(ToTraceJson(settings));
+}
+
+boost::json::object EndpointToTraceJson(const EdrTelemetryEndpoint& endpoint) {
+  boost::json::object item;
+  item.emplace("protocol", ToString(endpoint.protocol));
+  item.emplace("endpoint", endpoint.endpoint);
+  return item;
 }
 
 }  // namespace sendara::edr_telemetry

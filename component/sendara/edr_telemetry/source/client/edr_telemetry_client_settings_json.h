@@ -24,6 +24,9 @@ boost::json::object ToTraceJson(const EdrTelemetryClientSettings& settings);
 // The compact text of ToTraceJson.
 std::string ToTraceString(const EdrTelemetryClientSettings& settings);
 
+// One endpoint: {"protocol":...,"endpoint":...}.
+boost::json::object EndpointToTraceJson(const EdrTelemetryEndpoint& endpoint);
+
 // A list of event types as a JSON array of UTF-8 strings.
 boost::json::array EventTypesToTraceJson(const std::vector<std::u16string>& eventTypes);
 

@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
 
 #include "component/sendara/base/detail/common/bad_request_exception.h"
@@ -15,6 +14,7 @@
 #include "component/sendara/base/detail/common/stop_exception.h"
 #include "component/sendara/base/detail/common/trace_level.h"
 #include "component/sendara/base/detail/common/trace_line.h"
+#include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings_json.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/add_default_scheme.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/endpoint_sender_factory.h"
 
@@ -27,12 +27,8 @@ bool IsHttp(EdrTelemetryProtocol protocol) noexcept {
   return protocol == EdrTelemetryProtocol::HTTP || protocol == EdrTelemetryProtocol::HTTP_COMPRESSED;
 }
 
-// As the settings' trace form writes an endpoint.
 std::string ToJson(const EdrTelemetryEndpoint& endpoint) {
-  boost::json::object object;
-  object.emplace("protocol", ToString(endpoint.protocol));
-  object.emplace("endpoint", endpoint.endpoint);
-  return boost::json::serialize(object);
+  return boost::json::serialize(EndpointToTraceJson(endpoint));
 }
 
 }  // namespace
