@@ -14,8 +14,9 @@
 // ways.
 class ConnectProxy {
  public:
-  explicit ConnectProxy(const std::string& address)
-      : m_address(address), m_acceptor(m_io, {boost::asio::ip::make_address(address), 0}) {
+  // Port 0 takes any free port.
+  explicit ConnectProxy(const std::string& address, unsigned short port = 0)
+      : m_address(address), m_acceptor(m_io, {boost::asio::ip::make_address(address), port}) {
     boost::asio::co_spawn(m_io, Accept(), boost::asio::detached);
     m_thread = std::thread([this] { m_io.run(); });
   }

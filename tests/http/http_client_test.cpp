@@ -242,4 +242,25 @@ TEST(HttpClient, TunnelGoesThroughConnect) {
   EXPECT_EQ(server.Requests().size(), 2u);
 }
 
+// A bare address names a proxy on the default proxy port, 1080. The proxy
+// listens on a loopback address of its own so that the port is free.
+TEST(HttpClient, BareTunnelAddressUsesTheDefaultProxyPort) {
+  LoopbackHttpServer server([](const Request&) { return Response::With(200, "tunnelled"); });
+  std::unique_ptr<ConnectProxy> proxy;
+  try {
+    proxy = std::make_unique<ConnectProxy>("127.0.0.77", 1080);
+  } catch (const boost::system::system_error& error) {
+    GTEST_SKIP() << "no proxy on 127.0.0.77:1080: " << error.what();
+  }
+  auto client = MakeClient();
+  oru::HttpRequestOptions options;
+  options.tunnel = "127.0.0.77";
+
+  auto record = Get(*client, server.Url("/through"), options);
+
+  EXPECT_EQ(record->result, oru::rc::NoError);
+  EXPECT_EQ(record->body, "tunnelled");
+  EXPECT_EQ(proxy->RequestLines().size(), 1u);
+}
+
 }  // namespace
