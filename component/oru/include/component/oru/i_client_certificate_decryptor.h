@@ -12,7 +12,8 @@ namespace oru {
 // client certificate's password, the stored private key) into plain bytes.
 class IClientCertificateDecryptor : public IObject {
  public:
-  static constexpr InterfaceId kIid = 0x4D3C2B1A;
+  // Asked for when a client is created, to hand to the TLS syslog clients.
+  static constexpr InterfaceId kIid = 0x009EAFAB;
 
   virtual Result Decrypt(std::span<const std::uint8_t> encrypted, std::vector<std::uint8_t>& plain) = 0;
 

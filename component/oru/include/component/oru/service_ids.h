@@ -15,6 +15,8 @@ inline constexpr InterfaceId kSensitiveDataPolicy = 0x2B6AB0FB;
 inline constexpr InterfaceId kSettingsHook = 0x3C545E7D;
 inline constexpr InterfaceId kHttpClientFactory = 0x3D405B42;
 inline constexpr InterfaceId kFurtherClientService = 0xDDD571CC;
+// The two services a client is created with: the client-certificate
+// decryptor and the syslog message suffix.
 inline constexpr InterfaceId kClientCreationServiceA = 0x009EAFAB;
 inline constexpr InterfaceId kClientCreationServiceB = 0xB7B92B46;
 // The component's own objects, registered by the host.

@@ -34,12 +34,13 @@ void TraceCurrentException(oru::ITracer* tracer, std::string_view function,
 
 PollingThread::PollingThread(oru::RefPtr<oru::ITracer> tracer,
                              std::shared_ptr<IPollingClient> client,
-                             ExceptionHandler exceptionHandler)
+                             ExceptionHandler exceptionHandler, std::function<void()> onEnded)
     : m_state(std::make_shared<State>()) {
   SENDARA_CONTRACT(client != nullptr, "client");
   m_state->tracer = std::move(tracer);
   m_state->client = std::move(client);
   m_state->exceptionHandler = std::move(exceptionHandler);
+  m_state->onEnded = std::move(onEnded);
   m_state->wakeupEvent = m_state->client->GetWakeupEvent();
   SENDARA_CONTRACT(m_state->wakeupEvent != nullptr, "wakeup event");
 
@@ -81,6 +82,12 @@ void PollingThread::Run(const std::shared_ptr<State>& state) noexcept {
     // A failed wait or a handler that throws ends the worker; nothing may
     // leave the thread's entry function.
     TraceCurrentException(state->tracer.Get(), SENDARA_FUNCTION_NAME, "polling ended by exception:");
+  }
+  if (!state->onEnded) return;
+  try {
+    state->onEnded();
+  } catch (...) {
+    TraceCurrentException(state->tracer.Get(), SENDARA_FUNCTION_NAME, "end notice failed:");
   }
 }
 

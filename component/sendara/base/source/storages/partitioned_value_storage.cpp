@@ -78,6 +78,14 @@ PartitionedValueStorage::Iterator PartitionedValueStorage::CreateIterator() {
   return Iterator(std::make_unique<PartitionedCursor>(m_partitionManager, std::move(ids)));
 }
 
+void PartitionedValueStorage::SetLimits(std::uint64_t maxPartitionSize, std::uint32_t maxPartitionCount,
+                                        std::uint32_t removeCount) {
+  std::lock_guard lock(m_mutex);
+  m_maxPartitionSize = maxPartitionSize;
+  m_maxPartitionCount = maxPartitionCount;
+  m_removeCount = removeCount;
+}
+
 void PartitionedValueStorage::Insert(std::span<const std::string> values) {
   if (values.empty()) return;
   const std::shared_ptr<IValueStorage> active = UpdatePartitions();

@@ -12,10 +12,13 @@ ClientRequestSenderStringFactory::ClientRequestSenderStringFactory(
     std::shared_ptr<IEdrTelemetryClientSettingsProvider> settingsProvider)
     : m_factory(std::move(factory)), m_settingsProvider(std::move(settingsProvider)) {
   SENDARA_CONTRACT(m_factory && m_settingsProvider, "no request sender factory or settings provider");
+  m_gzipLevel = m_settingsProvider->GetSettings().gzipCompressionLevel;
 }
 
 std::shared_ptr<base::IRequestSenderString> ClientRequestSenderStringFactory::CreateRequestSender() {
-  return m_factory->CreateRequestSender(ToRequestSenderSettings(m_settingsProvider->GetSettings()));
+  base::RequestSenderSettings settings = ToRequestSenderSettings(m_settingsProvider->GetSettings());
+  settings.gzipLevel = m_gzipLevel;
+  return m_factory->CreateRequestSender(settings);
 }
 
 base::RequestSenderSettings ClientRequestSenderStringFactory::ToRequestSenderSettings(

@@ -26,8 +26,10 @@ class PollingThread final {
 
   // Raises contract_exception for a null client or wake-up event, and
   // tools_exception "can't start polling" when no thread can be started.
+  // `onEnded`, when given, runs on the worker as its last step, however it
+  // ends: who waits on the worker's work learns that none will come.
   PollingThread(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<IPollingClient> client,
-                ExceptionHandler exceptionHandler);
+                ExceptionHandler exceptionHandler, std::function<void()> onEnded = {});
   PollingThread(const PollingThread&) = delete;
   PollingThread& operator=(const PollingThread&) = delete;
   // Destroyed from its own worker (a client or handler that drops its last
@@ -42,6 +44,7 @@ class PollingThread final {
     oru::RefPtr<oru::ITracer> tracer;
     std::shared_ptr<IPollingClient> client;
     ExceptionHandler exceptionHandler;
+    std::function<void()> onEnded;
     StopSource stopSource;
     std::shared_ptr<platform::Event> wakeupEvent;
   };

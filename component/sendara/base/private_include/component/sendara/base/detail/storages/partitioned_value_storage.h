@@ -43,6 +43,8 @@ class PartitionedValueStorage {
   virtual void Insert(std::span<const std::string> values);
   virtual void DeleteByIds(std::span<const PartitionedId> ids);
   virtual void Clear();
+  // New limits, applied from the next insert on.
+  void SetLimits(std::uint64_t maxPartitionSize, std::uint32_t maxPartitionCount, std::uint32_t removeCount);
 
   // Rows lost so far: beyond reading in a damaged file, or unreadable as
   // read and counted by the reader.
@@ -64,9 +66,10 @@ class PartitionedValueStorage {
   const std::shared_ptr<PartitionManager> m_partitionManager;
   std::mutex m_mutex;
   std::deque<std::uint64_t> m_partitionIds;
-  const std::uint32_t m_maxPartitionCount;
-  const std::uint32_t m_removeCount;
-  const std::uint64_t m_maxPartitionSize;
+  // Guarded by m_mutex.
+  std::uint32_t m_maxPartitionCount;
+  std::uint32_t m_removeCount;
+  std::uint64_t m_maxPartitionSize;
 };
 
 // The store under <baseDirectory>/queues with files "telemetry-<id>.db".
