@@ -6,15 +6,19 @@
 #include "component/oru/i_tracer.h"
 #include "component/oru/module_object_counter.h"
 #include "component/oru/service_lookup.h"
+#include "component/sendara/edr_telemetry/source/task/create_edr_telemetry_client_service_factory.h"
 
 namespace oru {
 namespace {
 
 // Searched in this order. A row whose creator is null answers ClassNotFound.
+// Each creator is declared in a header of its own beside its class, so that
+// this binding sees one signature, not the class and all it includes.
 constexpr std::array<ClassTable::Row, 3> kRows{{
     {ClassTable::kSiemTelemetryConsumersManager, nullptr},
     {ClassTable::kEdrTelemetryTask, nullptr},
-    {ClassTable::kEdrTelemetryClientServiceFactory, nullptr},
+    {ClassTable::kEdrTelemetryClientServiceFactory,
+     &sendara::edr_telemetry::task::CreateEdrTelemetryClientServiceFactory},
 }};
 
 }  // namespace

@@ -24,6 +24,12 @@ class ServiceLocator final
   void Register(const oru::RefPtr<I>& service, oru::InterfaceId iid = I::kIid) {
     Register(iid, oru::RefPtr<oru::IObject>(static_cast<oru::IObject*>(service.Get())));
   }
+  // Registers one object that implements several interfaces under the id of
+  // each of `Interfaces`.
+  template <class... Interfaces, class T>
+  void RegisterAs(const oru::RefPtr<T>& service) {
+    (Register(oru::RefPtr<Interfaces>(service.Get())), ...);
+  }
   void Unregister(oru::InterfaceId iid, std::uint32_t serviceKey = 0);
 
   // NotFound for an unregistered service; otherwise the service's answer to

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "component/oru/basic_object.h"
+#include "component/oru/i_connected_sink.h"
+#include "component/oru/i_connection_error_sink.h"
+#include "component/oru/i_incorrect_settings_sink.h"
+
+namespace reference_host {
+
+// The host's connection sinks, one object for the three: records every
+// event it is told of and hands it to an observer the host may set.
+// Register it with ServiceLocator::RegisterAs under the three interfaces.
+class ConnectionSinks final
+    : public oru::BasicObject<ConnectionSinks, oru::UncountedObject, oru::IConnectedSink,
+                              oru::IConnectionErrorSink, oru::IIncorrectSettingsSink> {
+ public:
+  enum class Kind { kConnected, kConnectionError, kIncorrectSettings };
+
+  struct Record {
+    Kind kind;
+    std::uint32_t reason;  // 0 for kConnected
+    std::string serverAddress;  // empty for kIncorrectSettings
+    std::optional<std::string> tunnel;
+  };
+
+  // Called on the component's thread for each event once it is recorded,
+  // outside the sinks' lock, so it may call back into the component. What it
+  // raises makes the sink answer Unexpected.
+  using Observer = std::function<void(const Record&)>;
+
+  explicit ConnectionSinks(Observer observer = {});
+
+  oru::Result Connected(std::string_view serverAddress, const std::optional<std::string>& tunnel) noexcept override;
+  oru::Result ConnectionError(std::uint32_t reason, std::string_view serverAddress,
+                              const std::optional<std::string>& tunnel) noexcept override;
+  oru::Result IncorrectSettings(std::uint32_t reason) noexcept override;
+
+  void SetObserver(Observer observer);
+  std::vector<Record> Records() const;
+  // Waits until at least `count` events have been recorded.
+  bool WaitFor(std::size_t count, std::chrono::milliseconds timeout) const;
+
+ private:
+  oru::Result Add(Kind kind, std::uint32_t reason, std::string_view serverAddress,
+                  const std::optional<std::string>& tunnel) noexcept;
+
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_recordAdded;
+  Observer m_observer;
+  std::vector<Record> m_records;
+};
+
+}  // namespace reference_host
