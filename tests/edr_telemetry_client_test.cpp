@@ -13,7 +13,10 @@
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/sendara/edr_telemetry/source/client/create_edr_telemetry_client.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client.h"
+#include "component/sendara/edr_telemetry/source/task/connection_callback_event_publisher.h"
+#include "component/sendara/edr_telemetry/source/task/connection_event_forwarder.h"
 #include "host/client_certificate_decryptor.h"
+#include "host/connection_sinks.h"
 #include "host/service_locator.h"
 #include "host/syslog_message_suffix.h"
 #include "host/tracer.h"
@@ -265,6 +268,50 @@ TEST_F(EdrTelemetryClientTest, LargePartitionsInAMissingFolder) {
   auto empty = settings;
   empty.persistentDataPath.clear();
   EXPECT_THROW(Client(empty), sendara::base::contract_exception);
+}
+
+// The host hears of a refused endpoint and of the one that took the events,
+// once per handshake; a sink that calls the client back from the sending
+// thread does not deadlock it, and a stop raises no connection error.
+TEST_F(EdrTelemetryClientTest, ConnectionEventsReachTheHost) {
+  using Kind = reference_host::ConnectionSinks::Kind;
+  auto sinks = reference_host::ConnectionSinks::Create();
+  m_locator->RegisterAs<oru::IConnectedSink, oru::IConnectionErrorSink, oru::IIncorrectSettingsSink>(sinks);
+  auto forwarder = std::make_shared<task::ConnectionEventForwarder>(oru::RefPtr<oru::ITracer>(m_tracer.Get()));
+  forwarder->SetPublisher(std::make_shared<task::ConnectionCallbackEventPublisher>(
+      oru::RefPtr<oru::ITracer>(m_tracer.Get()), m_locator.Get()));
+  forwarder->SetTunnel("10.0.0.1:3128");
+
+  LoopbackTcpServer server;
+  const unsigned short refused = FreePort();
+  auto settings = Settings({Tcp(refused), Tcp(server)});
+  auto client = CreateEdrTelemetryClient(settings, m_locator.Get(), forwarder);
+  std::atomic<int> restarts{0};
+  sinks->SetObserver([&](const reference_host::ConnectionSinks::Record& record) {
+    if (record.kind == Kind::kConnected && restarts++ == 0) EXPECT_EQ(client->Restart(), oru::rc::NoError);
+  });
+  ASSERT_EQ(client->Start(), oru::rc::NoError);
+
+  Send(*client, 1, 10);
+  ASSERT_TRUE(sinks->WaitFor(2, 5s));
+  // After the restart the handshake runs again: one more pair of events.
+  ASSERT_TRUE(m_tracer->WaitFor("worker finished", 5s));
+  Send(*client, 11, 20);
+  ASSERT_TRUE(sinks->WaitFor(4, 5s));
+  ASSERT_TRUE(server.WaitFor(Bytes(EventTexts(1, 20))));
+  EXPECT_EQ(Lines(server.Received()), EventTexts(1, 20));
+  client = nullptr;
+
+  const auto records = sinks->Records();
+  ASSERT_EQ(records.size(), 4u);
+  for (int i : {0, 2}) {
+    EXPECT_EQ(records[i].kind, Kind::kConnectionError);
+    EXPECT_EQ(records[i].reason, 0u);
+    EXPECT_EQ(records[i].serverAddress, "127.0.0.1:" + std::to_string(refused));
+    EXPECT_EQ(records[i + 1].kind, Kind::kConnected);
+    EXPECT_EQ(records[i + 1].serverAddress, "127.0.0.1:" + server.Port());
+    EXPECT_EQ(records[i + 1].tunnel, "10.0.0.1:3128");
+  }
 }
 
 TEST_F(EdrTelemetryClientTest, DropDecisions) {
