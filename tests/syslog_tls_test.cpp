@@ -21,6 +21,7 @@ using namespace sendara;
 using namespace sendara::syslog;
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+sendara::base::SecretBytes Secret(const std::string& text) { return {text.begin(), text.end()}; }
 
 class SyslogTlsTest : public ::testing::Test {
  protected:
@@ -37,7 +38,7 @@ class SyslogTlsTest : public ::testing::Test {
   oru::RefPtr<ISyslogClient> Client(bool withClientCertificate = false, std::uint32_t timeoutConnection = 3000) {
     SyslogClientSettings settings = Settings(timeoutConnection);
     if (withClientCertificate) {
-      settings.clientCert = SyslogClientSettings::ClientCertificate{Bytes(m_certificates.clientKeyPem),
+      settings.clientCert = SyslogClientSettings::ClientCertificate{Secret(m_certificates.clientKeyPem),
                                                                     m_certificates.clientCertPem};
     }
     return m_factory.CreateSyslogClient(settings);
@@ -116,7 +117,7 @@ TEST_F(SyslogTlsTest, ClientCertificateFromPasswordProtectedContainerIsDecrypted
   password.push_back(0);
   ASSERT_EQ(base::Pkcs12ToPem(m_certificates.clientPkcs12, password, certificatePem, keyPem), oru::rc::NoError);
   SyslogClientSettings settings = Settings();
-  settings.clientCert = SyslogClientSettings::ClientCertificate{keyPem, certificatePem};
+  settings.clientCert = SyslogClientSettings::ClientCertificate{{keyPem.begin(), keyPem.end()}, certificatePem};
   auto client = m_factory.CreateSyslogClient(settings);
 
   client->MakeRequestAsync({"::1", server.Port()}, "m\n");

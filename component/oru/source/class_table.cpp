@@ -7,6 +7,7 @@
 #include "component/oru/module_object_counter.h"
 #include "component/oru/service_lookup.h"
 #include "component/sendara/edr_telemetry/source/task/create_edr_telemetry_client_service_factory.h"
+#include "component/sendara/edr_telemetry/source/task/create_edr_telemetry_task.h"
 
 namespace oru {
 namespace {
@@ -16,7 +17,7 @@ namespace {
 // this binding sees one signature, not the class and all it includes.
 constexpr std::array<ClassTable::Row, 3> kRows{{
     {ClassTable::kSiemTelemetryConsumersManager, nullptr},
-    {ClassTable::kEdrTelemetryTask, nullptr},
+    {ClassTable::kEdrTelemetryTask, &sendara::edr_telemetry::task::CreateEdrTelemetryTask},
     {ClassTable::kEdrTelemetryClientServiceFactory,
      &sendara::edr_telemetry::task::CreateEdrTelemetryClientServiceFactory},
 }};

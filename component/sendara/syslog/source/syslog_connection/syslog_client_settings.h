@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "component/sendara/base/detail/common/wiping_allocator.h"
 #include "component/sendara/syslog/source/syslog_connection/syslog_protocol.h"
 
 namespace sendara::syslog {
@@ -18,7 +19,7 @@ struct SyslogClientSettings {
   struct ClientCertificate {
     // As stored in the client settings: passed through the host's decryptor
     // before use.
-    std::vector<std::uint8_t> keyPrivate;
+    base::SecretBytes keyPrivate;
     std::string certPublic;
   };
 
