@@ -68,7 +68,7 @@ class EventSource {
     std::size_t end = 0;
     {
       std::lock_guard lock(m_mutex);
-      // A listener subscribed during this notification waits for the next.
+      // Entries added while this runs wait for the next notification.
       end = m_entries.size();
     }
     for (std::size_t index = 0; index < end; ++index) {
