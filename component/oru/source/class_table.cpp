@@ -6,6 +6,7 @@
 #include "component/oru/i_tracer.h"
 #include "component/oru/module_object_counter.h"
 #include "component/oru/service_lookup.h"
+#include "component/sendara/edr_telemetry/source/consumers_manager/create_siem_telemetry_consumers_manager.h"
 #include "component/sendara/edr_telemetry/source/task/create_edr_telemetry_client_service_factory.h"
 #include "component/sendara/edr_telemetry/source/task/create_edr_telemetry_task.h"
 
@@ -16,7 +17,8 @@ namespace {
 // Each creator is declared in a header of its own beside its class, so that
 // this binding sees one signature, not the class and all it includes.
 constexpr std::array<ClassTable::Row, 3> kRows{{
-    {ClassTable::kSiemTelemetryConsumersManager, nullptr},
+    {ClassTable::kSiemTelemetryConsumersManager,
+     &sendara::edr_telemetry::CreateSiemTelemetryConsumersManager},
     {ClassTable::kEdrTelemetryTask, &sendara::edr_telemetry::task::CreateEdrTelemetryTask},
     {ClassTable::kEdrTelemetryClientServiceFactory,
      &sendara::edr_telemetry::task::CreateEdrTelemetryClientServiceFactory},

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "component/oru/basic_object.h"
+#include "component/oru/event_source.h"
+#include "component/oru/i_service_locator.h"
+#include "component/oru/i_tracer.h"
+#include "component/oru/module_object_counter.h"
+#include "component/oru/ref_ptr.h"
+#include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumer.h"
+#include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h"
+#include "component/sendara/edr_telemetry/source/task/consumer_reaction.h"
+#include "component/sendara/edr_telemetry/source/task/i_siem_telemetry_decider_event.h"
+#include "component/sendara/edr_telemetry/source/task/i_siem_telemetry_exclude_settings_changed_event.h"
+#include "component/sendara/edr_telemetry/source/task/i_siem_telemetry_report_event.h"
+
+namespace sendara::edr_telemetry::task {
+
+// The telemetry task's consumer in the consumers manager. Its event types
+// are the producer's defaults overridden by the task's user-defined types;
+// whenever they change the manager's listeners are told, and the types it
+// does not want go to the exclude listeners. Events and drop questions go to
+// the report and decider listeners, which the task subscribes.
+class TaskSiemTelemetryConsumer final
+    : public oru::BasicObject<TaskSiemTelemetryConsumer, oru::ModuleObjectCounter, ISiemTelemetryConsumer,
+                              ISiemTelemetryExcludeSettingsChangedEventSource, ISiemTelemetryReportEventSource,
+                              ISiemTelemetryDeciderEventSource> {
+ public:
+  // Raises GetInterfaceException without a tracer and
+  // CheckResultFailedException, with the locator's result, without the
+  // consumers manager in `locator`.
+  TaskSiemTelemetryConsumer(oru::IServiceLocator* locator, std::uint64_t consumerId);
+
+  // ISiemTelemetryConsumer
+  oru::Result GetConsumerId(std::uint64_t* consumerId) noexcept override;
+  oru::Result SetAllEventTypesDefaultSettings(const std::vector<EventTypeSetting>& settings) noexcept override;
+  // NotInitialized until both the defaults and the user-defined types are known.
+  oru::Result GetAllEventTypesSettings(std::vector<EventTypeSetting>& settings) noexcept override;
+  oru::Result GetIncludeRules(std::u16string& rules) noexcept override;
+  // Hands the event to every report listener; their answers are not kept.
+  oru::Result SendEvent(std::u16string_view event) noexcept override;
+  // Dropped when a decider listener says so; the first listener that fails
+  // fails the question with its result, and the rest are not asked.
+  oru::Result ShouldEventBeDropped(std::uint32_t throttlingId, std::u16string_view eventType,
+                                   bool* shouldBeDropped) noexcept override;
+  oru::Result ShouldEventOrIoaBeDropped(std::uint32_t throttlingId, std::u16string_view eventType,
+                                        std::u16string_view event, std::vector<Ioa>& ioas,
+                                        bool* shouldBeDropped) noexcept override;
+
+  // The three event sources.
+  oru::Result Subscribe(ISiemTelemetryExcludeSettingsChangedEvent* listener) noexcept override;
+  oru::Result Unsubscribe(ISiemTelemetryExcludeSettingsChangedEvent* listener) noexcept override;
+  oru::Result UnsubscribeAndWait(ISiemTelemetryExcludeSettingsChangedEvent* listener) noexcept override;
+  oru::Result Subscribe(ISiemTelemetryReportEvent* listener) noexcept override;
+  oru::Result Unsubscribe(ISiemTelemetryReportEvent* listener) noexcept override;
+  oru::Result UnsubscribeAndWait(ISiemTelemetryReportEvent* listener) noexcept override;
+  oru::Result Subscribe(ISiemTelemetryDeciderEvent* listener) noexcept override;
+  oru::Result Unsubscribe(ISiemTelemetryDeciderEvent* listener) noexcept override;
+  oru::Result UnsubscribeAndWait(ISiemTelemetryDeciderEvent* listener) noexcept override;
+
+  // The task's event types. With `disableIfNotInEventTypes` a default type
+  // the list does not name is not wanted.
+  oru::Result SetUserDefinedEventTypes(bool disableIfNotInEventTypes, std::vector<EventTypeSetting> types) noexcept;
+  // The task's include rules, of which only the enabled inclusive rules are
+  // kept. A text that is not a JSON object (or null) fails and changes nothing.
+  oru::Result SetIncludeRules(std::u16string settings) noexcept;
+
+  // `text` with the elements of its "inclusiveRules" array whose "enable" is
+  // present and not true (nor null) removed, as compact JSON; `text` itself
+  // when it is empty or has no such non-empty array. Raises
+  // invalid_json_exception for a text that is neither a JSON object nor null.
+  static std::u16string FilterEnabledInclusiveRules(std::u16string_view text);
+
+ private:
+  ~TaskSiemTelemetryConsumer() override = default;
+
+  // Recomputes the actual event types from the defaults and the user-defined
+  // types; m_mutex held.
+  ConsumerReaction UpdateActualEventTypes();
+  // Tells the manager and the exclude listeners; m_mutex not held.
+  void ApplyOutOfMutexReaction(const ConsumerReaction& reaction);
+  // The excluded types of the current actual types; none before they exist.
+  std::optional<std::vector<std::u16string>> CurrentExcludedEventTypes() const;
+
+  const std::uint64_t m_consumerId;
+  const oru::RefPtr<oru::ITracer> m_tracer;
+  const oru::RefPtr<ISiemTelemetryConsumersManager> m_manager;
+
+  oru::EventSource<ISiemTelemetryExcludeSettingsChangedEvent> m_excludeListeners;
+  oru::EventSource<ISiemTelemetryReportEvent> m_reportListeners;
+  oru::EventSource<ISiemTelemetryDeciderEvent> m_deciderListeners;
+
+  mutable std::mutex m_mutex;
+  std::optional<std::vector<EventTypeSetting>> m_defaultEventsTypeSettings;
+  std::optional<std::vector<EventTypeSetting>> m_userDefinedEventTypes;
+  bool m_disableIfNotInEventTypes = false;
+  std::optional<std::vector<EventTypeSetting>> m_actualEventTypes;
+  std::u16string m_includeRules;
+
+  // Serialises the deliveries of reactions, so that the excluded list passed
+  // on last is the one of the latest state. Re-entrant: a listener may set
+  // event types again from inside its notification, on the same thread.
+  std::recursive_mutex m_applyMutex;
+  // Guarded by m_applyMutex.
+  std::optional<std::vector<std::u16string>> m_lastPassedExcluded;
+};
+
+}  // namespace sendara::edr_telemetry::task
