@@ -207,7 +207,7 @@ TEST_F(EdrTelemetryTaskTest, SettingsConversion) {
     EdrTelemetryTask::ValidateSettings(settings);
     ADD_FAILURE() << "a consumer id without an integration id passed";
   } catch (const oru::Exception& e) {
-    EXPECT_NE(std::string(e.what()).find("integration id (part consumer id) should be non zero"), std::string::npos);
+    EXPECT_NE(e.ToString().find("integration id (part consumer id) should be non zero"), std::string::npos);
     EXPECT_EQ(e.Code(), oru::rc::InvalidArgument);
   }
 }

@@ -45,7 +45,7 @@ oru::Result ResponseServerEventHandler::OnConnectionEvent(std::uint16_t integrat
       SENDARA_TRACE(m_tracer, TraceLevel::kError, "client not started: result = " << result);
     }
   } catch (...) {
-    oru::ExceptionToResult(m_tracer.Get(), std::string("[") + SENDARA_FUNCTION_NAME + "]");
+    oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
   }
   // The host learns nothing it could act on from a failure here.
   return oru::rc::NoError;
