@@ -236,6 +236,7 @@ TEST_F(EdrTelemetryTaskTest, RefusedSettingsAndFailedStartsLeaveNothingBehind) {
     change(refused);
     EXPECT_NE(TaskSettings().SetSettings(&refused), oru::rc::NoError);
   }
+  EXPECT_EQ(m_tracer->Count("EdrTelemetryClient::SetSettings] call"), 0u);
   EdrTelemetryTaskSettings current;
   ASSERT_EQ(TaskSettings().GetSettings(&current), oru::rc::NoError);
   EXPECT_EQ(current.maximumNumberOfEventsInPackage, 5);
@@ -270,7 +271,7 @@ TEST_F(EdrTelemetryTaskTest, DelayedStart) {
   std::thread server([&] {
     for (bool started = false; !done; started = !started) m_responseServer->SetStarted(kIntegrationId, started);
   });
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 1000; ++round) {
     ASSERT_EQ(Task().Start(), oru::rc::NoError);
     ASSERT_EQ(Task().Stop(), oru::rc::NoError);
     ASSERT_TRUE(Consumers().empty()) << "round " << round;
