@@ -78,17 +78,17 @@ void NarrowAscii(std::u16string_view run, char* to) {
 
 std::size_t Utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
 
-}  // namespace
-
-std::string ToUtf8(std::u16string_view text) {
-  // Sized exactly first: queued events keep their strings for a long time,
-  // and spare capacity would be memory held per event.
+// The length of `text` in UTF-8.
+std::size_t Utf8Size(std::u16string_view text) {
   std::size_t length = 0;
   ForEachCodePoint(
       text, [&length](std::u16string_view run) { length += run.size(); },
       [&length](char32_t cp) { length += Utf8Length(cp); });
-  std::string out(length, '\0');
-  char* next = out.data();
+  return length;
+}
+
+// Writes `text` as UTF-8 to `next`, which has room for Utf8Size(text).
+void WriteUtf8(std::u16string_view text, char* next) {
   ForEachCodePoint(
       text,
       [&next](std::u16string_view run) {
@@ -112,7 +112,21 @@ std::string ToUtf8(std::u16string_view text) {
           *next++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
       });
+}
+
+}  // namespace
+
+std::string ToUtf8(std::u16string_view text) {
+  // Sized exactly first: queued events keep their strings for a long time,
+  // and spare capacity would be memory held per event.
+  std::string out(Utf8Size(text), '\0');
+  WriteUtf8(text, out.data());
   return out;
+}
+
+void ToUtf8(std::u16string_view text, std::string& out) {
+  out.resize(Utf8Size(text));
+  WriteUtf8(text, out.data());
 }
 
 std::u16string ToUtf16(std::string_view text) {

@@ -30,7 +30,7 @@ EventParserPool::Parsed EventParserPool::Parse(std::u16string_view event) {
   // resources copies, and would put the whole document on the heap.
   boost::json::value document(boost::json::storage_ptr(&slot->memory));
   try {
-    slot->utf8 = base::ToUtf8(event);
+    base::ToUtf8(event, slot->utf8);
     // Escapes of lone surrogates read as U+FFFD, as everywhere else.
     if (std::optional<std::string> repaired = base::ReplaceLoneSurrogateEscapes(slot->utf8)) {
       slot->utf8 = std::move(*repaired);
