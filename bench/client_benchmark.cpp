@@ -281,8 +281,8 @@ struct Host {
   oru::RefPtr<reference_host::ServiceLocator> locator = reference_host::ServiceLocator::Create();
 };
 
-// One TCP endpoint, the fifty rules, and no hourly limits: the throttler
-// looks at every event and drops none of the corpus.
+// One TCP endpoint, the fifty rules, and no hourly limits: the throttler is
+// asked about every event and drops none of the corpus.
 EdrTelemetryClientSettings Settings(const Host& host, const std::string& port) {
   EdrTelemetryClientSettings settings;
   settings.endpoints.push_back({EdrTelemetryProtocol::TCP, "127.0.0.1:" + port});
