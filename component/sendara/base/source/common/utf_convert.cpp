@@ -1,6 +1,7 @@
 #include "component/sendara/base/detail/common/utf_convert.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace sendara::base {
 namespace {
@@ -20,10 +21,33 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
   }
 }
 
-// Walks `text` as ToUtf8 converts it, handing each code point to `emit`.
-template <class Emit>
-void ForEachCodePoint(std::u16string_view text, Emit&& emit) {
+// How many units `text` starts with that are ASCII. Tested a block at a
+// time, without a branch per unit, so that the compiler vectorises it.
+std::size_t AsciiRun(std::u16string_view text) {
+  constexpr std::size_t kBlock = 16;
+  const char16_t* const units = text.data();
+  if (text.empty() || units[0] >= 0x80) return 0;
+  std::size_t i = 0;
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    char16_t bits = 0;
+    for (std::size_t k = 0; k < kBlock; ++k) bits |= units[i + k];
+    if (bits >= 0x80) break;
+  }
+  while (i < text.size() && units[i] < 0x80) ++i;
+  return i;
+}
+
+// Walks `text` as ToUtf8 converts it, handing each run of ASCII units to
+// `ascii` and each other code point to `emit`. Events are nearly all ASCII:
+// a run costs a fraction of what the walk by code point costs per unit.
+template <class Ascii, class Emit>
+void ForEachCodePoint(std::u16string_view text, Ascii&& ascii, Emit&& emit) {
   for (std::size_t i = 0; i < text.size(); ++i) {
+    if (const std::size_t run = AsciiRun(text.substr(i))) {
+      ascii(text.substr(i, run));
+      i += run - 1;
+      continue;
+    }
     const char16_t unit = text[i];
     if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
       emit(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
@@ -37,35 +61,72 @@ void ForEachCodePoint(std::u16string_view text, Emit&& emit) {
   }
 }
 
+// Writes ASCII units as bytes, a block at a time through a local array, which
+// the compiler turns into a few vector instructions: writing straight to
+// `to`, which may alias anything, it would keep to one unit at a time.
+void NarrowAscii(std::u16string_view run, char* to) {
+  constexpr std::size_t kBlock = 16;
+  const char16_t* const units = run.data();
+  std::size_t i = 0;
+  for (; i + kBlock <= run.size(); i += kBlock) {
+    char block[kBlock];
+    for (std::size_t k = 0; k < kBlock; ++k) block[k] = static_cast<char>(units[i + k]);
+    std::memcpy(to + i, block, kBlock);
+  }
+  for (; i < run.size(); ++i) to[i] = static_cast<char>(units[i]);
+}
+
 std::size_t Utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
+
+// The length of `text` in UTF-8.
+std::size_t Utf8Size(std::u16string_view text) {
+  std::size_t length = 0;
+  ForEachCodePoint(
+      text, [&length](std::u16string_view run) { length += run.size(); },
+      [&length](char32_t cp) { length += Utf8Length(cp); });
+  return length;
+}
+
+// Writes `text` as UTF-8 to `next`, which has room for Utf8Size(text).
+void WriteUtf8(std::u16string_view text, char* next) {
+  ForEachCodePoint(
+      text,
+      [&next](std::u16string_view run) {
+        NarrowAscii(run, next);
+        next += run.size();
+      },
+      [&next](char32_t cp) {
+        if (cp < 0x80) {
+          *next++ = static_cast<char>(cp);
+        } else if (cp < 0x800) {
+          *next++ = static_cast<char>(0xC0 | (cp >> 6));
+          *next++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+          *next++ = static_cast<char>(0xE0 | (cp >> 12));
+          *next++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+          *next++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+          *next++ = static_cast<char>(0xF0 | (cp >> 18));
+          *next++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+          *next++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+          *next++ = static_cast<char>(0x80 | (cp & 0x3F));
+        }
+      });
+}
 
 }  // namespace
 
 std::string ToUtf8(std::u16string_view text) {
   // Sized exactly first: queued events keep their strings for a long time,
   // and spare capacity would be memory held per event.
-  std::size_t length = 0;
-  ForEachCodePoint(text, [&length](char32_t cp) { length += Utf8Length(cp); });
-  std::string out(length, '\0');
-  char* next = out.data();
-  ForEachCodePoint(text, [&next](char32_t cp) {
-    if (cp < 0x80) {
-      *next++ = static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      *next++ = static_cast<char>(0xC0 | (cp >> 6));
-      *next++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      *next++ = static_cast<char>(0xE0 | (cp >> 12));
-      *next++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      *next++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      *next++ = static_cast<char>(0xF0 | (cp >> 18));
-      *next++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      *next++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      *next++ = static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  });
+  std::string out(Utf8Size(text), '\0');
+  WriteUtf8(text, out.data());
   return out;
+}
+
+void ToUtf8(std::u16string_view text, std::string& out) {
+  out.resize(Utf8Size(text));
+  WriteUtf8(text, out.data());
 }
 
 std::u16string ToUtf16(std::string_view text) {

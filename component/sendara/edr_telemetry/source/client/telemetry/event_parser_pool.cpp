@@ -26,9 +26,11 @@ EventParserPool::Slot::Slot() : memory(firstBlock.get(), kFirstBlockBytes), pars
 
 EventParserPool::Parsed EventParserPool::Parse(std::u16string_view event) {
   std::unique_ptr<Slot> slot = Take();
-  boost::json::value document;
+  // On the slot's memory from the start: a move assignment across memory
+  // resources copies, and would put the whole document on the heap.
+  boost::json::value document(boost::json::storage_ptr(&slot->memory));
   try {
-    slot->utf8 = base::ToUtf8(event);
+    base::ToUtf8(event, slot->utf8);
     // Escapes of lone surrogates read as U+FFFD, as everywhere else.
     if (std::optional<std::string> repaired = base::ReplaceLoneSurrogateEscapes(slot->utf8)) {
       slot->utf8 = std::move(*repaired);

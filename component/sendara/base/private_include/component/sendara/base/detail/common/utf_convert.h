@@ -9,6 +9,9 @@ namespace sendara::base {
 // unit that is not part of a pair (anywhere in the text) becomes U+FFFD, so
 // the output is always valid UTF-8.
 std::string ToUtf8(std::u16string_view text);
+// The same into `out`, replacing what it holds but keeping its capacity: for
+// a buffer that takes one text after another without an allocation each.
+void ToUtf8(std::u16string_view text, std::string& out);
 
 // UTF-8 to UTF-16. A byte sequence that is not valid UTF-8 (a stray
 // continuation byte, a truncated or overlong sequence, an encoded surrogate,
