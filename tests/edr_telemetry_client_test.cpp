@@ -288,7 +288,9 @@ TEST_F(EdrTelemetryClientTest, ConnectionEventsReachTheHost) {
   auto client = CreateEdrTelemetryClient(settings, m_locator.Get(), forwarder);
   std::atomic<int> restarts{0};
   sinks->SetObserver([&](const reference_host::ConnectionSinks::Record& record) {
-    if (record.kind == Kind::kConnected && restarts++ == 0) EXPECT_EQ(client->Restart(), oru::rc::NoError);
+    if (record.kind == Kind::kConnected && restarts++ == 0) {
+      EXPECT_EQ(client->Restart(), oru::rc::NoError);
+    }
   });
   ASSERT_EQ(client->Start(), oru::rc::NoError);
 
