@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "component/oru/i_object.h"
+#include "component/oru/i_service_locator.h"
+#include "component/oru/ref_ptr.h"
+
+namespace reference_host {
+
+// The component's library, loaded as a host loads it: by path, with its two
+// entry points found by name. Unloaded on destruction, only when it says no
+// object of it is alive.
+class ComponentModule {
+ public:
+  class Error : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
+  // Raises Error when the library does not load or lacks an entry point.
+  explicit ComponentModule(const std::filesystem::path& path);
+  ComponentModule(const ComponentModule&) = delete;
+  ComponentModule& operator=(const ComponentModule&) = delete;
+  ~ComponentModule();
+
+  // Raises Error with the result code's text when the class cannot be made.
+  oru::RefPtr<oru::IObject> CreateObject(std::uint32_t classId, oru::IServiceLocator* locator) const;
+  bool CanUnload() const;
+
+ private:
+  using CreateObjectFunction = std::int32_t (*)(std::uint32_t, oru::IServiceLocator*, oru::IObject**);
+  using CanUnloadFunction = std::int32_t (*)();
+
+  void* m_handle = nullptr;
+  CreateObjectFunction m_createObject = nullptr;
+  CanUnloadFunction m_canUnload = nullptr;
+};
+
+}  // namespace reference_host

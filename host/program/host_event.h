@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "component/sendara/edr_telemetry/source/client/telemetry/ioa.h"
+
+namespace reference_host {
+
+// One line of the host program's event input:
+// {"eventType", "throttlingId", "ioas": [...], "event": {...}}.
+struct HostEvent {
+  std::u16string eventType;
+  std::uint32_t throttlingId = 0;
+  std::vector<sendara::edr_telemetry::Ioa> ioas;
+  // The compact JSON text of "event", as the producer hands it over.
+  std::u16string text;
+
+  // Nothing for a line that is not such an object; `error` then says why.
+  static std::optional<HostEvent> Parse(std::string_view line, std::string& error);
+};
+
+}  // namespace reference_host

@@ -1,0 +1,53 @@
+#include "host/program/host_options.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace reference_host {
+namespace {
+
+std::uint64_t Number(std::string_view option, std::string_view text, std::uint64_t maximum) {
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > maximum) {
+    throw HostOptions::Error(std::string(option) + ": not a number up to " + std::to_string(maximum) + ": " +
+                             std::string(text));
+  }
+  return value;
+}
+
+}  // namespace
+
+HostOptions HostOptions::Parse(int argc, char** argv) {
+  HostOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view option = argv[i];
+    if (option == "--help" || option == "-h") {
+      options.help = true;
+      return options;
+    }
+    if (i + 1 >= argc) throw Error(std::string(option) + ": " + (option.starts_with("--") ? "needs a value" : "unknown option"));
+    const std::string_view value = argv[++i];
+    if (option == "--config") {
+      options.config = value;
+    } else if (option == "--events") {
+      options.events = value;
+    } else if (option == "--linger") {
+      options.linger = static_cast<std::uint32_t>(Number(option, value, 86400));
+    } else if (option == "--trace-level") {
+      options.traceLevel = static_cast<std::int32_t>(Number(option, value, 1000));
+    } else if (option == "--trace-file") {
+      options.traceFile = value;
+    } else if (option == "--summary-json") {
+      options.summaryJson = value;
+    } else if (option == "--component") {
+      options.component = value;
+    } else {
+      throw Error(std::string(option) + ": unknown option");
+    }
+  }
+  if (options.config.empty()) throw Error("--config: missing");
+  return options;
+}
+
+}  // namespace reference_host

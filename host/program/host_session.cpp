@@ -1,0 +1,211 @@
+#include "host/program/host_session.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "component/oru/class_table.h"
+#include "component/oru/i_http_client_factory.h"
+#include "component/oru/i_task.h"
+#include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h"
+#include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_provider.h"
+#include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_client_service_factory.h"
+#include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_settings.h"
+#include "host/client_certificate_decryptor.h"
+#include "host/connection_sinks.h"
+#include "host/data_folder_service.h"
+#include "host/http/http_client_factory.h"
+#include "host/program/component_module.h"
+#include "host/program/host_event.h"
+#include "host/response_server.h"
+#include "host/sensitive_data_policy.h"
+#include "host/service_locator.h"
+#include "host/syslog_message_suffix.h"
+#include "host/tracer.h"
+
+namespace reference_host {
+namespace {
+
+using namespace sendara::edr_telemetry;
+using namespace sendara::edr_telemetry::task;
+
+// The component's library beside the program: build/bin/.. /lib.
+std::filesystem::path DefaultComponentPath() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return self.parent_path().parent_path() / "lib" / "libedr_telemetry.so";
+}
+
+template <class I>
+oru::RefPtr<I> Query(oru::IObject* object) {
+  void* found = nullptr;
+  if (oru::Failed(object->QueryInterface(I::kIid, &found)) || !found) {
+    throw ComponentModule::Error("object lacks interface " + std::to_string(I::kIid));
+  }
+  return oru::RefPtr<I>::Adopt(static_cast<I*>(found));
+}
+
+std::string Hex(std::int32_t result) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<std::uint32_t>(result));
+  return text;
+}
+
+}  // namespace
+
+HostSession::HostSession(HostOptions options, HostConfiguration configuration, const std::atomic<bool>& stopRequested)
+    : m_options(std::move(options)),
+      m_configuration(std::move(configuration)),
+      m_stopRequested(stopRequested),
+      m_progress(::isatty(STDERR_FILENO) == 1) {}
+
+int HostSession::Run() {
+  // The input is opened before anything starts: a missing file is bad input.
+  std::ifstream file;
+  std::istream* input = &std::cin;
+  if (m_options.events != "-") {
+    file.open(m_options.events, std::ios::binary);
+    if (!file) {
+      std::cerr << "edr-telemetry-host: can't read events file " << m_options.events << "\n";
+      return kBadInput;
+    }
+    input = &file;
+  }
+  std::ofstream traceFile;
+  if (!m_options.traceFile.empty()) {
+    traceFile.open(m_options.traceFile);
+    if (!traceFile) {
+      std::cerr << "edr-telemetry-host: can't write trace file " << m_options.traceFile << "\n";
+      return kBadInput;
+    }
+  }
+  std::error_code folderError;
+  std::filesystem::create_directories(m_configuration.dataFolder, folderError);
+
+  // The host's services.
+  auto tracer = Tracer::Create(m_options.traceLevel, traceFile.is_open() ? &traceFile : nullptr);
+  auto policy = SensitiveDataPolicy::Create(m_configuration.traceSensitiveData);
+  auto dataFolders = DataFolderService::Create();
+  dataFolders->SetFolder(HostConfiguration::kDataFolderId, m_configuration.dataFolder);
+  auto responseServer = ResponseServer::Create();
+  auto sinks = ConnectionSinks::Create();
+  auto httpClients = HttpClientFactory::Create();
+  auto locator = ServiceLocator::Create();
+  locator->Register(tracer);
+  locator->Register(policy);
+  locator->Register(ClientCertificateDecryptor::Create());
+  locator->Register(SyslogMessageSuffix::Create());
+  locator->Register(dataFolders);
+  locator->Register(responseServer);
+  locator->Register<oru::IHttpClientFactory>(oru::RefPtr<oru::IHttpClientFactory>(httpClients.Get()));
+  locator->RegisterAs<oru::IConnectedSink, oru::IConnectionErrorSink, oru::IIncorrectSettingsSink>(sinks);
+
+  RunSummary summary;
+  std::unique_ptr<ComponentModule> module;
+  oru::RefPtr<ISiemTelemetryConsumersProvider> provider;
+  oru::RefPtr<oru::ITask> task;
+  const std::uint64_t consumerId = m_configuration.taskSettings.consumerId;
+  try {
+    module = std::make_unique<ComponentModule>(m_options.component.empty() ? DefaultComponentPath()
+                                                                           : m_options.component);
+    const auto manager = module->CreateObject(oru::ClassTable::kSiemTelemetryConsumersManager, locator.Get());
+    provider = Query<ISiemTelemetryConsumersProvider>(manager.Get());
+    locator->Register(Query<ISiemTelemetryConsumersManager>(manager.Get()));
+    locator->Register(Query<IEdrTelemetryClientServiceFactory>(
+        module->CreateObject(oru::ClassTable::kEdrTelemetryClientServiceFactory, locator.Get()).Get()));
+    const auto taskObject = module->CreateObject(oru::ClassTable::kEdrTelemetryTask, locator.Get());
+    task = Query<oru::ITask>(taskObject.Get());
+    const oru::Result set = Query<IEdrTelemetryTaskSettings>(taskObject.Get())->SetSettings(&m_configuration.taskSettings);
+    if (oru::Failed(set)) throw ComponentModule::Error("the task refused its settings: " + Hex(set));
+    const oru::Result started = task->Start();
+    if (oru::Failed(started)) throw ComponentModule::Error("the task did not start: " + Hex(started));
+    // This host's response server is up from the start.
+    responseServer->SetStarted(static_cast<std::uint16_t>(consumerId & 0xFFFF), true);
+    provider->SetAllEventTypesDefaultSettings(m_configuration.defaultEventTypes);
+  } catch (const std::exception& error) {
+    std::cerr << "edr-telemetry-host: " << error.what() << "\n";
+    if (task) task->Stop();
+    return kComponentFailed;
+  }
+
+  m_started = std::chrono::steady_clock::now();
+  std::string line;
+  std::uint32_t reported = 0;
+  while (!m_stopRequested && std::getline(*input, line)) {
+    ++summary.linesRead;
+    if (line.empty() || line.find_first_not_of(" \t\r") == std::string::npos) {
+      --summary.linesRead;
+      continue;
+    }
+    std::string error;
+    std::optional<HostEvent> event = HostEvent::Parse(line, error);
+    if (!event) {
+      ++summary.malformed;
+      const std::string text = "line " + std::to_string(summary.linesRead) + ": " + error;
+      tracer->Trace(300, text.data(), text.size());
+      if (reported++ < 10) std::cerr << "edr-telemetry-host: malformed event, " << text << "\n";
+      continue;
+    }
+    bool drop = true;
+    const oru::Result decided = provider->ShouldEventOrIoaBeDropped(
+        consumerId, event->throttlingId, event->eventType.c_str(), event->text.c_str(), event->ioas, &drop);
+    if (oru::Failed(decided) || drop) {
+      ++summary.dropped;
+    } else if (oru::Succeeded(provider->SendEvent(consumerId, event->text.c_str()))) {
+      ++summary.handedOver;
+    } else {
+      ++summary.dropped;
+    }
+    ShowProgress(summary, false);
+  }
+
+  const std::uint32_t linger =
+      m_options.linger ? *m_options.linger : 2 * m_configuration.taskSettings.maximumDataTransferTime + 1;
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(linger);
+       !m_stopRequested && std::chrono::steady_clock::now() < until;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ShowProgress(summary, false);
+  }
+  // What is still queued goes to the spool.
+  task->Stop();
+  task = nullptr;
+  provider = nullptr;
+  locator->Unregister(ISiemTelemetryConsumersManager::kIid);
+  locator->Unregister(IEdrTelemetryClientServiceFactory::kIid);
+
+  for (const ConnectionSinks::Record& record : sinks->Records()) {
+    if (record.kind == ConnectionSinks::Kind::kConnected) ++summary.connected;
+    if (record.kind == ConnectionSinks::Kind::kConnectionError) ++summary.connectionErrors[RunSummary::ReasonName(record.reason)];
+  }
+  summary.leftInSpool = RunSummary::CountSpooled(m_configuration.dataFolder);
+  ShowProgress(summary, true);
+  summary.Print(std::cout);
+  if (!m_options.summaryJson.empty()) {
+    try {
+      summary.WriteJson(m_options.summaryJson);
+    } catch (const std::exception& error) {
+      std::cerr << "edr-telemetry-host: " << error.what() << "\n";
+      return kBadInput;
+    }
+  }
+  return kDone;
+}
+
+void HostSession::ShowProgress(const RunSummary& summary, bool final) {
+  if (!m_progress) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!final && now - m_lastProgress < std::chrono::milliseconds(100)) return;
+  m_lastProgress = now;
+  const double seconds = std::chrono::duration<double>(now - m_started).count();
+  std::fprintf(stderr, "\r%.0f events/s, read %llu, handed over %llu, dropped %llu, malformed %llu   %s",
+               seconds > 0 ? static_cast<double>(summary.handedOver) / seconds : 0.0,
+               static_cast<unsigned long long>(summary.linesRead), static_cast<unsigned long long>(summary.handedOver),
+               static_cast<unsigned long long>(summary.dropped), static_cast<unsigned long long>(summary.malformed),
+               final ? "\n" : "");
+}
+
+}  // namespace reference_host

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <istream>
+
+#include "host/program/host_configuration.h"
+#include "host/program/host_options.h"
+#include "host/program/run_summary.h"
+
+namespace reference_host {
+
+// One run of the host program: the host's services, the component's three
+// objects, the task started with the configuration, the events handed over
+// as the host's producer hands them, the linger, the stop and the summary.
+class HostSession {
+ public:
+  // Exit codes.
+  static constexpr int kDone = 0;
+  static constexpr int kBadInput = 2;
+  static constexpr int kComponentFailed = 3;
+
+  // `stopRequested` is set from a signal handler: reading and lingering end
+  // early, and the stop is as orderly as at the end of the input.
+  HostSession(HostOptions options, HostConfiguration configuration, const std::atomic<bool>& stopRequested);
+
+  int Run();
+
+ private:
+  void ShowProgress(const RunSummary& summary, bool final);
+
+  const HostOptions m_options;
+  const HostConfiguration m_configuration;
+  const std::atomic<bool>& m_stopRequested;
+  const bool m_progress;
+  std::chrono::steady_clock::time_point m_started;
+  std::chrono::steady_clock::time_point m_lastProgress;
+};
+
+}  // namespace reference_host

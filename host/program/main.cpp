@@ -1,0 +1,57 @@
+// edr-telemetry-host: the reference host as a program. It loads the
+// component's library, plays the host (services, task) and the host's
+// telemetry producer (events from NDJSON), and reports what happened.
+#include <signal.h>
+
+#include <atomic>
+#include <iostream>
+
+#include "host/program/host_configuration.h"
+#include "host/program/host_options.h"
+#include "host/program/host_session.h"
+
+namespace {
+
+std::atomic<bool> g_stopRequested{false};
+
+void RequestStop(int) { g_stopRequested = true; }
+
+// Without SA_RESTART, so that a read waiting on the input returns and the
+// program can stop in order.
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = &RequestStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using reference_host::HostSession;
+  reference_host::HostOptions options;
+  try {
+    options = reference_host::HostOptions::Parse(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "edr-telemetry-host: " << error.what() << "\n" << reference_host::HostOptions::kUsage;
+    return HostSession::kBadInput;
+  }
+  if (options.help) {
+    std::cout << reference_host::HostOptions::kUsage;
+    return HostSession::kDone;
+  }
+  try {
+    reference_host::HostConfiguration configuration = reference_host::HostConfiguration::Load(options.config);
+    InstallStopHandlers();
+    HostSession session(std::move(options), std::move(configuration), g_stopRequested);
+    return session.Run();
+  } catch (const reference_host::HostConfiguration::Error& error) {
+    std::cerr << "edr-telemetry-host: " << error.what() << "\n";
+    return HostSession::kBadInput;
+  } catch (const std::exception& error) {
+    std::cerr << "edr-telemetry-host: " << error.what() << "\n";
+    return HostSession::kComponentFailed;
+  }
+}
