@@ -85,7 +85,9 @@ EdrTelemetryClientCertificate ClientCertificate(oru::IServiceLocator* locator, o
   // The password is wiped whatever happens below.
   struct Wipe {
     std::vector<std::uint8_t>& bytes;
-    ~Wipe() { explicit_bzero(bytes.data(), bytes.capacity()); }
+    ~Wipe() {
+      if (bytes.capacity() != 0) explicit_bzero(bytes.data(), bytes.capacity());
+    }
   } wipe{password};
   // Room for the terminating zero, so that appending it cannot move the
   // secret and leave a copy behind.
@@ -100,7 +102,8 @@ EdrTelemetryClientCertificate ClientCertificate(oru::IServiceLocator* locator, o
   EdrTelemetryClientCertificate result;
   result.certPublic = std::move(certificate);
   result.keyPrivate.assign(key.begin(), key.end());
-  explicit_bzero(key.data(), key.capacity());
+  // Empty after a failed conversion: nothing to wipe, and no pointer either.
+  if (key.capacity() != 0) explicit_bzero(key.data(), key.capacity());
   SENDARA_CHECK_RESULT(converted, oru::CheckResultFailedException, "can't read the client certificate");
   return result;
 }
