@@ -239,18 +239,6 @@ oru::Result SiemTelemetryConsumersManager::SendConsumerChanged() noexcept {
   return oru::rc::NoError;
 }
 
-oru::Result SiemTelemetryConsumersManager::Subscribe(ISiemTelemetryConsumersChangedEvent* listener) noexcept {
-  return m_consumersChanged.Subscribe(listener);
-}
-
-oru::Result SiemTelemetryConsumersManager::Unsubscribe(ISiemTelemetryConsumersChangedEvent* listener) noexcept {
-  return m_consumersChanged.Unsubscribe(listener);
-}
-
-oru::Result SiemTelemetryConsumersManager::UnsubscribeAndWait(ISiemTelemetryConsumersChangedEvent* listener) noexcept {
-  return m_consumersChanged.UnsubscribeAndWait(listener);
-}
-
 std::shared_ptr<const SiemTelemetryConsumersManager::Consumers> SiemTelemetryConsumersManager::Snapshot() const {
   std::lock_guard lock(m_mutex);
   return m_consumers;
@@ -270,7 +258,7 @@ std::string SiemTelemetryConsumersManager::EventTraceText(const char16_t* event)
 }
 
 void SiemTelemetryConsumersManager::NotifyConsumersChanged() noexcept {
-  m_consumersChanged.Notify([](ISiemTelemetryConsumersChangedEvent& listener) { listener.OnConsumersChanged(); });
+  Listeners().Notify([](ISiemTelemetryConsumersChangedEvent& listener) { listener.OnConsumersChanged(); });
 }
 
 }  // namespace sendara::edr_telemetry

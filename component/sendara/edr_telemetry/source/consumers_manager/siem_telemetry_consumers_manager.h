@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "component/oru/basic_object.h"
-#include "component/oru/event_source.h"
+#include "component/oru/provided_event_source.h"
 #include "component/oru/i_service_locator.h"
 #include "component/oru/i_tracer.h"
 #include "component/oru/module_object_counter.h"
@@ -32,7 +32,8 @@ namespace sendara::edr_telemetry {
 // outside the mutex.
 class SiemTelemetryConsumersManager final
     : public oru::BasicObject<SiemTelemetryConsumersManager, oru::ModuleObjectCounter, ISiemTelemetryConsumersProvider,
-                              ISiemTelemetryConsumersManager, ISiemTelemetryConsumersChangedEventSource> {
+                              ISiemTelemetryConsumersManager,
+                              oru::ProvidedEventSource<ISiemTelemetryConsumersChangedEventSource>> {
  public:
   // Raises GetInterfaceException when `locator` has no tracer.
   explicit SiemTelemetryConsumersManager(oru::IServiceLocator* locator);
@@ -60,10 +61,6 @@ class SiemTelemetryConsumersManager final
   oru::Result RemoveTelemetryConsumer(ISiemTelemetryConsumer* consumer) noexcept override;
   oru::Result SendConsumerChanged() noexcept override;
 
-  // ISiemTelemetryConsumersChangedEventSource
-  oru::Result Subscribe(ISiemTelemetryConsumersChangedEvent* listener) noexcept override;
-  oru::Result Unsubscribe(ISiemTelemetryConsumersChangedEvent* listener) noexcept override;
-  oru::Result UnsubscribeAndWait(ISiemTelemetryConsumersChangedEvent* listener) noexcept override;
 
  private:
   using Consumers = std::map<std::uint64_t, oru::RefPtr<ISiemTelemetryConsumer>>;
@@ -80,7 +77,6 @@ class SiemTelemetryConsumersManager final
   const oru::RefPtr<oru::IServiceLocator> m_locator;
   const oru::RefPtr<oru::ITracer> m_tracer;
   const base::SensitiveDataTracePolicy m_sensitiveDataPolicy;
-  oru::EventSource<ISiemTelemetryConsumersChangedEvent> m_consumersChanged;
   mutable std::mutex m_mutex;
   // Never changed in place; guarded by m_mutex.
   std::shared_ptr<const Consumers> m_consumers;

@@ -125,7 +125,7 @@ oru::Result TaskSiemTelemetryConsumer::GetIncludeRules(std::u16string& rules) no
 }
 
 oru::Result TaskSiemTelemetryConsumer::SendEvent(std::u16string_view event) noexcept {
-  m_reportListeners.Notify([event](ISiemTelemetryReportEvent& listener) { listener.OnReport(event); });
+  ReportSource::Listeners().Notify([event](ISiemTelemetryReportEvent& listener) { listener.OnReport(event); });
   return oru::rc::NoError;
 }
 
@@ -135,7 +135,7 @@ oru::Result TaskSiemTelemetryConsumer::ShouldEventBeDropped(std::uint32_t thrott
   try {
     bool dropped = false;
     oru::Result failure = oru::rc::NoError;
-    m_deciderListeners.Notify([&](ISiemTelemetryDeciderEvent& decider) {
+    DeciderSource::Listeners().Notify([&](ISiemTelemetryDeciderEvent& decider) {
       // The first failure ends the question; Notify goes on, so the rest skip.
       if (oru::Failed(failure)) return;
       bool deciderDrops = false;
@@ -158,7 +158,7 @@ oru::Result TaskSiemTelemetryConsumer::ShouldEventOrIoaBeDropped(std::uint32_t t
   try {
     bool dropped = false;
     oru::Result failure = oru::rc::NoError;
-    m_deciderListeners.Notify([&](ISiemTelemetryDeciderEvent& decider) {
+    DeciderSource::Listeners().Notify([&](ISiemTelemetryDeciderEvent& decider) {
       if (oru::Failed(failure)) return;
       bool deciderDrops = false;
       failure = decider.ShouldEventOrIoaBeDropped(throttlingId, eventType, event, ioas, &deciderDrops);
@@ -170,43 +170,6 @@ oru::Result TaskSiemTelemetryConsumer::ShouldEventOrIoaBeDropped(std::uint32_t t
   } catch (...) {
     return oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
   }
-}
-
-oru::Result TaskSiemTelemetryConsumer::Subscribe(ISiemTelemetryExcludeSettingsChangedEvent* listener) noexcept {
-  return m_excludeListeners.Subscribe(listener);
-}
-
-oru::Result TaskSiemTelemetryConsumer::Unsubscribe(ISiemTelemetryExcludeSettingsChangedEvent* listener) noexcept {
-  return m_excludeListeners.Unsubscribe(listener);
-}
-
-oru::Result TaskSiemTelemetryConsumer::UnsubscribeAndWait(
-    ISiemTelemetryExcludeSettingsChangedEvent* listener) noexcept {
-  return m_excludeListeners.UnsubscribeAndWait(listener);
-}
-
-oru::Result TaskSiemTelemetryConsumer::Subscribe(ISiemTelemetryReportEvent* listener) noexcept {
-  return m_reportListeners.Subscribe(listener);
-}
-
-oru::Result TaskSiemTelemetryConsumer::Unsubscribe(ISiemTelemetryReportEvent* listener) noexcept {
-  return m_reportListeners.Unsubscribe(listener);
-}
-
-oru::Result TaskSiemTelemetryConsumer::UnsubscribeAndWait(ISiemTelemetryReportEvent* listener) noexcept {
-  return m_reportListeners.UnsubscribeAndWait(listener);
-}
-
-oru::Result TaskSiemTelemetryConsumer::Subscribe(ISiemTelemetryDeciderEvent* listener) noexcept {
-  return m_deciderListeners.Subscribe(listener);
-}
-
-oru::Result TaskSiemTelemetryConsumer::Unsubscribe(ISiemTelemetryDeciderEvent* listener) noexcept {
-  return m_deciderListeners.Unsubscribe(listener);
-}
-
-oru::Result TaskSiemTelemetryConsumer::UnsubscribeAndWait(ISiemTelemetryDeciderEvent* listener) noexcept {
-  return m_deciderListeners.UnsubscribeAndWait(listener);
 }
 
 oru::Result TaskSiemTelemetryConsumer::SetUserDefinedEventTypes(bool disableIfNotInEventTypes,
@@ -338,7 +301,7 @@ void TaskSiemTelemetryConsumer::ApplyOutOfMutexReaction(const ConsumerReaction& 
   // Remembered first: a listener that sets event types again on this thread
   // re-enters here and must compare with the list being delivered.
   m_lastPassedExcluded = excluded;
-  m_excludeListeners.Notify([&excluded](ISiemTelemetryExcludeSettingsChangedEvent& listener) {
+  ExcludeSource::Listeners().Notify([&excluded](ISiemTelemetryExcludeSettingsChangedEvent& listener) {
     listener.OnExcludeSettingsChanged(*excluded);
   });
 }

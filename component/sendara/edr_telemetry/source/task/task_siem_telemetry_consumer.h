@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "component/oru/basic_object.h"
-#include "component/oru/event_source.h"
+#include "component/oru/provided_event_source.h"
 #include "component/oru/i_service_locator.h"
 #include "component/oru/i_tracer.h"
 #include "component/oru/module_object_counter.h"
@@ -29,9 +29,18 @@ namespace sendara::edr_telemetry::task {
 // the report and decider listeners, which the task subscribes.
 class TaskSiemTelemetryConsumer final
     : public oru::BasicObject<TaskSiemTelemetryConsumer, oru::ModuleObjectCounter, ISiemTelemetryConsumer,
-                              ISiemTelemetryExcludeSettingsChangedEventSource, ISiemTelemetryReportEventSource,
-                              ISiemTelemetryDeciderEventSource> {
+                              oru::ProvidedEventSource<ISiemTelemetryExcludeSettingsChangedEventSource>,
+                              oru::ProvidedEventSource<ISiemTelemetryReportEventSource>,
+                              oru::ProvidedEventSource<ISiemTelemetryDeciderEventSource>> {
  public:
+  // The three sources' methods, side by side, as overloads by listener.
+  using ExcludeSource = oru::ProvidedEventSource<ISiemTelemetryExcludeSettingsChangedEventSource>;
+  using ReportSource = oru::ProvidedEventSource<ISiemTelemetryReportEventSource>;
+  using DeciderSource = oru::ProvidedEventSource<ISiemTelemetryDeciderEventSource>;
+  using ExcludeSource::Subscribe, ExcludeSource::Unsubscribe, ExcludeSource::UnsubscribeAndWait;
+  using ReportSource::Subscribe, ReportSource::Unsubscribe, ReportSource::UnsubscribeAndWait;
+  using DeciderSource::Subscribe, DeciderSource::Unsubscribe, DeciderSource::UnsubscribeAndWait;
+
   // Raises GetInterfaceException without a tracer and
   // CheckResultFailedException, with the locator's result, without the
   // consumers manager in `locator`.
@@ -54,15 +63,6 @@ class TaskSiemTelemetryConsumer final
                                         bool* shouldBeDropped) noexcept override;
 
   // The three event sources.
-  oru::Result Subscribe(ISiemTelemetryExcludeSettingsChangedEvent* listener) noexcept override;
-  oru::Result Unsubscribe(ISiemTelemetryExcludeSettingsChangedEvent* listener) noexcept override;
-  oru::Result UnsubscribeAndWait(ISiemTelemetryExcludeSettingsChangedEvent* listener) noexcept override;
-  oru::Result Subscribe(ISiemTelemetryReportEvent* listener) noexcept override;
-  oru::Result Unsubscribe(ISiemTelemetryReportEvent* listener) noexcept override;
-  oru::Result UnsubscribeAndWait(ISiemTelemetryReportEvent* listener) noexcept override;
-  oru::Result Subscribe(ISiemTelemetryDeciderEvent* listener) noexcept override;
-  oru::Result Unsubscribe(ISiemTelemetryDeciderEvent* listener) noexcept override;
-  oru::Result UnsubscribeAndWait(ISiemTelemetryDeciderEvent* listener) noexcept override;
 
   // The task's event types. With `disableIfNotInEventTypes` a default type
   // the list does not name is not wanted.
@@ -92,9 +92,6 @@ class TaskSiemTelemetryConsumer final
   const oru::RefPtr<oru::ITracer> m_tracer;
   const oru::RefPtr<ISiemTelemetryConsumersManager> m_manager;
 
-  oru::EventSource<ISiemTelemetryExcludeSettingsChangedEvent> m_excludeListeners;
-  oru::EventSource<ISiemTelemetryReportEvent> m_reportListeners;
-  oru::EventSource<ISiemTelemetryDeciderEvent> m_deciderListeners;
 
   mutable std::mutex m_mutex;
   std::optional<std::vector<EventTypeSetting>> m_defaultEventsTypeSettings;
