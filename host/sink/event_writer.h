@@ -1,0 +1,47 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "host/sink/protocol.h"
+
+namespace siem_sink {
+
+// The one writer of the output, shared by every connection. A batch (the
+// events of one read, one datagram or one POST) goes out whole under a lock,
+// in one write where the system allows, so lines of several connections
+// never interleave, and is on its way to the file before Write returns.
+class EventWriter {
+ public:
+  using Counts = std::array<std::uint64_t, kProtocolCount>;
+
+  // "-" is standard output; a file is created or truncated. Throws
+  // std::system_error when the file cannot be opened.
+  explicit EventWriter(const std::string& path);
+  ~EventWriter();
+  EventWriter(const EventWriter&) = delete;
+  EventWriter& operator=(const EventWriter&) = delete;
+
+  // `batch` holds `events` lines, each ended by a line feed. The events
+  // count as received even when the output fails: the failure is reported
+  // once, on standard error and by Failed().
+  void Write(Protocol protocol, std::string_view batch, std::uint64_t events) noexcept;
+
+  Counts Received() const;
+  bool Failed() const;
+
+ private:
+  bool WriteAll(std::string_view bytes) noexcept;
+
+  mutable std::mutex m_mutex;
+  int m_fd = -1;
+  bool m_ownsFd = false;
+  std::string m_path;
+  bool m_failed = false;
+  Counts m_received{};
+};
+
+}  // namespace siem_sink

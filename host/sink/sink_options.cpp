@@ -1,0 +1,136 @@
+#include "host/sink/sink_options.h"
+
+#include <charconv>
+#include <set>
+#include <stdexcept>
+#include <system_error>
+
+namespace siem_sink {
+namespace {
+
+[[noreturn]] void Refuse(std::string_view option, std::string_view why) {
+  throw std::invalid_argument(std::string(option) + ": " + std::string(why));
+}
+
+// A decimal number in [minimum, maximum], nothing else: no sign, no blanks,
+// no trailing text, so that a typo never silently becomes another port.
+unsigned ParseNumber(std::string_view option, std::string_view text, unsigned minimum, unsigned maximum) {
+  unsigned value = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || value < minimum || value > maximum) {
+    Refuse(option, "'" + std::string(text) + "' is not a number from " + std::to_string(minimum) + " to " +
+                       std::to_string(maximum));
+  }
+  return value;
+}
+
+std::optional<Protocol> ProtocolOption(std::string_view name) {
+  for (const Protocol protocol : kProtocols) {
+    if (name.size() == ProtocolName(protocol).size() + 2 && name.starts_with("--") &&
+        name.substr(2) == ProtocolName(protocol)) {
+      return protocol;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
+  SinkOptions options;
+  std::set<std::string, std::less<>> seen;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string_view name = arguments[i];
+    std::optional<std::string_view> inlineValue;
+    if (const std::size_t equals = name.find('='); name.starts_with("--") && equals != std::string_view::npos) {
+      inlineValue = name.substr(equals + 1);
+      name = name.substr(0, equals);
+    }
+    if (name == "--help" || name == "-h") {
+      if (inlineValue) Refuse(name, "takes no value");
+      options.help = true;
+      continue;
+    }
+    if (!name.starts_with("--")) Refuse(name, "unexpected argument (options start with --)");
+
+    const auto value = [&]() -> std::string_view {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= arguments.size()) Refuse(name, "needs a value");
+      return arguments[++i];
+    };
+    const auto text = [&]() -> std::string {
+      const std::string_view given = value();
+      if (given.empty()) Refuse(name, "needs a non-empty value");
+      return std::string(given);
+    };
+
+    // A second occurrence is refused rather than one of the two winning:
+    // a script that passes the same option twice has a mistake in it.
+    const bool known = ProtocolOption(name) || name == "--address" || name == "--certificate" ||
+                       name == "--key" || name == "--http-status" || name == "--output" ||
+                       name == "--ready-file" || name == "--summary-json";
+    if (!known) Refuse(name, "unknown option");
+    if (!seen.emplace(name).second) Refuse(name, "given more than once");
+
+    if (const std::optional<Protocol> protocol = ProtocolOption(name)) {
+      options.m_ports[ProtocolIndex(*protocol)] = static_cast<std::uint16_t>(ParseNumber(name, value(), 0, 65535));
+    } else if (name == "--address") {
+      options.address = text();
+    } else if (name == "--certificate") {
+      options.certificateFile = text();
+    } else if (name == "--key") {
+      options.keyFile = text();
+    } else if (name == "--http-status") {
+      // A final status: an interim one (1xx) would leave the client waiting.
+      options.httpStatus = ParseNumber(name, value(), 200, 599);
+    } else if (name == "--output") {
+      options.output = text();
+    } else if (name == "--ready-file") {
+      options.readyFile = text();
+    } else {
+      options.summaryJsonFile = text();
+    }
+  }
+  if (options.help) return options;
+
+  bool any = false;
+  for (const Protocol protocol : kProtocols) any = any || options.Enabled(protocol);
+  if (!any) Refuse("--tcp/--udp/--tls/--http/--https", "give at least one protocol to listen on");
+  if (options.certificateFile.empty() != options.keyFile.empty()) {
+    Refuse(options.keyFile.empty() ? "--key" : "--certificate",
+           options.keyFile.empty() ? "needed with --certificate" : "needed with --key");
+  }
+  if (options.NeedsTls() && options.certificateFile.empty()) {
+    Refuse(options.Enabled(Protocol::kTls) ? "--tls" : "--https", "needs --certificate and --key");
+  }
+  return options;
+}
+
+std::string SinkOptions::Usage() {
+  return "Usage: edr-siem-sink [--address ADDR] [--tcp PORT] [--udp PORT] [--tls PORT] [--http PORT]\n"
+         "                     [--https PORT] [--certificate PEM_FILE --key PEM_FILE] [--http-status CODE]\n"
+         "                     [--output FILE|-] [--ready-file FILE] [--summary-json FILE]\n"
+         "\n"
+         "Receives telemetry events and writes each as one line to the output.\n"
+         "\n"
+         "  --address ADDR        address to listen on (default 127.0.0.1)\n"
+         "  --tcp PORT            syslog over TCP, events separated by line feeds\n"
+         "  --udp PORT            syslog over UDP, one event per datagram\n"
+         "  --tls PORT            syslog over TLS, events separated by line feeds\n"
+         "  --http PORT           HTTP POST bodies (gzip allowed), events separated by line feeds\n"
+         "  --https PORT          the same over TLS\n"
+         "                        PORT 0 picks a free port; give at least one protocol\n"
+         "  --certificate FILE    server certificate chain (PEM), for --tls and --https\n"
+         "  --key FILE            server private key (PEM), for --tls and --https\n"
+         "  --http-status CODE    status of every answer to a POST (default 204); events of\n"
+         "                        a POST answered with a status outside 2xx are not written\n"
+         "  --output FILE|-       where events go (default -: standard output)\n"
+         "  --ready-file FILE     once listening, write the ports as JSON to FILE\n"
+         "  --summary-json FILE   at exit, write the event counts as JSON to FILE\n"
+         "\n"
+         "Runs until SIGINT or SIGTERM, then prints a count of the events to standard error.\n"
+         "Exit codes: 0 after a signal, 1 when the sink fails, 2 for bad arguments.\n";
+}
+
+}  // namespace siem_sink

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "host/sink/protocol.h"
+
+namespace siem_sink {
+
+// The sink's command line. Parse checks the syntax and what can be told
+// without touching the system (numbers, ranges, options that need each
+// other); files and addresses are tried when the sink starts.
+class SinkOptions {
+ public:
+  // Throws std::invalid_argument with a message that names the option at
+  // fault. `arguments` excludes the program name.
+  static SinkOptions Parse(std::span<const std::string_view> arguments);
+
+  // The text --help prints.
+  static std::string Usage();
+
+  // The port asked for a protocol (0: any free one), none when the protocol
+  // is not enabled.
+  std::optional<std::uint16_t> Port(Protocol protocol) const { return m_ports[ProtocolIndex(protocol)]; }
+  bool Enabled(Protocol protocol) const { return Port(protocol).has_value(); }
+  bool NeedsTls() const { return Enabled(Protocol::kTls) || Enabled(Protocol::kHttps); }
+
+  bool help = false;
+  std::string address = "127.0.0.1";
+  std::string certificateFile;
+  std::string keyFile;
+  unsigned httpStatus = 204;
+  std::string output = "-";
+  std::string readyFile;
+  std::string summaryJsonFile;
+
+ private:
+  std::array<std::optional<std::uint16_t>, kProtocolCount> m_ports;
+};
+
+}  // namespace siem_sink
