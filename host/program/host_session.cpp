@@ -1,5 +1,6 @@
 #include "host/program/host_session.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "host/http/http_client_factory.h"
 #include "host/program/component_module.h"
 #include "host/program/host_event.h"
+#include "host/program/input_lines.h"
 #include "host/response_server.h"
 #include "host/sensitive_data_policy.h"
 #include "host/service_locator.h"
@@ -65,16 +67,21 @@ HostSession::HostSession(HostOptions options, HostConfiguration configuration, c
 
 int HostSession::Run() {
   // The input is opened before anything starts: a missing file is bad input.
-  std::ifstream file;
-  std::istream* input = &std::cin;
+  int inputFd = STDIN_FILENO;
   if (m_options.events != "-") {
-    file.open(m_options.events, std::ios::binary);
-    if (!file) {
+    inputFd = ::open(m_options.events.c_str(), O_RDONLY | O_CLOEXEC);
+    if (inputFd < 0) {
       std::cerr << "edr-telemetry-host: can't read events file " << m_options.events << "\n";
       return kBadInput;
     }
-    input = &file;
   }
+  struct CloseInput {
+    int fd;
+    ~CloseInput() {
+      if (fd != STDIN_FILENO) ::close(fd);
+    }
+  } closeInput{inputFd};
+  InputLines input(inputFd, m_stopRequested);
   std::ofstream traceFile;
   if (!m_options.traceFile.empty()) {
     traceFile.open(m_options.traceFile);
@@ -135,7 +142,7 @@ int HostSession::Run() {
   m_started = std::chrono::steady_clock::now();
   std::string line;
   std::uint32_t reported = 0;
-  while (!m_stopRequested && std::getline(*input, line)) {
+  while (input.Next(line)) {
     ++summary.linesRead;
     if (line.empty() || line.find_first_not_of(" \t\r") == std::string::npos) {
       --summary.linesRead;

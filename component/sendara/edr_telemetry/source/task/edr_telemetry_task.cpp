@@ -72,7 +72,8 @@ std::string EndpointText(const EdrTelemetryTaskEndpoint& endpoint) {
     exception.SetProperty("endpoint", endpoint.host + ":" + std::to_string(endpoint.port));
     base::ThrowNested(std::move(exception));
   }
-  const bool bareIpv6 = endpoint.host.find(':') != std::string::npos && !endpoint.host.starts_with('[');
+  // Only an IPv6 literal: a host may carry a scheme ("http://siem").
+  const bool bareIpv6 = IsAddress(AF_INET6, endpoint.host);
   const std::string host = bareIpv6 ? "[" + endpoint.host + "]" : endpoint.host;
   return host + ":" + std::to_string(endpoint.port);
 }

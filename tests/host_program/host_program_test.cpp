@@ -1,0 +1,200 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/json.hpp>
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+#include "temp_directory.h"
+#include "test_certificates.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+boost::json::object ReadJson(const std::filesystem::path& path) {
+  boost::system::error_code error;
+  boost::json::value value = boost::json::parse(ReadText(path), error);
+  return !error && value.is_object() ? value.as_object() : boost::json::object{};
+}
+
+std::int64_t Number(const boost::json::object& object, std::string_view key) {
+  const boost::json::value* value = object.if_contains(key);
+  return value && value->is_number() ? value->to_number<std::int64_t>() : -1;
+}
+
+// The host program and the loopback sink, run as processes over the
+// examples, as the demo runs them.
+class HostProgramTest : public ::testing::Test {
+ protected:
+  // A sink on the given protocols (port 0 each), ready when this returns.
+  void StartSink(const std::vector<std::string>& protocols, const std::string& tcpPort = "0") {
+    std::vector<std::string> arguments{"--output", (m_dir.Path() / "received.ndjson").string(), "--ready-file",
+                                       (m_dir.Path() / "ready.json").string(), "--summary-json",
+                                       (m_dir.Path() / "sink-summary.json").string()};
+    for (const std::string& protocol : protocols) {
+      arguments.push_back("--" + protocol);
+      arguments.push_back(protocol == "tcp" ? tcpPort : "0");
+    }
+    if (std::find(protocols.begin(), protocols.end(), "tls") != protocols.end()) {
+      const TestCertificates& certificates = TestCertificates::Get();
+      WriteText(m_dir.Path() / "server.pem", certificates.serverCertPem);
+      WriteText(m_dir.Path() / "server-key.pem", certificates.serverKeyPem);
+      WriteText(m_dir.Path() / "ca.pem", certificates.caPem);
+      arguments.insert(arguments.end(), {"--certificate", (m_dir.Path() / "server.pem").string(), "--key",
+                                         (m_dir.Path() / "server-key.pem").string()});
+    }
+    std::filesystem::remove(m_dir.Path() / "ready.json");
+    m_sink = std::make_unique<ChildProcess>(EDR_SIEM_SINK_PATH, arguments);
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
+         !std::filesystem::exists(m_dir.Path() / "ready.json") && std::chrono::steady_clock::now() < deadline;) {
+      std::this_thread::sleep_for(20ms);
+    }
+    m_ports = ReadJson(m_dir.Path() / "ready.json");
+    ASSERT_FALSE(m_ports.empty()) << "the sink did not start";
+  }
+  // Stops the sink and returns what it received.
+  std::vector<std::string> StopSink() {
+    m_sink->Terminate();
+    EXPECT_EQ(m_sink->Wait(), 0);
+    return Lines(ReadText(m_dir.Path() / "received.ndjson"));
+  }
+  // The example configuration with one endpoint and a short transfer time.
+  std::filesystem::path Config(const std::string& protocol, std::int64_t port, const std::string& extra = "") {
+    boost::json::object config = ReadJson(std::filesystem::path(EDR_EXAMPLES_DIR) / "config.json");
+    const std::string host = protocol.starts_with("HTTP") ? "http://127.0.0.1" : "127.0.0.1";
+    config["endpoints"] = boost::json::array{{{"host", host}, {"port", port}, {"protocol", protocol}}};
+    config["maximumDataTransferTime"] = 1;
+    config["dataFolder"] = (m_dir.Path() / ("data-" + protocol)).string();
+    if (protocol == "TCP_TLS") config["serverCertificatesFile"] = (m_dir.Path() / "ca.pem").string();
+    std::string text = boost::json::serialize(config);
+    if (!extra.empty()) text.insert(text.size() - 1, "," + extra);
+    const std::filesystem::path path = m_dir.Path() / "config.json";
+    WriteText(path, text);
+    return path;
+  }
+  int RunHost(const std::filesystem::path& config, const std::string& events, std::vector<std::string> extra = {}) {
+    std::vector<std::string> arguments{"--config", config.string(), "--events", events, "--summary-json",
+                                       (m_dir.Path() / "summary.json").string(), "--component", EDR_COMPONENT_PATH};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    ChildProcess::Options options;
+    options.stdoutFile = m_dir.Path() / "host.out";
+    options.stderrFile = m_dir.Path() / "host.err";
+    ChildProcess host(EDR_TELEMETRY_HOST_PATH, arguments, options);
+    return host.Wait();
+  }
+
+  TempDirectory m_dir;
+  std::unique_ptr<ChildProcess> m_sink;
+  boost::json::object m_ports;
+  const std::string m_events = std::string(EDR_EXAMPLES_DIR) + "/events.ndjson";
+};
+
+// Every accepted example arrives once over each protocol, and the summary
+// says what the sink counted.
+TEST_F(HostProgramTest, ExamplesArriveOverEachProtocol) {
+  StartSink({"tcp", "udp", "tls", "http"});
+  const std::map<std::string, std::string> protocols{
+      {"TCP", "tcp"}, {"UDP", "udp"}, {"TCP_TLS", "tls"}, {"HTTP_COMPRESSED", "http"}};
+  for (const auto& [protocol, key] : protocols) {
+    SCOPED_TRACE(protocol);
+    ASSERT_EQ(RunHost(Config(protocol, Number(m_ports, key)), m_events, {"--linger", "3"}), 0)
+        << ReadText(m_dir.Path() / "host.err");
+    const boost::json::object summary = ReadJson(m_dir.Path() / "summary.json");
+    EXPECT_EQ(Number(summary, "linesRead"), 400);
+    EXPECT_EQ(Number(summary, "handedOver"), 323);
+    EXPECT_EQ(Number(summary, "dropped"), 77);
+    EXPECT_EQ(Number(summary, "leftInSpool"), 0);
+    EXPECT_EQ(Number(summary, "connected"), protocol == "UDP" ? 0 : 1);
+  }
+  const std::vector<std::string> received = StopSink();
+  std::map<std::string, int> copies;
+  for (const std::string& line : received) ++copies[line];
+  EXPECT_EQ(copies.size(), 323u);
+  for (const auto& [line, count] : copies) EXPECT_EQ(count, 4) << line.substr(0, 120);
+  const boost::json::object sink = ReadJson(m_dir.Path() / "sink-summary.json");
+  EXPECT_EQ(Number(sink, "received"), 4 * 323);
+}
+
+// Stopped by SIGTERM while the endpoint is down: what was accepted waits in
+// the spool, and the next run on the same data folder delivers it.
+TEST_F(HostProgramTest, SigtermDuringAnOutageLosesNothing) {
+  const std::filesystem::path fifo = m_dir.Path() / "events.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  StartSink({"tcp"});
+  const std::int64_t port = Number(m_ports, "tcp");
+  StopSink();
+  const std::filesystem::path config = Config("TCP", port);
+
+  ChildProcess::Options options;
+  options.stdoutFile = m_dir.Path() / "host.out";
+  options.stderrFile = m_dir.Path() / "host.err";
+  ChildProcess host(EDR_TELEMETRY_HOST_PATH,
+                    {"--config", config.string(), "--events", fifo.string(), "--summary-json",
+                     (m_dir.Path() / "summary.json").string(), "--component", EDR_COMPONENT_PATH},
+                    options);
+  const int writer = ::open(fifo.c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  const std::vector<std::string> events = Lines(ReadText(m_events));
+  std::string half;
+  for (std::size_t i = 0; i < events.size() / 2; ++i) half += events[i] + "\n";
+  ASSERT_EQ(::write(writer, half.data(), half.size()), static_cast<ssize_t>(half.size()));
+  std::this_thread::sleep_for(1500ms);
+  host.Terminate();
+  EXPECT_EQ(host.Wait(), 0) << ReadText(m_dir.Path() / "host.err");
+  ::close(writer);
+  const boost::json::object first = ReadJson(m_dir.Path() / "summary.json");
+  const std::int64_t handedOver = Number(first, "handedOver");
+  EXPECT_GT(handedOver, 0);
+  EXPECT_EQ(Number(first, "leftInSpool"), handedOver);
+
+  StartSink({"tcp"}, std::to_string(port));
+  ASSERT_EQ(RunHost(config, "/dev/null", {"--linger", "3"}), 0);
+  EXPECT_EQ(static_cast<std::int64_t>(StopSink().size()), handedOver);
+  EXPECT_EQ(Number(ReadJson(m_dir.Path() / "summary.json"), "leftInSpool"), 0);
+}
+
+// A configuration it cannot take is refused before anything starts, naming
+// the key, with exit code 2.
+TEST_F(HostProgramTest, RefusedConfigurations) {
+  for (const auto& [extra, key] : std::vector<std::pair<std::string, std::string>>{
+           {"\"colour\":1", "colour"},
+           {"\"gzipCompressionLevel\":6", "gzipCompressionLevel"},
+           {"\"timeoutRequest\":\"fast\"", "timeoutRequest"},
+           {"\"serverCertificatesFile\":\"no/such/file.pem\"", "serverCertificatesFile"},
+       }) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(RunHost(Config("TCP", 9, extra), m_events), 2);
+    EXPECT_NE(ReadText(m_dir.Path() / "host.err").find("\"" + key + "\""), std::string::npos)
+        << ReadText(m_dir.Path() / "host.err");
+  }
+}
+
+}  // namespace
