@@ -286,6 +286,9 @@ TEST_F(EdrTelemetryTaskTest, DelayedStart) {
 TEST_F(EdrTelemetryTaskTest, StopWhileEventsArriveLosesNothing) {
   EdrTelemetryTaskSettings settings = Settings();
   settings.userDefinedEventTypes.clear();
+  // Tens of thousands of events arrive in 50 ms: large packages keep the
+  // delivery of the spool short on a slow machine.
+  settings.maximumNumberOfEventsInPackage = 1000;
   ASSERT_EQ(TaskSettings().SetSettings(&settings), oru::rc::NoError);
   ASSERT_EQ(Task().Start(), oru::rc::NoError);
   m_provider->SetAllEventTypesDefaultSettings({{u"Process", true}});

@@ -42,17 +42,17 @@ class LoopbackTcpServer {
   void Accept() {
     m_acceptor.async_accept([this](const boost::system::error_code& error, boost::asio::ip::tcp::socket socket) {
       if (error) return;
-      ++m_accepted;
+      const std::size_t connection = m_accepted++;
       auto peer = std::make_shared<boost::asio::ip::tcp::socket>(std::move(socket));
       m_peers.push_back(peer);
-      if (m_mode != Mode::kNeverRead) Read(peer);
+      if (m_mode != Mode::kNeverRead) Read(peer, connection);
       Accept();
     });
   }
-  void Read(const std::shared_ptr<boost::asio::ip::tcp::socket>& peer) {
+  void Read(const std::shared_ptr<boost::asio::ip::tcp::socket>& peer, std::size_t connection) {
     auto buffer = std::make_shared<std::vector<char>>(64 * 1024);
-    peer->async_read_some(boost::asio::buffer(*buffer), [this, peer, buffer](const boost::system::error_code& error,
-                                                                             std::size_t n) {
+    peer->async_read_some(boost::asio::buffer(*buffer), [this, peer, buffer, connection](
+                                                            const boost::system::error_code& error, std::size_t n) {
       if (error) return;
       const bool hangUp = m_mode == Mode::kHangUpAfterRead || m_mode == Mode::kAnswerAndHangUpAfterRead;
       if (hangUp) {
@@ -62,8 +62,8 @@ class LoopbackTcpServer {
         peer->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
         peer->close(ignored);
       }
-      m_received.Append(buffer->data(), n);
-      if (!hangUp) Read(peer);
+      m_received.Append(connection, buffer->data(), n);
+      if (!hangUp) Read(peer, connection);
     });
   }
 

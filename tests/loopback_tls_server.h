@@ -69,27 +69,28 @@ class LoopbackTlsServer {
     m_acceptor.async_accept([this](const boost::system::error_code& error, boost::asio::ip::tcp::socket socket) {
       if (error) return;
       auto stream = std::make_shared<Stream>(std::move(socket), m_context);
+      const std::size_t connection = m_streams.size();
       m_streams.push_back(stream);
-      stream->async_handshake(Stream::server, [this, stream](const boost::system::error_code& handshakeError) {
+      stream->async_handshake(Stream::server, [this, stream, connection](const boost::system::error_code& handshakeError) {
         if (handshakeError) return;
         ++m_handshakes;
-        Read(stream);
+        Read(stream, connection);
       });
       Accept();
     });
   }
-  void Read(const std::shared_ptr<Stream>& stream) {
+  void Read(const std::shared_ptr<Stream>& stream, std::size_t connection) {
     auto buffer = std::make_shared<std::vector<char>>(64 * 1024);
     stream->async_read_some(boost::asio::buffer(*buffer),
-                            [this, stream, buffer](const boost::system::error_code& error, std::size_t n) {
+                            [this, stream, buffer, connection](const boost::system::error_code& error, std::size_t n) {
                               if (error) {
                                 m_received.SetEnd(error == boost::asio::error::eof ? "close_notify" : error.message());
                                 boost::system::error_code ignored;
                                 stream->lowest_layer().close(ignored);
                                 return;
                               }
-                              m_received.Append(buffer->data(), n);
-                              Read(stream);
+                              m_received.Append(connection, buffer->data(), n);
+                              Read(stream, connection);
                             });
   }
 

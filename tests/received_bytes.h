@@ -5,16 +5,23 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // What a test server has received, filled on its I/O thread and waited for
-// on the test's: the bytes in order of arrival, and how the first
-// connection that ended did end.
+// on the test's: the bytes of each connection in order of arrival, the
+// connections one after another in the order they were accepted (one I/O
+// thread reads them by turns, and a late read of a closed connection must
+// not cut a message of the next in two), and how the first connection that
+// ended did end.
 class ReceivedBytes {
  public:
-  void Append(const char* data, std::size_t size) {
+  // Data of connection `connection`, numbered from 0 in order of accepting.
+  void Append(std::size_t connection, const char* data, std::size_t size) {
     {
       std::lock_guard lock(m_mutex);
-      m_bytes.append(data, size);
+      if (m_connections.size() <= connection) m_connections.resize(connection + 1);
+      m_connections[connection].append(data, size);
+      m_size += size;
     }
     m_changed.notify_all();
   }
@@ -29,12 +36,15 @@ class ReceivedBytes {
 
   std::string Bytes() const {
     std::lock_guard lock(m_mutex);
-    return m_bytes;
+    std::string bytes;
+    bytes.reserve(m_size);
+    for (const std::string& connection : m_connections) bytes += connection;
+    return bytes;
   }
   // Waits until `size` bytes have arrived.
   bool WaitFor(std::size_t size, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return m_bytes.size() >= size; });
+    return m_changed.wait_for(lock, timeout, [&] { return m_size >= size; });
   }
   // The first end, or an empty text when none came in time.
   std::string WaitForEnd(std::chrono::milliseconds timeout) const {
@@ -46,6 +56,7 @@ class ReceivedBytes {
  private:
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
-  std::string m_bytes;
+  std::vector<std::string> m_connections;
+  std::size_t m_size = 0;
   std::string m_end;
 };

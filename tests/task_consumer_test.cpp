@@ -139,6 +139,8 @@ TEST_F(TaskConsumerTest, EventsGoToReportListenersAndAnyDeciderDropsThem) {
   bool dropped = true;
   EXPECT_EQ(m_consumer->ShouldEventBeDropped(1, u"A", &dropped), rc::NoError);
   EXPECT_FALSE(dropped);
+  // Nobody to take the event: not reported as sent.
+  EXPECT_EQ(m_consumer->SendEvent(u"{}"), rc::NotFound);
 
   const auto keeps = Listeners::Create(false), drops = Listeners::Create(true);
   m_consumer->Subscribe(static_cast<ISiemTelemetryDeciderEvent*>(keeps.Get()));

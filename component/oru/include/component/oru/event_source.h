@@ -62,9 +62,10 @@ class EventSource {
   // Calls `callable(Listener&)` for each subscribed listener, one after
   // another, on this thread. An exception from `callable` is dropped so that
   // the remaining listeners are still called: the callable reports failures
-  // through its own captures.
+  // through its own captures. Returns how many listeners were called.
   template <class Callable>
-  void Notify(Callable&& callable) noexcept {
+  std::size_t Notify(Callable&& callable) noexcept {
+    std::size_t called = 0;
     std::size_t end = 0;
     {
       std::lock_guard lock(m_mutex);
@@ -74,12 +75,14 @@ class EventSource {
     for (std::size_t index = 0; index < end; ++index) {
       Listener* listener = Enter(index);
       if (!listener) continue;
+      ++called;
       try {
         callable(*listener);
       } catch (...) {
       }
       Leave(index);
     }
+    return called;
   }
 
  private:

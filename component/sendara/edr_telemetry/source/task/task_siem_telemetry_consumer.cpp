@@ -125,8 +125,13 @@ oru::Result TaskSiemTelemetryConsumer::GetIncludeRules(std::u16string& rules) no
 }
 
 oru::Result TaskSiemTelemetryConsumer::SendEvent(std::u16string_view event) noexcept {
-  ReportSource::Listeners().Notify([event](ISiemTelemetryReportEvent& listener) { listener.OnReport(event); });
-  return oru::rc::NoError;
+  // A listener's own failure is its to trace. With no listener at all (a
+  // call that passed the manager just before the task stopped) nobody took
+  // the event: the producer hears so, as it would a moment later from the
+  // manager, instead of a success for an event that is gone.
+  const std::size_t listeners =
+      ReportSource::Listeners().Notify([event](ISiemTelemetryReportEvent& listener) { listener.OnReport(event); });
+  return listeners ? oru::rc::NoError : oru::rc::NotFound;
 }
 
 oru::Result TaskSiemTelemetryConsumer::ShouldEventBeDropped(std::uint32_t throttlingId, std::u16string_view eventType,
