@@ -39,6 +39,10 @@ class ChildProcess {
     try {
       if (options.stdoutFile) Redirect(actions, STDOUT_FILENO, *options.stdoutFile);
       if (options.stderrFile) Redirect(actions, STDERR_FILENO, *options.stderrFile);
+      // Nothing else of the test's: a pipe's write end held by a child would
+      // keep another child's input from ever ending.
+      Check(posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1),
+            "posix_spawn_file_actions_addclosefrom_np");
       std::vector<std::string> argv{program.string()};
       argv.insert(argv.end(), arguments.begin(), arguments.end());
       std::vector<char*> pointers;

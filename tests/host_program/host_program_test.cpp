@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -143,42 +145,53 @@ TEST_F(HostProgramTest, ExamplesArriveOverEachProtocol) {
   EXPECT_EQ(Number(sink, "received"), 4 * 323);
 }
 
-// Stopped by SIGTERM while the endpoint is down: what was accepted waits in
-// the spool, and the next run on the same data folder delivers it.
-TEST_F(HostProgramTest, SigtermDuringAnOutageLosesNothing) {
+// The endpoint is down for the first half of the input, and SIGTERM comes
+// during the outage: what was accepted waits in the spool. The next run on
+// the same data folder takes the second half while the endpoint is still
+// down, and once it is back everything accepted arrives once.
+TEST_F(HostProgramTest, AnOutageAndASigtermLoseNothing) {
   const std::filesystem::path fifo = m_dir.Path() / "events.fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   StartSink({"tcp"});
   const std::int64_t port = Number(m_ports, "tcp");
   StopSink();
   const std::filesystem::path config = Config("TCP", port);
-
-  ChildProcess::Options options;
-  options.stdoutFile = m_dir.Path() / "host.out";
-  options.stderrFile = m_dir.Path() / "host.err";
-  ChildProcess host(EDR_TELEMETRY_HOST_PATH,
-                    {"--config", config.string(), "--events", fifo.string(), "--summary-json",
-                     (m_dir.Path() / "summary.json").string(), "--component", EDR_COMPONENT_PATH},
-                    options);
-  const int writer = ::open(fifo.c_str(), O_WRONLY);
-  ASSERT_GE(writer, 0);
   const std::vector<std::string> events = Lines(ReadText(m_events));
-  std::string half;
-  for (std::size_t i = 0; i < events.size() / 2; ++i) half += events[i] + "\n";
-  ASSERT_EQ(::write(writer, half.data(), half.size()), static_cast<ssize_t>(half.size()));
-  std::this_thread::sleep_for(1500ms);
-  host.Terminate();
-  EXPECT_EQ(host.Wait(), 0) << ReadText(m_dir.Path() / "host.err");
-  ::close(writer);
-  const boost::json::object first = ReadJson(m_dir.Path() / "summary.json");
-  const std::int64_t handedOver = Number(first, "handedOver");
-  EXPECT_GT(handedOver, 0);
-  EXPECT_EQ(Number(first, "leftInSpool"), handedOver);
+  // Runs the host on the fifo and writes it the events [first, last);
+  // `meanwhile` runs before the signal or the end of the input. Returns the
+  // run's summary.
+  auto run = [&](std::size_t first, std::size_t last, bool sigterm, const std::function<void()>& meanwhile) {
+    ChildProcess::Options options;
+    options.stdoutFile = m_dir.Path() / "host.out";
+    options.stderrFile = m_dir.Path() / "host.err";
+    ChildProcess host(EDR_TELEMETRY_HOST_PATH,
+                      {"--config", config.string(), "--events", fifo.string(), "--summary-json",
+                       (m_dir.Path() / "summary.json").string(), "--linger", "5", "--component", EDR_COMPONENT_PATH},
+                      options);
+    const int writer = ::open(fifo.c_str(), O_WRONLY);
+    EXPECT_GE(writer, 0);
+    std::string lines;
+    for (std::size_t i = first; i < last; ++i) lines += events[i] + "\n";
+    EXPECT_EQ(::write(writer, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    std::this_thread::sleep_for(1500ms);
+    meanwhile();
+    if (sigterm) host.Terminate();
+    ::close(writer);
+    EXPECT_EQ(host.Wait(), 0) << ReadText(m_dir.Path() / "host.err");
+    return ReadJson(m_dir.Path() / "summary.json");
+  };
 
-  StartSink({"tcp"}, std::to_string(port));
-  ASSERT_EQ(RunHost(config, "/dev/null", {"--linger", "3"}), 0);
-  EXPECT_EQ(static_cast<std::int64_t>(StopSink().size()), handedOver);
-  EXPECT_EQ(Number(ReadJson(m_dir.Path() / "summary.json"), "leftInSpool"), 0);
+  const boost::json::object first = run(0, events.size() / 2, true, [] {});
+  EXPECT_GT(Number(first, "handedOver"), 0);
+  EXPECT_EQ(Number(first, "leftInSpool"), Number(first, "handedOver"));
+
+  const boost::json::object second =
+      run(events.size() / 2, events.size(), false, [&] { StartSink({"tcp"}, std::to_string(port)); });
+  EXPECT_EQ(Number(second, "leftInSpool"), 0);
+  EXPECT_EQ(Number(first, "handedOver") + Number(second, "handedOver"), 323);
+  const std::vector<std::string> received = StopSink();
+  EXPECT_EQ(received.size(), 323u);
+  EXPECT_EQ(std::set<std::string>(received.begin(), received.end()).size(), 323u);
 }
 
 // A configuration it cannot take is refused before anything starts, naming
