@@ -99,7 +99,10 @@ int HostSession::Run() {
   auto dataFolders = DataFolderService::Create();
   dataFolders->SetFolder(HostConfiguration::kDataFolderId, m_configuration.dataFolder);
   auto responseServer = ResponseServer::Create();
-  auto sinks = ConnectionSinks::Create();
+  auto sinks = ConnectionSinks::Create([this](const ConnectionSinks::Record& record) {
+    if (record.kind == ConnectionSinks::Kind::kConnected) m_connection = kConnected;
+    if (record.kind == ConnectionSinks::Kind::kConnectionError) m_connection = record.reason;
+  });
   auto httpClients = HttpClientFactory::Create();
   auto locator = ServiceLocator::Create();
   locator->Register(tracer);
@@ -169,6 +172,7 @@ int HostSession::Run() {
     }
     ShowProgress(summary, false);
   }
+  m_inputEnded = std::chrono::steady_clock::now();
 
   const std::uint32_t linger =
       m_options.linger ? *m_options.linger : 2 * m_configuration.taskSettings.maximumDataTransferTime + 1;
@@ -207,12 +211,19 @@ void HostSession::ShowProgress(const RunSummary& summary, bool final) {
   const auto now = std::chrono::steady_clock::now();
   if (!final && now - m_lastProgress < std::chrono::milliseconds(100)) return;
   m_lastProgress = now;
-  const double seconds = std::chrono::duration<double>(now - m_started).count();
-  std::fprintf(stderr, "\r%.0f events/s, read %llu, handed over %llu, dropped %llu, malformed %llu   %s",
+  // The rate of the input: it stands still while the host lingers.
+  const auto end = m_inputEnded ? *m_inputEnded : now;
+  const double seconds = std::chrono::duration<double>(end - m_started).count();
+  const std::uint32_t connection = m_connection;
+  const std::string state = connection == kNoConnectionEvent ? "no connection event yet"
+                            : connection == kConnected       ? "connected"
+                                                             : "connection error (" + RunSummary::ReasonName(connection) + ")";
+  // Padded: a shorter line must cover the longer one it overwrites.
+  std::fprintf(stderr, "\r%.0f events/s, read %llu, handed over %llu, dropped %llu, malformed %llu, %-40s%s",
                seconds > 0 ? static_cast<double>(summary.handedOver) / seconds : 0.0,
                static_cast<unsigned long long>(summary.linesRead), static_cast<unsigned long long>(summary.handedOver),
                static_cast<unsigned long long>(summary.dropped), static_cast<unsigned long long>(summary.malformed),
-               final ? "\n" : "");
+               state.c_str(), final ? "\n" : "");
 }
 
 }  // namespace reference_host

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <istream>
+#include <optional>
 
 #include "host/program/host_configuration.h"
 #include "host/program/host_options.h"
@@ -34,8 +35,14 @@ class HostSession {
   const HostConfiguration m_configuration;
   const std::atomic<bool>& m_stopRequested;
   const bool m_progress;
+  // The last connection event for the progress line: kNoConnectionEvent,
+  // kConnected, or the reason of a connection error.
+  static constexpr std::uint32_t kNoConnectionEvent = 0xFFFFFFFF;
+  static constexpr std::uint32_t kConnected = 0xFFFFFFFE;
+  std::atomic<std::uint32_t> m_connection{kNoConnectionEvent};
   std::chrono::steady_clock::time_point m_started;
   std::chrono::steady_clock::time_point m_lastProgress;
+  std::optional<std::chrono::steady_clock::time_point> m_inputEnded;
 };
 
 }  // namespace reference_host

@@ -1,7 +1,9 @@
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -135,6 +137,7 @@ TEST_F(HostProgramTest, ExamplesArriveOverEachProtocol) {
     EXPECT_EQ(Number(summary, "dropped"), 77);
     EXPECT_EQ(Number(summary, "leftInSpool"), 0);
     EXPECT_EQ(Number(summary, "connected"), protocol == "UDP" ? 0 : 1);
+    EXPECT_EQ(ReadText(m_dir.Path() / "host.err"), "") << "no progress line when not on a terminal";
   }
   const std::vector<std::string> received = StopSink();
   std::map<std::string, int> copies;
@@ -192,6 +195,35 @@ TEST_F(HostProgramTest, AnOutageAndASigtermLoseNothing) {
   const std::vector<std::string> received = StopSink();
   EXPECT_EQ(received.size(), 323u);
   EXPECT_EQ(std::set<std::string>(received.begin(), received.end()).size(), 323u);
+}
+
+// On a terminal a progress line is redrawn in place, and it ends with the
+// totals and the connection state.
+TEST_F(HostProgramTest, ProgressLineOnATerminal) {
+  StartSink({"tcp"});
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  ChildProcess::Options options;
+  options.stdoutFile = m_dir.Path() / "host.out";
+  options.stderrFile = ::ptsname(terminal);
+  ChildProcess host(EDR_TELEMETRY_HOST_PATH,
+                    {"--config", Config("TCP", Number(m_ports, "tcp")).string(), "--events", m_events, "--linger",
+                     "1", "--component", EDR_COMPONENT_PATH},
+                    options);
+  // Read while it runs (a full terminal would hold the host up), until the
+  // host's end closes.
+  std::string shown;
+  std::thread reader([&] {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+  });
+  EXPECT_EQ(host.Wait(), 0);
+  reader.join();
+  ::close(terminal);
+  EXPECT_GT(std::count(shown.begin(), shown.end(), '\r'), 2) << shown;
+  EXPECT_NE(shown.find("read 400, handed over 323, dropped 77, malformed 0, connected"), std::string::npos) << shown;
 }
 
 // A configuration it cannot take is refused before anything starts, naming
