@@ -178,7 +178,7 @@ TEST_F(TelemetryClientTest, QueueGoesInPackagesAndTheRestWaitsForTheNextPass) {
 
   SetBudget(0);  // a budget of 0 would never send the queue: it counts as 1
   m_sender = std::make_shared<ScriptedSender>();
-  queued = Enqueue(4);
+  Enqueue(4);
   Client(true)->Process(m_stop.GetToken());
   EXPECT_EQ(m_sender->packageSizes, (std::vector<std::size_t>{3}));
 }
@@ -274,8 +274,7 @@ TEST_F(TelemetryClientTest, UnreadableStoredRowIsDroppedWithoutBlockingTheRest) 
   m_storage->Insert(std::vector<std::string>{"not json", R"({"severity":0})"});
   const auto more = Store(2);
   stored.insert(stored.end(), more.begin(), more.end());
-  auto client = Client(true);
-  client->Process(m_stop.GetToken());
+  Client(true)->Process(m_stop.GetToken());
   EXPECT_EQ(m_sender->sent, stored);
   EXPECT_TRUE(StoredTexts().empty());
   EXPECT_EQ(m_storage->LostRows(), 2u);
