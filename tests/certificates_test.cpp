@@ -20,6 +20,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include "catch_as.h"
 #include "component/oru/exception.h"
 #include "component/oru/ref_ptr.h"
 #include "component/oru/result_code.h"
@@ -34,7 +35,6 @@
 #include "component/sendara/base/detail/certificates/x509_from_pem.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
 #include "component/sendara/base/detail/common/internal_exception.h"
-#include "catch_as.h"
 #include "host/tracer.h"
 #include "test_certificates.h"
 

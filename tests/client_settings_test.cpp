@@ -20,6 +20,7 @@
 #include <boost/json/serialize.hpp>
 #include <gtest/gtest.h>
 
+#include "catch_as.h"
 #include "component/oru/exception.h"
 #include "component/oru/result_code.h"
 #include "component/oru/service_ids.h"
@@ -34,7 +35,6 @@
 #include "host/service_locator.h"
 #include "host/settings_hook.h"
 #include "host/tracer.h"
-#include "catch_as.h"
 
 namespace {
 

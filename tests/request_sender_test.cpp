@@ -20,6 +20,7 @@
 #include <boost/iostreams/filtering_streambuf.hpp>
 #include <gtest/gtest.h>
 
+#include "catch_as.h"
 #include "component/oru/basic_object.h"
 #include "component/oru/i_http_client.h"
 #include "component/oru/i_http_client_factory.h"
@@ -42,7 +43,6 @@
 #include "host/service_locator.h"
 #include "host/tracer.h"
 #include "test_certificates.h"
-#include "catch_as.h"
 
 namespace {
 

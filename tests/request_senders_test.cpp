@@ -11,6 +11,7 @@
 #include <boost/asio.hpp>
 #include <gtest/gtest.h>
 
+#include "catch_as.h"
 #include "component/oru/http_result.h"
 #include "component/sendara/base/detail/common/connection_exception.h"
 #include "component/sendara/base/detail/common/sendara_exception.h"
@@ -27,7 +28,6 @@
 #include "component/sendara/edr_telemetry/source/client/request_sender/mediator_request_sender.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/syslog_request_sender.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/to_syslog_server.h"
-#include "catch_as.h"
 #include "host/tracer.h"
 #include "loopback_servers.h"
 
