@@ -1,5 +1,6 @@
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -84,6 +85,41 @@ TEST_F(SyslogTlsTest, EndOfPassClosesWithCloseNotifyBeforeThePoolStops) {
   client->MakeRequestAsync({"127.0.0.1", server.Port()}, "b\n");
   ASSERT_TRUE(server.WaitFor(4));
   EXPECT_EQ(server.Handshakes(), 2);
+}
+
+TEST_F(SyslogTlsTest, ServerWritingWhileTheClientClosesStillGetsEverything) {
+  // A server may still write when the client ends: a TLS 1.3 server can send
+  // its second session ticket late. Were that answered with a reset, the
+  // client's system would drop what it has not sent yet. The server's small
+  // receive buffer keeps most of the messages there until it reads.
+  namespace asio = boost::asio;
+  asio::io_context io;
+  asio::ssl::context context(asio::ssl::context::tls_server);
+  context.use_certificate_chain(asio::buffer(m_certificates.serverCertPem));
+  context.use_private_key(asio::buffer(m_certificates.serverKeyPem), asio::ssl::context::pem);
+  asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::v4());
+  acceptor.set_option(asio::socket_base::receive_buffer_size(4096));
+  acceptor.bind({asio::ip::make_address("127.0.0.1"), 0});
+  acceptor.listen();
+  std::string received;
+  boost::system::error_code end;
+  std::thread server([&] {
+    asio::ssl::stream<asio::ip::tcp::socket> stream(io, context);
+    acceptor.accept(stream.next_layer(), end);
+    if (!end) stream.handshake(asio::ssl::stream_base::server, end);
+    if (!end && m_tracer->WaitFor("Shutdown ok", std::chrono::seconds(10))) {
+      asio::write(stream, asio::buffer(std::string("late")), end);
+    }
+    char buffer[4096];
+    while (!end) received.append(buffer, stream.read_some(asio::buffer(buffer), end));
+  });
+  auto client = Client();
+  const std::string messages(12 * 1024, 'a');
+  client->MakeRequestAsync({"127.0.0.1", std::to_string(acceptor.local_endpoint().port())}, messages);
+  EXPECT_EQ(client->WaitAndCloseConnections(), oru::rc::NoError);
+  server.join();
+  EXPECT_EQ(received.size(), messages.size());
+  EXPECT_EQ(end, asio::error::eof) << end.message();  // the close_notify
 }
 
 TEST_F(SyslogTlsTest, AddressNotInTheCertificateIsRefusedAsInvalidServerCertificate) {

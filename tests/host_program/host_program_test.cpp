@@ -5,11 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,41 +16,13 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "host_program_support.h"
 #include "temp_directory.h"
 #include "test_certificates.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const std::filesystem::path& path, const std::string& text) { std::ofstream(path) << text; }
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) lines.push_back(line);
-  }
-  return lines;
-}
-
-boost::json::object ReadJson(const std::filesystem::path& path) {
-  boost::system::error_code error;
-  boost::json::value value = boost::json::parse(ReadText(path), error);
-  return !error && value.is_object() ? value.as_object() : boost::json::object{};
-}
-
-std::int64_t Number(const boost::json::object& object, std::string_view key) {
-  const boost::json::value* value = object.if_contains(key);
-  return value && value->is_number() ? value->to_number<std::int64_t>() : -1;
-}
 
 // The host program and the loopback sink, run as processes over the
 // examples, as the demo runs them.
@@ -77,10 +47,7 @@ class HostProgramTest : public ::testing::Test {
     }
     std::filesystem::remove(m_dir.Path() / "ready.json");
     m_sink = std::make_unique<ChildProcess>(EDR_SIEM_SINK_PATH, arguments);
-    for (auto deadline = std::chrono::steady_clock::now() + 10s;
-         !std::filesystem::exists(m_dir.Path() / "ready.json") && std::chrono::steady_clock::now() < deadline;) {
-      std::this_thread::sleep_for(20ms);
-    }
+    WaitUntil([&] { return std::filesystem::exists(m_dir.Path() / "ready.json"); }, 10s);
     m_ports = ReadJson(m_dir.Path() / "ready.json");
     ASSERT_FALSE(m_ports.empty()) << "the sink did not start";
   }
@@ -90,29 +57,11 @@ class HostProgramTest : public ::testing::Test {
     EXPECT_EQ(m_sink->Wait(), 0);
     return Lines(ReadText(m_dir.Path() / "received.ndjson"));
   }
-  // The example configuration with one endpoint and a short transfer time.
   std::filesystem::path Config(const std::string& protocol, std::int64_t port, const std::string& extra = "") {
-    boost::json::object config = ReadJson(std::filesystem::path(EDR_EXAMPLES_DIR) / "config.json");
-    const std::string host = protocol.starts_with("HTTP") ? "http://127.0.0.1" : "127.0.0.1";
-    config["endpoints"] = boost::json::array{{{"host", host}, {"port", port}, {"protocol", protocol}}};
-    config["maximumDataTransferTime"] = 1;
-    config["dataFolder"] = (m_dir.Path() / ("data-" + protocol)).string();
-    if (protocol == "TCP_TLS") config["serverCertificatesFile"] = (m_dir.Path() / "ca.pem").string();
-    std::string text = boost::json::serialize(config);
-    if (!extra.empty()) text.insert(text.size() - 1, "," + extra);
-    const std::filesystem::path path = m_dir.Path() / "config.json";
-    WriteText(path, text);
-    return path;
+    return ExampleConfig(m_dir.Path(), protocol, port, extra);
   }
   int RunHost(const std::filesystem::path& config, const std::string& events, std::vector<std::string> extra = {}) {
-    std::vector<std::string> arguments{"--config", config.string(), "--events", events, "--summary-json",
-                                       (m_dir.Path() / "summary.json").string(), "--component", EDR_COMPONENT_PATH};
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
-    ChildProcess::Options options;
-    options.stdoutFile = m_dir.Path() / "host.out";
-    options.stderrFile = m_dir.Path() / "host.err";
-    ChildProcess host(EDR_TELEMETRY_HOST_PATH, arguments, options);
-    return host.Wait();
+    return ::RunHost(m_dir.Path(), config, events, extra);
   }
 
   TempDirectory m_dir;

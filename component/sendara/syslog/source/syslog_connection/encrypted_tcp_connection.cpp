@@ -262,8 +262,9 @@ void EncryptedTcpConnection::DoClose() {
   }
   SENDARA_TRACE(m_tracer, TraceLevel::kError, "Closing connection");
   auto self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this());
-  // The shutdown must not wait for the peer for ever: the socket is closed
-  // after the request time-out whatever the peer does.
+  // Neither the shutdown nor the wait for the server's end of the stream
+  // goes on for ever: the socket is closed after the request time-out
+  // whatever the peer does.
   auto timer = std::make_shared<boost::asio::steady_timer>(m_strand);
   timer->expires_after(std::chrono::milliseconds(m_timeoutRequest));
   timer->async_wait([self](const boost::system::error_code& error) {
@@ -272,19 +273,39 @@ void EncryptedTcpConnection::DoClose() {
       self->m_stream->lowest_layer().close(ignored);
     }
   });
-  // One-way: our close_notify is written and the socket closed without
-  // waiting for the server's answer, which a syslog server may never send;
-  // a sender that is done has nothing more to read.
+  // One-way: our close_notify is written without waiting for the server's
+  // answer, which a syslog server may never send.
   SSL_set_shutdown(m_stream->native_handle(), SSL_get_shutdown(m_stream->native_handle()) | SSL_RECEIVED_SHUTDOWN);
   m_stream->async_shutdown([self, timer](const boost::system::error_code& error) {
-    timer->cancel();
     SENDARA_TRACE(self->m_tracer, TraceLevel::kError,
                   (error ? "Shutdown error: " : "Shutdown ok: ") << error.value() << ", " << error.message());
-    boost::system::error_code closeError;
-    self->m_stream->lowest_layer().close(closeError);
-    SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "lowest_layer socket close: " << closeError.message());
-    self->CloseFinished();
+    // Not closed yet: the server may still be writing (a TLS 1.3 server can
+    // send its second session ticket well after the first), and bytes that
+    // reach a closed socket are answered with a reset, which throws away
+    // what our system has not sent yet and ends the server's reading: the
+    // last messages are lost. So only our side of the stream ends, and the
+    // socket stays open until the server closes it or the timer does.
+    boost::system::error_code ignored;
+    self->m_stream->lowest_layer().cancel(ignored);  // the read of the server's records
+    self->m_stream->lowest_layer().shutdown(tcp::socket::shutdown_send, ignored);
+    self->DrainUntilClosed(timer);
   });
+}
+
+void EncryptedTcpConnection::DrainUntilClosed(std::shared_ptr<boost::asio::steady_timer> timer) {
+  auto self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this());
+  m_stream->next_layer().async_read_some(
+      boost::asio::buffer(m_drainBuffer), [self, timer](const boost::system::error_code& error, std::size_t) {
+        if (!error) {
+          self->DrainUntilClosed(timer);
+          return;
+        }
+        timer->cancel();
+        boost::system::error_code closeError;
+        self->m_stream->lowest_layer().close(closeError);
+        SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "lowest_layer socket close: " << closeError.message());
+        self->CloseFinished();
+      });
 }
 
 std::exception_ptr EncryptedTcpConnection::TlsError(const boost::system::error_code& error,
