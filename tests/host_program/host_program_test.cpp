@@ -175,6 +175,49 @@ TEST_F(HostProgramTest, ProgressLineOnATerminal) {
   EXPECT_NE(shown.find("read 400, handed over 323, dropped 77, malformed 0, connected"), std::string::npos) << shown;
 }
 
+// A whole run over TLS with a client certificate, traced at the most
+// detailed level while the policy hides sensitive data: no trace line holds
+// an event's text, the certificate's password or a line of its key.
+TEST_F(HostProgramTest, NoSecretInTheTraceOfAWholeRun) {
+  StartSink({"tls"});
+  const TestCertificates& certificates = TestCertificates::Get();
+  const std::filesystem::path pkcs12 = m_dir.Path() / "client.p12";
+  std::ofstream(pkcs12, std::ios::binary)
+      .write(reinterpret_cast<const char*>(certificates.clientPkcs12.data()),
+             static_cast<std::streamsize>(certificates.clientPkcs12.size()));
+  const std::string password(TestCertificates::kPkcs12Password);
+  const std::filesystem::path config =
+      Config("TCP_TLS", Number(m_ports, "tls"),
+             "\"traceSensitiveData\":false,\"clientCertificate\":{\"pkcs12File\":\"" + pkcs12.string() +
+                 "\",\"password\":\"" + password + "\"}");
+  const std::filesystem::path trace = m_dir.Path() / "trace.log";
+  ASSERT_EQ(RunHost(config, m_events, {"--linger", "2", "--trace-level", "800", "--trace-file", trace.string()}), 0)
+      << ReadText(m_dir.Path() / "host.err");
+  EXPECT_EQ(Number(ReadJson(m_dir.Path() / "summary.json"), "handedOver"), 323);
+  EXPECT_EQ(StopSink().size(), 323u);
+
+  const std::string traced = ReadText(trace);
+  ASSERT_GT(Lines(traced).size(), 1000u) << "traced at level 800";
+  EXPECT_EQ(traced.find(password), std::string::npos);
+  for (const std::string& line : Lines(certificates.clientKeyPem)) {
+    if (!line.starts_with("-----")) {
+      EXPECT_EQ(traced.find(line), std::string::npos) << line;
+    }
+  }
+  // Every event's host name and agent id are event text, never trace text.
+  std::size_t checked = 0;
+  for (const std::string& line : Lines(ReadText(m_events))) {
+    const boost::json::value event = boost::json::parse(line).at("event");
+    for (const char* key : {"hostName", "agentId"}) {
+      if (const auto* value = event.as_object().if_contains(key)) {
+        ++checked;
+        EXPECT_EQ(traced.find(std::string(value->as_string())), std::string::npos) << key;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 800u);
+}
+
 // A configuration it cannot take is refused before anything starts, naming
 // the key, with exit code 2.
 TEST_F(HostProgramTest, RefusedConfigurations) {
