@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -23,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "host_program_support.h"
 #include "temp_directory.h"
 #include "test_certificates.h"
 
@@ -34,18 +34,8 @@ using Tcp = asio::ip::tcp;
 
 constexpr auto kTimeout = std::chrono::seconds(20);
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
+// Every line, empty ones too: an empty line in the output is a fault.
+std::vector<std::string> AllLines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -71,7 +61,7 @@ std::string Gzip(const std::string& text) {
 
 // Polls until `ready` holds, the program ends, or the time is up.
 template <class Condition>
-bool WaitUntil(ChildProcess& child, Condition ready) {
+bool WaitWhileRunning(ChildProcess& child, Condition ready) {
   const auto deadline = std::chrono::steady_clock::now() + kTimeout;
   while (!ready()) {
     if (!child.Running() || std::chrono::steady_clock::now() > deadline) return ready();
@@ -118,8 +108,8 @@ class SiemSinkTest : public testing::Test {
 
 TEST_F(SiemSinkTest, WritesTheEventsOfEveryProtocolAndCountsThem) {
   const TestCertificates& certificates = TestCertificates::Get();
-  WriteFile(File("server.pem"), certificates.serverCertPem);
-  WriteFile(File("server.key"), certificates.serverKeyPem);
+  WriteText(File("server.pem"), certificates.serverCertPem);
+  WriteText(File("server.key"), certificates.serverKeyPem);
 
   // Events to standard output, the default, redirected by the test.
   ChildProcess sink(EDR_SIEM_SINK_PATH,
@@ -127,9 +117,9 @@ TEST_F(SiemSinkTest, WritesTheEventsOfEveryProtocolAndCountsThem) {
                      File("server.pem").string(), "--key", File("server.key").string(), "--ready-file",
                      File("ready.json").string(), "--summary-json", File("summary.json").string()},
                     {.stdoutFile = File("events.txt"), .stderrFile = File("stderr.txt")});
-  ASSERT_TRUE(WaitUntil(sink, [&] { return std::filesystem::exists(File("ready.json")); }))
-      << ReadFile(File("stderr.txt"));
-  const boost::json::object ready = boost::json::parse(ReadFile(File("ready.json"))).as_object();
+  ASSERT_TRUE(WaitWhileRunning(sink, [&] { return std::filesystem::exists(File("ready.json")); }))
+      << ReadText(File("stderr.txt"));
+  const boost::json::object ready = boost::json::parse(ReadText(File("ready.json"))).as_object();
   ASSERT_EQ(ready.size(), 5u) << boost::json::serialize(ready);
   std::map<std::string, std::uint16_t> port;
   for (const char* protocol : {"tcp", "udp", "tls", "http", "https"}) {
@@ -190,15 +180,15 @@ TEST_F(SiemSinkTest, WritesTheEventsOfEveryProtocolAndCountsThem) {
       "http-1", "http-2", "http-3", "http-4",
       "https-1", "https-2"};
   // Every client is done; the sink may still be reading the last TCP bytes.
-  EXPECT_TRUE(WaitUntil(sink, [&] { return Lines(ReadFile(File("events.txt"))).size() >= expected.size(); }));
+  EXPECT_TRUE(WaitWhileRunning(sink, [&] { return AllLines(ReadText(File("events.txt"))).size() >= expected.size(); }));
   sink.Terminate();
   const std::optional<int> exitCode = sink.WaitFor(kTimeout);
   ASSERT_TRUE(exitCode.has_value());
-  EXPECT_EQ(*exitCode, 0) << ReadFile(File("stderr.txt"));
+  EXPECT_EQ(*exitCode, 0) << ReadText(File("stderr.txt"));
 
-  const std::string output = ReadFile(File("events.txt"));
+  const std::string output = ReadText(File("events.txt"));
   EXPECT_TRUE(output.ends_with('\n'));
-  const std::vector<std::string> lines = Lines(output);
+  const std::vector<std::string> lines = AllLines(output);
   std::vector<std::string> got = lines;
   std::vector<std::string> want = expected;
   std::sort(got.begin(), got.end());
@@ -214,11 +204,11 @@ TEST_F(SiemSinkTest, WritesTheEventsOfEveryProtocolAndCountsThem) {
         << output;
   }
 
-  const boost::json::value summary = boost::json::parse(ReadFile(File("summary.json")));
+  const boost::json::value summary = boost::json::parse(ReadText(File("summary.json")));
   EXPECT_EQ(summary, boost::json::parse(R"({"received": 16, "tcp": 5, "udp": 3, "tls": 2, "http": 4, "https": 2})"));
-  EXPECT_NE(ReadFile(File("stderr.txt")).find("received 16 events: tcp 5, udp 3, tls 2, http 4, https 2\n"),
+  EXPECT_NE(ReadText(File("stderr.txt")).find("received 16 events: tcp 5, udp 3, tls 2, http 4, https 2\n"),
             std::string::npos)
-      << ReadFile(File("stderr.txt"));
+      << ReadText(File("stderr.txt"));
 }
 
 TEST_F(SiemSinkTest, ABadArgumentExitsWithTwoAndNamesTheOption) {
@@ -226,7 +216,7 @@ TEST_F(SiemSinkTest, ABadArgumentExitsWithTwoAndNamesTheOption) {
   const std::optional<int> exitCode = sink.WaitFor(kTimeout);
   ASSERT_TRUE(exitCode.has_value());
   EXPECT_EQ(*exitCode, 2);
-  EXPECT_NE(ReadFile(File("stderr.txt")).find("--udp"), std::string::npos) << ReadFile(File("stderr.txt"));
+  EXPECT_NE(ReadText(File("stderr.txt")).find("--udp"), std::string::npos) << ReadText(File("stderr.txt"));
 }
 
 }  // namespace
