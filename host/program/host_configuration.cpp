@@ -1,5 +1,6 @@
 #include "host/program/host_configuration.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -171,7 +172,14 @@ HostConfiguration HostConfiguration::Load(const std::filesystem::path& file) {
          if (s.endpoints.empty()) Refuse(key, "should name at least one endpoint");
        }},
       {"serverCertificatesFile",
-       [&](const std::string& key, const json::value& v) { s.serverCertificates = ReadFile(key, resolve(String(key, v))); }},
+       [&](const std::string& key, const json::value& v) {
+         s.serverCertificates = ReadFile(key, resolve(String(key, v)));
+         constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
+         if (std::search(s.serverCertificates.begin(), s.serverCertificates.end(), kBegin.begin(), kBegin.end()) ==
+             s.serverCertificates.end()) {
+           Refuse(key, "the file holds no PEM certificate");
+         }
+       }},
       {"validTlsErrors",
        [&](const std::string& key, const json::value& v) {
          s.validTlsErrors = static_cast<std::uint64_t>(Integer(key, v, 0, std::numeric_limits<std::int64_t>::max()));

@@ -8,10 +8,12 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "component/oru/class_table.h"
 #include "component/oru/i_http_client_factory.h"
 #include "component/oru/i_task.h"
+#include "component/oru/result_code.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_provider.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_client_service_factory.h"
@@ -55,6 +57,17 @@ std::string Hex(std::int32_t result) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<std::uint32_t>(result));
   return text;
+}
+
+// Why the task refused the configuration, as far as the host can tell.
+std::string RefusalMessage(oru::Result result, const std::vector<ConnectionSinks::Record>& records) {
+  for (const ConnectionSinks::Record& record : records) {
+    if (record.kind == ConnectionSinks::Kind::kIncorrectSettings && record.reason == 1) {
+      return "configuration key \"clientCertificate\": the file is not a PKCS#12 container that this password opens";
+    }
+  }
+  return "the task refused the configuration: " + Hex(result) + " (" + std::string(oru::GetResultText(result)) +
+         "); its trace says why (--trace-level 300 --trace-file FILE)";
 }
 
 }  // namespace
@@ -130,7 +143,11 @@ int HostSession::Run() {
     const auto taskObject = module->CreateObject(oru::ClassTable::kEdrTelemetryTask, locator.Get());
     task = Query<oru::ITask>(taskObject.Get());
     const oru::Result set = Query<IEdrTelemetryTaskSettings>(taskObject.Get())->SetSettings(&m_configuration.taskSettings);
-    if (oru::Failed(set)) throw ComponentModule::Error("the task refused its settings: " + Hex(set));
+    if (oru::Failed(set)) {
+      // The configuration's fault, not the component's.
+      std::cerr << "edr-telemetry-host: " << RefusalMessage(set, sinks->Records()) << "\n";
+      return kBadInput;
+    }
     const oru::Result started = task->Start();
     if (oru::Failed(started)) throw ComponentModule::Error("the task did not start: " + Hex(started));
     // This host's response server is up from the start.

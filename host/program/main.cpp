@@ -25,6 +25,10 @@ void InstallStopHandlers() {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A file that reaches the process's size limit fails the write (EFBIG),
+  // which the spool reports and survives; the default action would end the
+  // program with the events of its queue.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace

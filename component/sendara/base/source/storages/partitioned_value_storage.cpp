@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "component/oru/exception_to_result.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/internal_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -11,17 +12,20 @@
 namespace sendara::base::storages {
 namespace {
 
-// Walks a fixed list of partitions, holding the storage of the one it is in.
+// Walks a fixed list of partitions, holding the storage of the one it is in,
+// past the rows handed over already.
 class PartitionedCursor final : public IRowCursor<PartitionedRow> {
  public:
-  PartitionedCursor(std::shared_ptr<PartitionManager> manager, std::deque<std::uint64_t> ids)
-      : m_manager(std::move(manager)), m_ids(std::move(ids)) {}
+  PartitionedCursor(std::shared_ptr<PartitionManager> manager, std::deque<std::uint64_t> ids,
+                    std::shared_ptr<const std::set<PartitionedId>> skipped)
+      : m_manager(std::move(manager)), m_ids(std::move(ids)), m_skipped(std::move(skipped)) {}
 
   bool Next() override {
     m_onRow = false;
     for (;;) {
       if (m_rows.Next()) {
         const IValueStorage::Line& line = m_rows.Current();
+        if (m_skipped && m_skipped->contains(PartitionedId{m_partitionId, line.id})) continue;
         m_current.id = PartitionedId{m_partitionId, line.id};
         m_current.value = line.value;
         m_onRow = true;
@@ -46,6 +50,7 @@ class PartitionedCursor final : public IRowCursor<PartitionedRow> {
  private:
   const std::shared_ptr<PartitionManager> m_manager;
   std::deque<std::uint64_t> m_ids;
+  const std::shared_ptr<const std::set<PartitionedId>> m_skipped;
   std::uint64_t m_partitionId = 0;
   std::shared_ptr<IValueStorage> m_storage;
   IValueStorage::Iterator m_rows;
@@ -71,11 +76,13 @@ PartitionedValueStorage::PartitionedValueStorage(oru::RefPtr<oru::ITracer> trace
 
 PartitionedValueStorage::Iterator PartitionedValueStorage::CreateIterator() {
   std::deque<std::uint64_t> ids;
+  std::shared_ptr<const IdSet> skipped;
   {
     std::lock_guard lock(m_mutex);
     ids = m_partitionIds;
+    skipped = m_undeleted;
   }
-  return Iterator(std::make_unique<PartitionedCursor>(m_partitionManager, std::move(ids)));
+  return Iterator(std::make_unique<PartitionedCursor>(m_partitionManager, std::move(ids), std::move(skipped)));
 }
 
 void PartitionedValueStorage::SetLimits(std::uint64_t maxPartitionSize, std::uint32_t maxPartitionCount,
@@ -116,6 +123,8 @@ std::shared_ptr<IValueStorage> PartitionedValueStorage::UpdatePartitions() {
       if (!m_partitionManager->TryToRemovePartition(id)) {
         SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "failed to remove partition " << id);
         failed.push_back(id);
+      } else {
+        ForgetUndeleted(id);
       }
     }
     m_partitionIds.insert(m_partitionIds.begin(), failed.begin(), failed.end());
@@ -126,8 +135,19 @@ std::shared_ptr<IValueStorage> PartitionedValueStorage::UpdatePartitions() {
 }
 
 void PartitionedValueStorage::DeleteByIds(std::span<const PartitionedId> ids) {
+  std::shared_ptr<const IdSet> undeleted;
+  {
+    std::lock_guard lock(m_mutex);
+    undeleted = m_undeleted;
+  }
+  // Rows left over from a failed call go with these.
   std::map<std::uint64_t, std::vector<std::int64_t>> byPartition;
+  if (undeleted) {
+    for (const PartitionedId& id : *undeleted) byPartition[id.partitionId].push_back(id.id);
+  }
   for (const PartitionedId& id : ids) byPartition[id.partitionId].push_back(id.id);
+
+  IdSet failed;
   for (const auto& [partitionId, rowIds] : byPartition) {
     const std::shared_ptr<IValueStorage> storage = m_partitionManager->GetStorage(partitionId);
     if (!storage) {
@@ -135,9 +155,37 @@ void PartitionedValueStorage::DeleteByIds(std::span<const PartitionedId> ids) {
                     "can't delete " << rowIds.size() << " ids from partition #" << partitionId);
       continue;
     }
-    storage->DeleteByIds(rowIds);
+    try {
+      storage->DeleteByIds(rowIds);
+    } catch (...) {
+      SENDARA_TRACE(m_tracer, TraceLevel::kError,
+                    "can't delete " << rowIds.size() << " sent rows from partition #" << partitionId
+                                    << ", they are not read again until deleted: "
+                                    << oru::DescribeCurrentException());
+      for (const std::int64_t id : rowIds) failed.insert(PartitionedId{partitionId, id});
+    }
+  }
+  {
+    std::lock_guard lock(m_mutex);
+    // What another call added meanwhile stays; what this one retried goes
+    // unless it failed again.
+    IdSet next = m_undeleted ? *m_undeleted : IdSet{};
+    if (undeleted) {
+      for (const PartitionedId& id : *undeleted) next.erase(id);
+    }
+    next.insert(failed.begin(), failed.end());
+    m_undeleted = next.empty() ? nullptr : std::make_shared<const IdSet>(std::move(next));
   }
   RemoveEmptyPartitions();
+}
+
+void PartitionedValueStorage::ForgetUndeleted(std::uint64_t partitionId) {
+  if (!m_undeleted) return;
+  IdSet next = *m_undeleted;
+  std::erase_if(next, [partitionId](const PartitionedId& id) { return id.partitionId == partitionId; });
+  if (next.size() != m_undeleted->size()) {
+    m_undeleted = next.empty() ? nullptr : std::make_shared<const IdSet>(std::move(next));
+  }
 }
 
 void PartitionedValueStorage::RemoveEmptyPartitions() {
@@ -152,6 +200,7 @@ void PartitionedValueStorage::RemoveEmptyPartitions() {
     if (!empty) break;
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "partition is empty, try to remove it; id: " << id);
     if (!m_partitionManager->TryToRemovePartition(id)) break;
+    ForgetUndeleted(id);
     m_partitionIds.pop_front();
   }
 }
@@ -161,7 +210,10 @@ void PartitionedValueStorage::Clear() {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin clear, partitions count = " << m_partitionIds.size());
   std::deque<std::uint64_t> kept;
   for (const std::uint64_t id : m_partitionIds) {
-    if (m_partitionManager->TryToRemovePartition(id)) continue;
+    if (m_partitionManager->TryToRemovePartition(id)) {
+      ForgetUndeleted(id);
+      continue;
+    }
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "failed to remove partition, start clear it; id: " << id);
     if (const std::shared_ptr<IValueStorage> storage = m_partitionManager->GetStorage(id)) storage->Clear();
     kept.push_back(id);

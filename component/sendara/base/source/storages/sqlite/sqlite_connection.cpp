@@ -42,10 +42,17 @@ SqliteHandle SqliteConnection::GetConnection() {
     oru::ExceptionToResult(m_tracer.Get(), prefix);
   }
   // Repaired without letting go of the lock: nobody may open the file
-  // between its deletion and the fresh start. A file that does not open
-  // has nothing to carry over.
+  // between its deletion and the fresh start. A file too damaged to open
+  // with its scheme may still give rows to a bare read.
   DropHandleLocked();
-  DeleteFiles(m_path);
+  std::filesystem::path rebuilt;
+  {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(m_path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    const SqliteHandle damaged(raw, [](sqlite3* db) { sqlite3_close_v2(db); });
+    if (rc == SQLITE_OK) rebuilt = SalvageLocked(damaged);
+  }
+  ReplaceLocked(rebuilt);
   m_handle = OpenLocked();
   return m_handle;
 }
@@ -55,8 +62,12 @@ void SqliteConnection::RepairConnection() {
   // Under the lock, as in GetConnection: nobody may reopen the old file
   // between the close and the replacement.
   std::lock_guard lock(m_mutex);
-  const std::filesystem::path rebuilt = m_handle ? SalvageLocked() : std::filesystem::path();
+  const std::filesystem::path rebuilt = m_handle ? SalvageLocked(m_handle) : std::filesystem::path();
   DropHandleLocked();
+  ReplaceLocked(rebuilt);
+}
+
+void SqliteConnection::ReplaceLocked(const std::filesystem::path& rebuilt) {
   DeleteFiles(m_path);
   if (rebuilt.empty()) return;
   std::error_code error;
@@ -69,7 +80,7 @@ void SqliteConnection::RepairConnection() {
   }
 }
 
-std::filesystem::path SqliteConnection::SalvageLocked() {
+std::filesystem::path SqliteConnection::SalvageLocked(const SqliteHandle& damaged) {
   std::filesystem::path target = m_path;
   target += "-salvage";
   try {
@@ -77,7 +88,7 @@ std::filesystem::path SqliteConnection::SalvageLocked() {
     std::vector<IdRange> lost;
     {
       const SqliteHandle fresh = Open(target, std::make_shared<std::atomic<bool>>(false));
-      lost = m_scheme->CopyReadableRows(m_handle, fresh);
+      lost = m_scheme->CopyReadableRows(damaged, fresh);
       // One self-contained file to move into place: no log beside it.
       m_executor->ExecuteQuery(fresh, "PRAGMA journal_mode = DELETE;", nullptr, [](sqlite3_stmt*) { return true; });
     }

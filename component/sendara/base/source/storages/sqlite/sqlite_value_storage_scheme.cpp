@@ -100,6 +100,9 @@ void SqliteValueStorageScheme::ApplyScheme(const SqliteHandle& handle) {
 
 std::vector<IdRange> SqliteValueStorageScheme::CopyReadableRows(const SqliteHandle& damaged,
                                                                 const SqliteHandle& fresh) {
+  // A cut file's header counts pages that are gone; without this the
+  // library refuses to read the pages that are there.
+  m_executor->ExecuteQuery(damaged, "PRAGMA writable_schema = ON;", nullptr, kIgnoreRows);
   // The ids to look for: from the smallest to the end of the id sequence,
   // which AUTOINCREMENT keeps on a page of its own. Either read may meet
   // the damage; then the other bound, or the first id there is, stands in.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string>
 
@@ -10,7 +11,7 @@ struct PartitionedId {
   std::uint64_t partitionId = 0;
   std::int64_t id = 0;
 
-  friend bool operator==(const PartitionedId&, const PartitionedId&) = default;
+  friend auto operator<=>(const PartitionedId&, const PartitionedId&) = default;
 };
 
 struct PartitionedRow {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 
@@ -41,6 +42,10 @@ class PartitionedValueStorage {
   virtual Iterator CreateIterator();
   // All values into the active partition, all or none.
   virtual void Insert(std::span<const std::string> values);
+  // Rows that were handed over. Rows the file refuses to delete (a full
+  // disk) are kept out of every iterator made from then on, and deleted
+  // with the next call that gets through, so that they are not sent again
+  // while this object lives; the failure is traced, not raised.
   virtual void DeleteByIds(std::span<const PartitionedId> ids);
   virtual void Clear();
   // New limits, applied from the next insert on.
@@ -59,8 +64,13 @@ class PartitionedValueStorage {
   Iterator end() { return {}; }
 
  private:
+  using IdSet = std::set<PartitionedId>;
+
   std::shared_ptr<IValueStorage> UpdatePartitions();
   void RemoveEmptyPartitions();
+  // A removed partition's number may come back: its undeleted ids must go.
+  // Called with m_mutex held.
+  void ForgetUndeleted(std::uint64_t partitionId);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::shared_ptr<PartitionManager> m_partitionManager;
@@ -70,6 +80,9 @@ class PartitionedValueStorage {
   std::uint32_t m_maxPartitionCount;
   std::uint32_t m_removeCount;
   std::uint64_t m_maxPartitionSize;
+  // Handed over but not yet deleted; replaced, never changed, so that an
+  // iterator can keep the set it was made with. Null when empty.
+  std::shared_ptr<const IdSet> m_undeleted;
 };
 
 // The store under <baseDirectory>/queues with files "telemetry-<id>.db".

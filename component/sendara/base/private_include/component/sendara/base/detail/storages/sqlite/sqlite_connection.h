@@ -53,8 +53,11 @@ class SqliteConnection {
   SqliteHandle Open(const std::filesystem::path& path, std::shared_ptr<std::atomic<bool>> closed);
   void DropHandleLocked();
   static void DeleteFiles(const std::filesystem::path& path);
-  // The rebuilt file, or an empty path when nothing could be carried over.
-  std::filesystem::path SalvageLocked();
+  // The rebuilt file with what `damaged` can still give, or an empty path
+  // when nothing could be carried over.
+  std::filesystem::path SalvageLocked(const SqliteHandle& damaged);
+  // Replaces the file with the rebuilt one; none deletes it.
+  void ReplaceLocked(const std::filesystem::path& rebuilt);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   std::mutex m_mutex;
