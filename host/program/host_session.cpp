@@ -132,6 +132,14 @@ int HostSession::Run() {
   oru::RefPtr<ISiemTelemetryConsumersProvider> provider;
   oru::RefPtr<oru::ITask> task;
   const std::uint64_t consumerId = m_configuration.taskSettings.consumerId;
+  // The locator holds objects of the module that hold the locator: the
+  // cycle is broken on every way out, while the module is still loaded.
+  const auto releaseComponent = [&] {
+    task = nullptr;
+    provider = nullptr;
+    locator->Unregister(ISiemTelemetryConsumersManager::kIid);
+    locator->Unregister(IEdrTelemetryClientServiceFactory::kIid);
+  };
   try {
     module = std::make_unique<ComponentModule>(m_options.component.empty() ? DefaultComponentPath()
                                                                            : m_options.component);
@@ -146,6 +154,7 @@ int HostSession::Run() {
     if (oru::Failed(set)) {
       // The configuration's fault, not the component's.
       std::cerr << "edr-telemetry-host: " << RefusalMessage(set, sinks->Records()) << "\n";
+      releaseComponent();
       return kBadInput;
     }
     const oru::Result started = task->Start();
@@ -156,6 +165,7 @@ int HostSession::Run() {
   } catch (const std::exception& error) {
     std::cerr << "edr-telemetry-host: " << error.what() << "\n";
     if (task) task->Stop();
+    releaseComponent();
     return kComponentFailed;
   }
 
@@ -200,10 +210,7 @@ int HostSession::Run() {
   }
   // What is still queued goes to the spool.
   task->Stop();
-  task = nullptr;
-  provider = nullptr;
-  locator->Unregister(ISiemTelemetryConsumersManager::kIid);
-  locator->Unregister(IEdrTelemetryClientServiceFactory::kIid);
+  releaseComponent();
 
   for (const ConnectionSinks::Record& record : sinks->Records()) {
     if (record.kind == ConnectionSinks::Kind::kConnected) ++summary.connected;

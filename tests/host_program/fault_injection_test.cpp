@@ -129,8 +129,14 @@ class FaultInjectionTest : public ::testing::Test {
     options.stdoutFile = Dir() / "host.out";
     options.stderrFile = Dir() / "host.err";
     auto host = std::make_unique<ChildProcess>(prefix.empty() ? EDR_TELEMETRY_HOST_PATH : prefix[0], arguments, options);
-    m_fifo = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-    EXPECT_GE(m_fifo, 0);
+    // Without a reader the open fails (ENXIO) rather than blocks: a host
+    // that ended early must not hold the test up.
+    WaitUntil([&] {
+      m_fifo = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      return m_fifo >= 0 || !host->Running();
+    });
+    EXPECT_GE(m_fifo, 0) << "the host did not open its input: " << ReadText(Dir() / "host.err");
+    if (m_fifo >= 0) ::fcntl(m_fifo, F_SETFL, ::fcntl(m_fifo, F_GETFL) & ~O_NONBLOCK);
     return host;
   }
 

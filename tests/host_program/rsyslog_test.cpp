@@ -15,6 +15,7 @@
 
 #include "child_process.h"
 #include "host_program_support.h"
+#include "sink_process.h"
 #include "temp_directory.h"
 #include "test_certificates.h"
 
@@ -48,14 +49,10 @@ class RsyslogTest : public ::testing::Test {
   // What the host hands over, as our own sink writes it.
   std::vector<std::string> HandedOverToSink() {
     TempDirectory dir;
-    const std::filesystem::path output = dir.Path() / "sink.ndjson", ready = dir.Path() / "ready.json";
-    ChildProcess sink(EDR_SIEM_SINK_PATH, {"--tcp", "0", "--output", output.string(), "--ready-file", ready.string()});
-    EXPECT_TRUE(WaitUntil([&] { return !ReadJson(ready).empty(); })) << "the sink did not start";
-    const std::filesystem::path config = ExampleConfig(dir.Path(), "TCP", Number(ReadJson(ready), "tcp"));
+    SinkProcess sink(dir.Path(), {"--tcp", "0"});
+    const std::filesystem::path config = ExampleConfig(dir.Path(), "TCP", sink.Port("tcp"));
     EXPECT_EQ(RunHost(dir.Path(), config, m_events, {"--linger", "3"}), 0) << ReadText(dir.Path() / "host.err");
-    sink.Terminate();
-    EXPECT_EQ(sink.Wait(), 0);
-    return Lines(ReadText(output));
+    return sink.Stop();
   }
 
   void StartRsyslog() {
