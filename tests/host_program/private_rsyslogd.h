@@ -66,10 +66,9 @@ input(type="imudp" address="127.0.0.1" port="@UDP_PORT@" rcvbufSize="4m" ruleset
     ChildProcess::Options options;
     options.stdoutFile = m_dir / "rsyslogd.out";
     options.stderrFile = m_dir / "rsyslogd.err";
-    m_process = std::make_unique<ChildProcess>(
-        kProgram,
-        std::vector<std::string>{"-n", "-f", (m_dir / "rsyslog.conf").string(), "-i", (m_dir / "rsyslogd.pid").string()},
-        options);
+    const std::vector<std::string> arguments{"-n", "-f", (m_dir / "rsyslog.conf").string(), "-i",
+                                             (m_dir / "rsyslogd.pid").string()};
+    m_process = std::make_unique<ChildProcess>(kProgram, arguments, options);
     const auto allPorts = [&] {
       for (const std::string& file : portFiles) {
         if (Port(file) <= 0) return false;
@@ -83,8 +82,9 @@ input(type="imudp" address="127.0.0.1" port="@UDP_PORT@" rcvbufSize="4m" ruleset
     // in between would be closed by the second close, its lines written into
     // the next socket that gets the number.
     boost::asio::ip::udp::socket sender(io, boost::asio::ip::udp::v4());
+    const boost::asio::ip::udp::endpoint input(boost::asio::ip::make_address("127.0.0.1"), m_udpPort);
     const bool writes = WaitUntil([&] {
-      sender.send_to(boost::asio::buffer(std::string(kWarmUp)), {boost::asio::ip::make_address("127.0.0.1"), m_udpPort});
+      sender.send_to(boost::asio::buffer(std::string(kWarmUp)), input);
       return ReadText(m_dir / "received.txt").starts_with(std::string("imudp ") + kWarmUp);
     });
     return writes ? "" : "rsyslogd does not write what it receives: " + Errors();
