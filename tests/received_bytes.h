@@ -41,6 +41,11 @@ class ReceivedBytes {
     for (const std::string& connection : m_connections) bytes += connection;
     return bytes;
   }
+  // Each connection's bytes, in the order they were accepted.
+  std::vector<std::string> Connections() const {
+    std::lock_guard lock(m_mutex);
+    return m_connections;
+  }
   // Waits until `size` bytes have arrived.
   bool WaitFor(std::size_t size, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_mutex);

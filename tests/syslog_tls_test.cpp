@@ -179,6 +179,23 @@ TEST_F(SyslogTlsTest, RefusedClientCertificateFailsTheConnectUnderTls12And13) {
   }
 }
 
+// A server that requires a client certificate tells a client without one of
+// it: certificate_required under TLS 1.3, a bare handshake_failure under TLS
+// 1.2 after its certificate request. Both are a client certificate problem.
+TEST_F(SyslogTlsTest, MissingClientCertificateIsRefusedAsInvalidClientCertificateUnderTls12And13) {
+  for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+    auto options = Server(m_certificates.serverCertPem, m_certificates.serverKeyPem);
+    options.clientCaPem = m_certificates.caPem;
+    options.minVersion = options.maxVersion = version;
+    LoopbackTlsServer server(options);
+    auto client = Client(false);
+    const auto failure = ConnectionFailureOf([&] { client->MakeRequestAsync({"127.0.0.1", server.Port()}, "x\n"); });
+    ASSERT_TRUE(failure.has_value()) << "version " << version;
+    EXPECT_EQ(failure->reason, 1u) << "version " << version;
+    EXPECT_TRUE(server.Received().empty());
+  }
+}
+
 TEST_F(SyslogTlsTest, HandshakeThatNeverAnswersEndsAtTheDeadline) {
   LoopbackTcpServer silent(LoopbackTcpServer::Mode::kNeverRead);
   auto client = Client(false, 300);

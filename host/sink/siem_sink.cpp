@@ -8,6 +8,8 @@
 #include <thread>
 #include <utility>
 
+#include <openssl/ssl.h>
+
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/json/object.hpp>
@@ -33,6 +35,21 @@ constexpr unsigned kServiceThreads = 2;
   throw std::invalid_argument(std::string(option) + " " + value + ": " + why);
 }
 
+// `version` is one that SinkOptions accepts.
+void OfferOnly(boost::asio::ssl::context& tls, const std::string& version) {
+  const int number = version == "1.0"   ? TLS1_VERSION
+                     : version == "1.1" ? TLS1_1_VERSION
+                     : version == "1.2" ? TLS1_2_VERSION
+                                        : TLS1_3_VERSION;
+  SSL_CTX* context = tls.native_handle();
+  // TLS 1.0 and 1.1 sign their handshakes with SHA-1, which OpenSSL 3 allows
+  // at security level 0 only.
+  if (number < TLS1_2_VERSION) SSL_CTX_set_security_level(context, 0);
+  if (SSL_CTX_set_min_proto_version(context, number) != 1 || SSL_CTX_set_max_proto_version(context, number) != 1) {
+    RefuseOption("--tls-version", version, "not supported by this TLS library");
+  }
+}
+
 }  // namespace
 
 SiemSink::SiemSink(const SinkOptions& options) : m_options(options), m_signals(m_io, SIGINT, SIGTERM) {
@@ -56,6 +73,17 @@ SiemSink::SiemSink(const SinkOptions& options) : m_options(options), m_signals(m
     // not at each client's handshake.
     m_tls->use_private_key_file(options.keyFile, boost::asio::ssl::context::pem, error);
     if (error) RefuseOption("--key", options.keyFile, error.message());
+    if (!options.tlsVersion.empty()) OfferOnly(*m_tls, options.tlsVersion);
+    if (!options.clientCaFile.empty()) {
+      m_tls->load_verify_file(options.clientCaFile, error);
+      if (error) RefuseOption("--client-ca", options.clientCaFile, error.message());
+      // The CA names go into the certificate request: a client with several
+      // certificates picks the one these CAs issued.
+      STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(options.clientCaFile.c_str());
+      if (!names) RefuseOption("--client-ca", options.clientCaFile, "no certificate in it");
+      SSL_CTX_set_client_CA_list(m_tls->native_handle(), names);
+      m_tls->set_verify_mode(boost::asio::ssl::verify_peer | boost::asio::ssl::verify_fail_if_no_peer_cert);
+    }
   }
 
   for (const Protocol protocol : kProtocols) {

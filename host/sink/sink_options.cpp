@@ -68,8 +68,9 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
     // A second occurrence is refused rather than one of the two winning:
     // a script that passes the same option twice has a mistake in it.
     const bool known = ProtocolOption(name) || name == "--address" || name == "--certificate" ||
-                       name == "--key" || name == "--http-status" || name == "--output" ||
-                       name == "--ready-file" || name == "--summary-json";
+                       name == "--key" || name == "--client-ca" || name == "--tls-version" ||
+                       name == "--http-status" || name == "--output" || name == "--ready-file" ||
+                       name == "--summary-json";
     if (!known) Refuse(name, "unknown option");
     if (!seen.emplace(name).second) Refuse(name, "given more than once");
 
@@ -81,6 +82,14 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
       options.certificateFile = text();
     } else if (name == "--key") {
       options.keyFile = text();
+    } else if (name == "--client-ca") {
+      options.clientCaFile = text();
+    } else if (name == "--tls-version") {
+      options.tlsVersion = text();
+      if (options.tlsVersion != "1.0" && options.tlsVersion != "1.1" && options.tlsVersion != "1.2" &&
+          options.tlsVersion != "1.3") {
+        Refuse(name, "'" + options.tlsVersion + "' is none of 1.0, 1.1, 1.2 and 1.3");
+      }
     } else if (name == "--http-status") {
       // A final status: an interim one (1xx) would leave the client waiting.
       options.httpStatus = ParseNumber(name, value(), 200, 599);
@@ -104,13 +113,16 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
   if (options.NeedsTls() && options.certificateFile.empty()) {
     Refuse(options.Enabled(Protocol::kTls) ? "--tls" : "--https", "needs --certificate and --key");
   }
+  if (!options.NeedsTls() && !options.clientCaFile.empty()) Refuse("--client-ca", "needs --tls or --https");
+  if (!options.NeedsTls() && !options.tlsVersion.empty()) Refuse("--tls-version", "needs --tls or --https");
   return options;
 }
 
 std::string SinkOptions::Usage() {
   return "Usage: edr-siem-sink [--address ADDR] [--tcp PORT] [--udp PORT] [--tls PORT] [--http PORT]\n"
-         "                     [--https PORT] [--certificate PEM_FILE --key PEM_FILE] [--http-status CODE]\n"
-         "                     [--output FILE|-] [--ready-file FILE] [--summary-json FILE]\n"
+         "                     [--https PORT] [--certificate PEM_FILE --key PEM_FILE] [--client-ca PEM_FILE]\n"
+         "                     [--tls-version V] [--http-status CODE] [--output FILE|-]\n"
+         "                     [--ready-file FILE] [--summary-json FILE]\n"
          "\n"
          "Receives telemetry events and writes each as one line to the output.\n"
          "\n"
@@ -123,6 +135,10 @@ std::string SinkOptions::Usage() {
          "                        PORT 0 picks a free port; give at least one protocol\n"
          "  --certificate FILE    server certificate chain (PEM), for --tls and --https\n"
          "  --key FILE            server private key (PEM), for --tls and --https\n"
+         "  --client-ca FILE      require a client certificate issued by a CA of FILE (PEM);\n"
+         "                        clients without one are refused in the handshake\n"
+         "  --tls-version V       offer TLS version V only: 1.0, 1.1, 1.2 or 1.3 (default: what\n"
+         "                        the TLS library allows)\n"
          "  --http-status CODE    status of every answer to a POST (default 204); events of\n"
          "                        a POST answered with a status outside 2xx are not written\n"
          "  --output FILE|-       where events go (default -: standard output)\n"

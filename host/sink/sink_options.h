@@ -33,6 +33,12 @@ class SinkOptions {
   std::string address = "127.0.0.1";
   std::string certificateFile;
   std::string keyFile;
+  // When set, TLS clients must present a certificate that chains to a CA of
+  // this file.
+  std::string clientCaFile;
+  // "1.0" to "1.3": the one TLS version offered; empty for every version the
+  // TLS library allows by default.
+  std::string tlsVersion;
   unsigned httpStatus = 204;
   std::string output = "-";
   std::string readyFile;

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <boost/asio.hpp>
@@ -212,11 +213,20 @@ TEST_F(SiemSinkTest, WritesTheEventsOfEveryProtocolAndCountsThem) {
 }
 
 TEST_F(SiemSinkTest, ABadArgumentExitsWithTwoAndNamesTheOption) {
-  ChildProcess sink(EDR_SIEM_SINK_PATH, {"--tcp", "0", "--udp", "65536"}, {.stdoutFile = std::nullopt, .stderrFile = File("stderr.txt")});
-  const std::optional<int> exitCode = sink.WaitFor(kTimeout);
-  ASSERT_TRUE(exitCode.has_value());
-  EXPECT_EQ(*exitCode, 2);
-  EXPECT_NE(ReadText(File("stderr.txt")).find("--udp"), std::string::npos) << ReadText(File("stderr.txt"));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      {{"--tcp", "0", "--udp", "65536"}, "--udp"},
+      {{"--tcp", "0", "--client-ca", "ca.pem"}, "--client-ca"},
+      {{"--https", "0", "--certificate", "server.pem", "--key", "server.key", "--tls-version", "1.4"},
+       "--tls-version"},
+  };
+  for (const auto& [arguments, option] : cases) {
+    SCOPED_TRACE(option);
+    ChildProcess sink(EDR_SIEM_SINK_PATH, arguments, {.stdoutFile = std::nullopt, .stderrFile = File("stderr.txt")});
+    const std::optional<int> exitCode = sink.WaitFor(kTimeout);
+    ASSERT_TRUE(exitCode.has_value());
+    EXPECT_EQ(*exitCode, 2);
+    EXPECT_NE(ReadText(File("stderr.txt")).find(option + ":"), std::string::npos) << ReadText(File("stderr.txt"));
+  }
 }
 
 }  // namespace

@@ -38,7 +38,11 @@ std::chrono::milliseconds FirstRecordGrace(std::uint32_t timeoutConnection) {
 }
 
 // Why a TLS failure happened, as the sending side reports it.
-std::uint32_t ReasonOf(const boost::system::error_code& error) {
+// `clientCertificateMissing`: the server asked for a client certificate that
+// we do not have. A TLS 1.2 server that requires one tells of its absence
+// with a bare handshake_failure alert (TLS 1.3 has certificate_required);
+// after such a request that alert is taken for the missing certificate.
+std::uint32_t ReasonOf(const boost::system::error_code& error, bool clientCertificateMissing) {
   if (error.category() != boost::asio::error::get_ssl_category()) return 0;
   const auto code = static_cast<unsigned long>(error.value());
   if (ERR_GET_LIB(code) != ERR_LIB_SSL) return 0;
@@ -53,6 +57,9 @@ std::uint32_t ReasonOf(const boost::system::error_code& error) {
     case SSL_R_TLSV1_ALERT_UNKNOWN_CA:
     case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
       return static_cast<std::uint32_t>(ConnectionErrorReason::eInvalidClientCertificate);
+    case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
+      return clientCertificateMissing ? static_cast<std::uint32_t>(ConnectionErrorReason::eInvalidClientCertificate)
+                                      : 0;
     default:
       return 0;
   }
@@ -130,6 +137,7 @@ EncryptedTcpConnection::EncryptedTcpConnection(oru::RefPtr<oru::ITracer> tracer,
   SSL_CTX_set_ex_data(context, ConnectionIndex(), this);
   SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT);
   SSL_CTX_sess_set_new_cb(context, &EncryptedTcpConnection::NewSessionCallback);
+  SSL_CTX_set_client_cert_cb(context, &EncryptedTcpConnection::ClientCertificateCallback);
   m_stream.emplace(m_strand, m_context);
 }
 
@@ -146,6 +154,7 @@ void EncryptedTcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) 
   m_chain.clear();
   m_errorFlag = false;
   m_handlerAccepted = false;
+  m_clientCertificateMissing = false;
 
   m_connecting = true;
   m_deadline.expires_after(std::chrono::milliseconds(m_timeoutConnection));
@@ -217,6 +226,15 @@ int EncryptedTcpConnection::NewSessionCallback(SSL* ssl, SSL_SESSION*) {
       static_cast<EncryptedTcpConnection*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), ConnectionIndex()));
   if (connection) connection->OnSessionTicket();
   return 0;  // the session is not kept
+}
+
+int EncryptedTcpConnection::ClientCertificateCallback(SSL* ssl, X509**, EVP_PKEY**) {
+  // Called in the handshake, on the connection's strand, only when the
+  // server asks for a certificate and the context has none.
+  auto* connection =
+      static_cast<EncryptedTcpConnection*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), ConnectionIndex()));
+  if (connection) connection->m_clientCertificateMissing = true;
+  return 0;  // the handshake goes on without one; the server decides
 }
 
 void EncryptedTcpConnection::ReadFromPeer() {
@@ -310,7 +328,8 @@ void EncryptedTcpConnection::DrainUntilClosed(std::shared_ptr<boost::asio::stead
 
 std::exception_ptr EncryptedTcpConnection::TlsError(const boost::system::error_code& error,
                                                     std::string_view what) const {
-  return std::make_exception_ptr(MakeConnectionException(ResultFromSocketError(error), ReasonOf(error),
+  return std::make_exception_ptr(MakeConnectionException(ResultFromSocketError(error),
+                                                         ReasonOf(error, m_clientCertificateMissing),
                                                          m_serverAddress, std::string(what) + error.message(),
                                                          __FILE__, __LINE__));
 }

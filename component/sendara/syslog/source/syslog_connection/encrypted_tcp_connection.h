@@ -57,6 +57,7 @@ class EncryptedTcpConnection final : public BaseConnection {
   bool HandleCertVerification(bool preverified, boost::asio::ssl::verify_context& context);
   std::exception_ptr TlsError(const boost::system::error_code& error, std::string_view what) const;
   static int NewSessionCallback(SSL* ssl, SSL_SESSION* session);
+  static int ClientCertificateCallback(SSL* ssl, X509** certificate, EVP_PKEY** key);
 
   const SyslogClientSettings m_settings;
   boost::asio::ssl::context m_context;
@@ -72,6 +73,8 @@ class EncryptedTcpConnection final : public BaseConnection {
   bool m_errorFlag = false;
   bool m_handlerAccepted = false;
   bool m_peerGone = false;
+  // The server asked for a client certificate and none was configured.
+  bool m_clientCertificateMissing = false;
   // Between the start of a connect and the end of its handshake.
   bool m_connecting = false;
   // The connect that waits for the server's first record after a TLS 1.3

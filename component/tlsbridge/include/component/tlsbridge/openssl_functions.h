@@ -52,6 +52,7 @@
   X(SSL_CTX_get_default_passwd_cb_userdata) \
   X(SSL_CTX_get_ex_data) \
   X(SSL_CTX_new) \
+  X(SSL_CTX_set_client_cert_cb) \
   X(SSL_CTX_set_default_passwd_cb_userdata) \
   X(SSL_CTX_set_default_verify_paths) \
   X(SSL_CTX_set_ex_data) \
