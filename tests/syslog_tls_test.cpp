@@ -52,7 +52,8 @@ class SyslogTlsTest : public ::testing::Test {
   }
 
   oru::RefPtr<reference_host::Tracer> m_tracer = reference_host::Tracer::Create(700);
-  oru::RefPtr<reference_host::ClientCertificateDecryptor> m_decryptor = reference_host::ClientCertificateDecryptor::Create();
+  oru::RefPtr<reference_host::ClientCertificateDecryptor> m_decryptor =
+      reference_host::ClientCertificateDecryptor::Create();
   SyslogClientFactoryImpl m_factory{oru::RefPtr<oru::ITracer>(m_tracer.Get()), nullptr, {},
                                     oru::RefPtr<oru::IClientCertificateDecryptor>(m_decryptor.Get())};
 };
@@ -149,7 +150,8 @@ TEST_F(SyslogTlsTest, ClientCertificateFromPasswordProtectedContainerIsDecrypted
 
   std::string certificatePem;
   std::vector<std::uint8_t> keyPem;
-  std::vector<std::uint8_t> password(TestCertificates::kPkcs12Password.begin(), TestCertificates::kPkcs12Password.end());
+  std::vector<std::uint8_t> password(TestCertificates::kPkcs12Password.begin(),
+                                     TestCertificates::kPkcs12Password.end());
   password.push_back(0);
   ASSERT_EQ(base::Pkcs12ToPem(m_certificates.clientPkcs12, password, certificatePem, keyPem), oru::rc::NoError);
   SyslogClientSettings settings = Settings();

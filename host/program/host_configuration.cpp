@@ -205,13 +205,16 @@ HostConfiguration HostConfiguration::Load(const std::filesystem::path& file) {
          if (!hasFile) Refuse(key + ".pkcs12File", "missing");
          s.clientCertificatePresent = true;
        }},
-      {"dataFolder", [&](const std::string& key, const json::value& v) { config.dataFolder = resolve(String(key, v)); }},
+      {"dataFolder",
+       [&](const std::string& key, const json::value& v) { config.dataFolder = resolve(String(key, v)); }},
       {"persistentTelemetryPartSize",
        [&](const std::string& key, const json::value& v) { s.persistentTelemetryPartSize = Unsigned32(key, v); }},
       {"persistentTelemetryPartCount",
        [&](const std::string& key, const json::value& v) { s.persistentTelemetryPartCount = Unsigned32(key, v); }},
       {"persistentTelemetryPartRemoveCount",
-       [&](const std::string& key, const json::value& v) { s.persistentTelemetryPartRemoveCount = Unsigned32(key, v); }},
+       [&](const std::string& key, const json::value& v) {
+         s.persistentTelemetryPartRemoveCount = Unsigned32(key, v);
+       }},
       {"timeoutConnection",
        [&](const std::string& key, const json::value& v) { s.timeoutConnection = Unsigned32(key, v); }},
       {"timeoutRequest", [&](const std::string& key, const json::value& v) { s.timeoutRequest = Unsigned32(key, v); }},

@@ -150,7 +150,8 @@ int HostSession::Run() {
         module->CreateObject(oru::ClassTable::kEdrTelemetryClientServiceFactory, locator.Get()).Get()));
     const auto taskObject = module->CreateObject(oru::ClassTable::kEdrTelemetryTask, locator.Get());
     task = Query<oru::ITask>(taskObject.Get());
-    const oru::Result set = Query<IEdrTelemetryTaskSettings>(taskObject.Get())->SetSettings(&m_configuration.taskSettings);
+    const oru::Result set =
+        Query<IEdrTelemetryTaskSettings>(taskObject.Get())->SetSettings(&m_configuration.taskSettings);
     if (oru::Failed(set)) {
       // The configuration's fault, not the component's.
       std::cerr << "edr-telemetry-host: " << RefusalMessage(set, sinks->Records()) << "\n";
@@ -214,7 +215,8 @@ int HostSession::Run() {
 
   for (const ConnectionSinks::Record& record : sinks->Records()) {
     if (record.kind == ConnectionSinks::Kind::kConnected) ++summary.connected;
-    if (record.kind == ConnectionSinks::Kind::kConnectionError) ++summary.connectionErrors[RunSummary::ReasonName(record.reason)];
+    if (record.kind == ConnectionSinks::Kind::kConnectionError)
+      ++summary.connectionErrors[RunSummary::ReasonName(record.reason)];
   }
   summary.leftInSpool = RunSummary::CountSpooled(m_configuration.dataFolder);
   ShowProgress(summary, true);
@@ -240,8 +242,9 @@ void HostSession::ShowProgress(const RunSummary& summary, bool final) {
   const double seconds = std::chrono::duration<double>(end - m_started).count();
   const std::uint32_t connection = m_connection;
   const std::string state = connection == kNoConnectionEvent ? "no connection event yet"
-                            : connection == kConnected       ? "connected"
-                                                             : "connection error (" + RunSummary::ReasonName(connection) + ")";
+                            : connection == kConnected
+                                ? "connected"
+                                : "connection error (" + RunSummary::ReasonName(connection) + ")";
   // Padded: a shorter line must cover the longer one it overwrites.
   std::fprintf(stderr, "\r%.0f events/s, read %llu, handed over %llu, dropped %llu, malformed %llu, %-40s%s",
                seconds > 0 ? static_cast<double>(summary.handedOver) / seconds : 0.0,

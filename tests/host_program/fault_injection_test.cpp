@@ -48,7 +48,8 @@ std::string NumberedEvent(std::uint64_t seq, std::size_t padding = 64) {
 // string in its record); -1 for none.
 std::int64_t SeqOf(const std::string& event) {
   for (const std::string key : {"\"seq\":", "\\\"seq\\\":"}) {
-    if (const std::size_t at = event.find(key); at != std::string::npos) return std::stoll(event.substr(at + key.size()));
+    if (const std::size_t at = event.find(key); at != std::string::npos)
+      return std::stoll(event.substr(at + key.size()));
   }
   return -1;
 }
@@ -128,7 +129,8 @@ class FaultInjectionTest : public ::testing::Test {
     ChildProcess::Options options;
     options.stdoutFile = Dir() / "host.out";
     options.stderrFile = Dir() / "host.err";
-    auto host = std::make_unique<ChildProcess>(prefix.empty() ? EDR_TELEMETRY_HOST_PATH : prefix[0], arguments, options);
+    auto host =
+        std::make_unique<ChildProcess>(prefix.empty() ? EDR_TELEMETRY_HOST_PATH : prefix[0], arguments, options);
     // Without a reader the open fails (ENXIO) rather than blocks: a host
     // that ended early must not hold the test up.
     WaitUntil([&] {

@@ -230,7 +230,8 @@ TEST_F(HostProgramTest, BadInputAtEveryDoor) {
        }) {
     SCOPED_TRACE(extra);
     EXPECT_EQ(RunHost(Config("TCP_TLS", 9, extra), m_events), 2);
-    EXPECT_NE(ReadText(m_dir.Path() / "host.err").find(message), std::string::npos) << ReadText(m_dir.Path() / "host.err");
+    EXPECT_NE(ReadText(m_dir.Path() / "host.err").find(message), std::string::npos)
+        << ReadText(m_dir.Path() / "host.err");
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "summary.json")) << "nothing ran";
   }
 

@@ -144,8 +144,8 @@ EncryptedTcpConnection::EncryptedTcpConnection(oru::RefPtr<oru::ITracer> tracer,
 std::uint32_t EncryptedTcpConnection::ConnectWaitTime() const {
   // The deadline, not the wait, ends a connect that takes too long; the
   // wait also covers the server's first record after a TLS 1.3 handshake.
-  const std::uint64_t wait =
-      std::uint64_t{m_timeoutConnection} + static_cast<std::uint64_t>(FirstRecordGrace(m_timeoutConnection).count()) + 200;
+  const std::uint64_t wait = std::uint64_t{m_timeoutConnection} +
+                             static_cast<std::uint64_t>(FirstRecordGrace(m_timeoutConnection).count()) + 200;
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(wait, 0xFFFFFFFEu));
 }
 

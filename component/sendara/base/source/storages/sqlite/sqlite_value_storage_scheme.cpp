@@ -109,7 +109,8 @@ std::vector<IdRange> SqliteValueStorageScheme::CopyReadableRows(const SqliteHand
   const std::optional<std::int64_t> sequence =
       ReadInteger(damaged, "SELECT seq FROM sqlite_sequence WHERE name = 'value_storage';");
   const std::optional<std::int64_t> largest = ReadInteger(damaged, "SELECT max(id) FROM value_storage;");
-  SENDARA_CHECK(sequence || largest, sqlite_exception, oru::rc::BasesCorrupted, "no id of the damaged file can be read");
+  SENDARA_CHECK(sequence || largest, sqlite_exception, oru::rc::BasesCorrupted,
+                "no id of the damaged file can be read");
   const std::int64_t last = std::max(sequence.value_or(0), largest.value_or(0));
   std::int64_t next = std::max<std::int64_t>(ReadInteger(damaged, "SELECT min(id) FROM value_storage;").value_or(1), 1);
 
