@@ -1,6 +1,7 @@
 #include "host/program/host_event.h"
 
 #include <limits>
+#include <optional>
 
 #include <boost/json.hpp>
 
@@ -11,13 +12,30 @@ namespace {
 
 namespace json = boost::json;
 
+// A whole number from 0 to 2^32 - 1; nothing for any other value, which a
+// conversion would throw for or cut short.
+std::optional<std::uint32_t> Unsigned32(const json::value& value) {
+  std::uint64_t number = 0;
+  if (value.is_uint64()) {
+    number = value.get_uint64();
+  } else if (value.is_int64() && value.get_int64() >= 0) {
+    number = static_cast<std::uint64_t>(value.get_int64());
+  } else {
+    return std::nullopt;
+  }
+  if (number > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  return static_cast<std::uint32_t>(number);
+}
+
 bool ReadIoa(const json::value& value, sendara::edr_telemetry::Ioa& ioa) {
   if (!value.is_object()) return false;
   for (const auto& [name, member] : value.as_object()) {
     if (name == "guid" && member.is_string()) {
       ioa.guid = std::string(member.as_string());
-    } else if (name == "version" && (member.is_int64() || member.is_uint64())) {
-      ioa.version = static_cast<std::uint32_t>(member.to_number<std::uint64_t>());
+    } else if (name == "version") {
+      const std::optional<std::uint32_t> version = Unsigned32(member);
+      if (!version) return false;
+      ioa.version = *version;
     } else if (name == "isMarkable" && member.is_bool()) {
       ioa.isMarkable = member.as_bool();
     } else if (name == "isAlertable" && member.is_bool()) {
