@@ -71,11 +71,6 @@ std::uint32_t Unsigned32(const std::string& key, const json::value& value) {
   return static_cast<std::uint32_t>(Integer(key, value, 0, std::numeric_limits<std::uint32_t>::max()));
 }
 
-std::int32_t Signed32(const std::string& key, const json::value& value) {
-  return static_cast<std::int32_t>(
-      Integer(key, value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-}
-
 std::uint32_t Protocol(const std::string& key, const json::value& value) {
   static const std::map<std::string, std::uint32_t> kNames{
       {"TCP", 0}, {"TCP_TLS", 1}, {"HTTP_COMPRESSED", 2}, {"UDP", 3}, {"HTTP", 4}};

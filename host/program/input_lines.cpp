@@ -18,12 +18,24 @@ bool InputLines::Next(std::string& line) {
   for (;;) {
     if (m_stopRequested) return false;
     const std::size_t end = m_buffer.find('\n', m_start);
-    if (end != std::string::npos) {
+    if (m_skipping) {
+      if (end != std::string::npos) {
+        m_start = end + 1;
+        m_skipping = false;
+        continue;
+      }
+      m_start = m_buffer.size();
+      if (m_ended) return false;
+    } else if (end != std::string::npos && end - m_start <= m_maximumLine) {
       line.assign(m_buffer, m_start, end - m_start);
       m_start = end + 1;
       return true;
-    }
-    if (m_ended) {
+    } else if (m_buffer.size() - m_start > m_maximumLine) {
+      line.assign(m_buffer, m_start, m_maximumLine);
+      m_start += m_maximumLine;
+      m_skipping = true;
+      return true;
+    } else if (m_ended) {
       if (m_start >= m_buffer.size()) return false;
       line.assign(m_buffer, m_start, std::string::npos);
       m_start = m_buffer.size();

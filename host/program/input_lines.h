@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 
 namespace reference_host {
@@ -10,17 +11,26 @@ namespace reference_host {
 // program from stopping on SIGTERM (a plain stream read would wait on).
 class InputLines {
  public:
+  // No event comes near this; a line without end must not take all memory.
+  static constexpr std::size_t kDefaultMaximumLine = 64u << 20;
+
   // Does not own `fd`.
-  InputLines(int fd, const std::atomic<bool>& stopRequested) : m_fd(fd), m_stopRequested(stopRequested) {}
+  InputLines(int fd, const std::atomic<bool>& stopRequested, std::size_t maximumLine = kDefaultMaximumLine)
+      : m_fd(fd), m_stopRequested(stopRequested), m_maximumLine(maximumLine) {}
 
   // The next line without its line feed; false at the end of the input, on
-  // a read error, or once a stop is requested.
+  // a read error, or once a stop is requested. A line longer than the
+  // maximum comes as its first `maximumLine` bytes, which no parser takes
+  // for an event; the rest of it is skipped.
   bool Next(std::string& line);
 
  private:
   const int m_fd;
   const std::atomic<bool>& m_stopRequested;
+  const std::size_t m_maximumLine;
   std::string m_buffer;
+  // Within the rest of a line cut at the maximum.
+  bool m_skipping = false;
   std::size_t m_start = 0;
   bool m_ended = false;
 };

@@ -1,9 +1,16 @@
 #include <optional>
 #include <string>
 
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "host/program/host_event.h"
+#include "host/program/input_lines.h"
 
 namespace {
 
@@ -34,6 +41,26 @@ TEST(HostEvent, IoaVersionOutsideItsRangeMakesTheLineMalformed) {
     EXPECT_EQ(event->ioas[0].version, version);
     EXPECT_TRUE(event->ioas[0].isMarkable);
   }
+}
+
+// A line beyond the maximum comes cut (unparsable) and its rest is skipped,
+// so that an input without line feeds cannot take all memory; the lines
+// around it come whole, the last one without its line feed too.
+TEST(InputLines, ALineBeyondTheMaximumIsCutAndTheRestSkipped) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const std::string input = "first\n" + std::string(200000, 'x') + "\n" + std::string(10, 'y') + "\nlast";
+  std::thread writer([&] {
+    EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    ::close(fds[1]);
+  });
+  const std::atomic<bool> stop = false;
+  reference_host::InputLines lines(fds[0], stop, 10);
+  std::vector<std::string> read;
+  for (std::string line; lines.Next(line);) read.push_back(line);
+  writer.join();
+  ::close(fds[0]);
+  EXPECT_EQ(read, (std::vector<std::string>{"first", std::string(10, 'x'), std::string(10, 'y'), "last"}));
 }
 
 }  // namespace
