@@ -117,20 +117,16 @@ class FaultInjectionTest : public ::testing::Test {
     const std::filesystem::path fifo = Dir() / "events.fifo";
     std::filesystem::remove(fifo);
     EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::vector<std::string> arguments(prefix.begin() + (prefix.empty() ? 0 : 1), prefix.end());
-    if (!prefix.empty()) arguments.push_back(EDR_TELEMETRY_HOST_PATH);
-    for (const std::string& argument :
-         {std::string("--config"), config.string(), std::string("--events"), fifo.string(),
-          std::string("--summary-json"), (Dir() / "summary.json").string(), std::string("--component"),
-          std::string(EDR_COMPONENT_PATH)}) {
-      arguments.push_back(argument);
-    }
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    std::vector<std::string> command = prefix;
+    command.insert(command.end(), {EDR_TELEMETRY_HOST_PATH, "--config", config.string(), "--events", fifo.string(),
+                                   "--summary-json", (Dir() / "summary.json").string(), "--component",
+                                   EDR_COMPONENT_PATH});
+    command.insert(command.end(), extra.begin(), extra.end());
     ChildProcess::Options options;
     options.stdoutFile = Dir() / "host.out";
     options.stderrFile = Dir() / "host.err";
-    auto host =
-        std::make_unique<ChildProcess>(prefix.empty() ? EDR_TELEMETRY_HOST_PATH : prefix[0], arguments, options);
+    auto host = std::make_unique<ChildProcess>(command[0], std::vector<std::string>(command.begin() + 1, command.end()),
+                                               options);
     // Without a reader the open fails (ENXIO) rather than blocks: a host
     // that ended early must not hold the test up.
     WaitUntil([&] {
