@@ -27,19 +27,39 @@ EventWriter::~EventWriter() {
 
 void EventWriter::Write(Protocol protocol, std::string_view batch, std::uint64_t events) noexcept {
   if (events == 0) return;
-  std::lock_guard lock(m_mutex);
-  m_received[ProtocolIndex(protocol)] += events;
-  if (m_failed) return;
-  if (!WriteAll(batch)) {
-    m_failed = true;
-    const int error = errno;
-    try {
-      DiagnosticLog::Line("cannot write events to " + m_path + ": " + std::strerror(error) +
-                          "; events are counted but no longer written");
-    } catch (...) {
-      // Failed() still tells.
+  std::function<void()> reached;
+  {
+    std::lock_guard lock(m_mutex);
+    m_received[ProtocolIndex(protocol)] += events;
+    if (!m_failed && !WriteAll(batch)) {
+      m_failed = true;
+      const int error = errno;
+      try {
+        DiagnosticLog::Line("cannot write events to " + m_path + ": " + std::strerror(error) +
+                            "; events are counted but no longer written");
+      } catch (...) {
+        // Failed() still tells.
+      }
     }
+    // After the write: a reader that sees the time finds the events in the
+    // output.
+    m_last = Clock::now();
+    if (m_total == 0) m_first = m_last;
+    m_total += events;
+    if (m_reached && m_total >= m_notifyAt) reached.swap(m_reached);
   }
+  if (!reached) return;
+  try {
+    reached();
+  } catch (...) {
+    DiagnosticLog::Line("what was to follow the expected count of events failed");
+  }
+}
+
+void EventWriter::NotifyAt(std::uint64_t events, std::function<void()> reached) {
+  std::lock_guard lock(m_mutex);
+  m_notifyAt = events;
+  m_reached = std::move(reached);
 }
 
 bool EventWriter::WriteAll(std::string_view bytes) noexcept {
@@ -66,6 +86,13 @@ EventWriter::Counts EventWriter::Received() const {
 bool EventWriter::Failed() const {
   std::lock_guard lock(m_mutex);
   return m_failed;
+}
+
+std::optional<std::pair<EventWriter::Clock::time_point, EventWriter::Clock::time_point>> EventWriter::ArrivalTimes()
+    const {
+  std::lock_guard lock(m_mutex);
+  if (m_total == 0) return std::nullopt;
+  return std::pair(m_first, m_last);
 }
 
 }  // namespace siem_sink

@@ -1,10 +1,14 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "host/sink/protocol.h"
 
@@ -17,6 +21,7 @@ namespace siem_sink {
 class EventWriter {
  public:
   using Counts = std::array<std::uint64_t, kProtocolCount>;
+  using Clock = std::chrono::system_clock;
 
   // "-" is standard output; a file is created or truncated. Throws
   // std::system_error when the file cannot be opened.
@@ -30,8 +35,16 @@ class EventWriter {
   // once, on standard error and by Failed().
   void Write(Protocol protocol, std::string_view batch, std::uint64_t events) noexcept;
 
+  // `reached` runs once, on the thread of the batch that brings the count
+  // over all protocols to `events` or beyond, after that batch is written
+  // and with no lock held. Set before the first Write.
+  void NotifyAt(std::uint64_t events, std::function<void()> reached);
+
   Counts Received() const;
   bool Failed() const;
+  // When the first and the latest batch were written, on the system's
+  // clock so that other programs' times compare; none before any event.
+  std::optional<std::pair<Clock::time_point, Clock::time_point>> ArrivalTimes() const;
 
  private:
   bool WriteAll(std::string_view bytes) noexcept;
@@ -42,6 +55,10 @@ class EventWriter {
   std::string m_path;
   bool m_failed = false;
   Counts m_received{};
+  std::uint64_t m_total = 0;
+  Clock::time_point m_first, m_last;
+  std::uint64_t m_notifyAt = 0;
+  std::function<void()> m_reached;
 };
 
 }  // namespace siem_sink

@@ -1,5 +1,6 @@
 #include "host/sink/siem_sink.h"
 
+#include <chrono>
 #include <csignal>
 #include <exception>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include <utility>
 
 #include <boost/asio/ip/address.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
@@ -56,6 +58,12 @@ SiemSink::SiemSink(const SinkOptions& options) : m_options(options), m_signals(m
     // not at each client's handshake.
     m_tls->use_private_key_file(options.keyFile, boost::asio::ssl::context::pem, error);
     if (error) RefuseOption("--key", options.keyFile, error.message());
+  }
+
+  if (options.expectedEvents > 0) {
+    // From the thread of the batch that completed the count, onto the I/O
+    // context, as the signal's stop is.
+    m_writer->NotifyAt(options.expectedEvents, [this] { boost::asio::post(m_io, [this] { OnExpectedCount(); }); });
   }
 
   for (const Protocol protocol : kProtocols) {
@@ -147,6 +155,18 @@ void SiemSink::OnSignal(const boost::system::error_code& error, int signal) {
   // The signals stay caught, without anyone waiting for them: a second one
   // during the stop neither kills the sink halfway through writing nor keeps
   // the I/O context busy.
+  StopServing();
+}
+
+void SiemSink::OnExpectedCount() {
+  DiagnosticLog::Line("stopping after " + std::to_string(m_options.expectedEvents) + " events, as expected");
+  // No wait is left pending that would keep the I/O context running; the
+  // signals stay caught, as after one came.
+  m_signals.cancel();
+  StopServing();
+}
+
+void SiemSink::StopServing() {
   for (const auto& [protocol, listener] : m_listeners) listener->Stop();
   if (m_datagrams) m_datagrams->Stop();
 }
@@ -186,6 +206,13 @@ bool SiemSink::ReportCounts() const {
     line += std::string(protocol == Protocol::kTcp ? " " : ", ") + std::string(ProtocolName(protocol)) + " " +
             std::to_string(count);
     summary[ProtocolName(protocol)] = count;
+  }
+  if (const auto times = m_writer->ArrivalTimes()) {
+    const auto micros = [](EventWriter::Clock::time_point at) {
+      return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
+    };
+    summary["firstEventUs"] = micros(times->first);
+    summary["lastEventUs"] = micros(times->second);
   }
   // The summary is the sink's result, not a diagnostic: printed as it is.
   line += '\n';

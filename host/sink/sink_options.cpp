@@ -1,6 +1,7 @@
 #include "host/sink/sink_options.h"
 
 #include <charconv>
+#include <limits>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -69,7 +70,7 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
     // a script that passes the same option twice has a mistake in it.
     const bool known = ProtocolOption(name) || name == "--address" || name == "--certificate" ||
                        name == "--key" || name == "--http-status" || name == "--output" ||
-                       name == "--ready-file" || name == "--summary-json";
+                       name == "--ready-file" || name == "--summary-json" || name == "--expect";
     if (!known) Refuse(name, "unknown option");
     if (!seen.emplace(name).second) Refuse(name, "given more than once");
 
@@ -88,6 +89,8 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
       options.output = text();
     } else if (name == "--ready-file") {
       options.readyFile = text();
+    } else if (name == "--expect") {
+      options.expectedEvents = ParseNumber(name, value(), 1, std::numeric_limits<unsigned>::max());
     } else {
       options.summaryJsonFile = text();
     }
@@ -110,7 +113,7 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
 std::string SinkOptions::Usage() {
   return "Usage: edr-siem-sink [--address ADDR] [--tcp PORT] [--udp PORT] [--tls PORT] [--http PORT]\n"
          "                     [--https PORT] [--certificate PEM_FILE --key PEM_FILE] [--http-status CODE]\n"
-         "                     [--output FILE|-] [--ready-file FILE] [--summary-json FILE]\n"
+         "                     [--output FILE|-] [--ready-file FILE] [--summary-json FILE] [--expect N]\n"
          "\n"
          "Receives telemetry events and writes each as one line to the output.\n"
          "\n"
@@ -127,10 +130,15 @@ std::string SinkOptions::Usage() {
          "                        a POST answered with a status outside 2xx are not written\n"
          "  --output FILE|-       where events go (default -: standard output)\n"
          "  --ready-file FILE     once listening, write the ports as JSON to FILE\n"
-         "  --summary-json FILE   at exit, write the event counts as JSON to FILE\n"
+         "  --summary-json FILE   at exit, write the event counts as JSON to FILE, and when the\n"
+         "                        first and the last event were written (firstEventUs,\n"
+         "                        lastEventUs: microseconds since the epoch)\n"
+         "  --expect N            stop by itself, as on SIGTERM, once N events have come\n"
          "\n"
-         "Runs until SIGINT or SIGTERM, then prints a count of the events to standard error.\n"
-         "Exit codes: 0 after a signal, 1 when the sink fails, 2 for bad arguments.\n";
+         "Runs until SIGINT or SIGTERM (or the --expect count), then prints a count of the\n"
+         "events to standard error.\n"
+         "Exit codes: 0 after a signal or the expected count, 1 when the sink fails, 2 for bad\n"
+         "arguments.\n";
 }
 
 }  // namespace siem_sink

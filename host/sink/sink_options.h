@@ -37,6 +37,9 @@ class SinkOptions {
   std::string output = "-";
   std::string readyFile;
   std::string summaryJsonFile;
+  // The sink stops by itself, as on SIGTERM, once this many events have
+  // come over all protocols; 0 for never.
+  std::uint64_t expectedEvents = 0;
 
  private:
   std::array<std::optional<std::uint16_t>, kProtocolCount> m_ports;
