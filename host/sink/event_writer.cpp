@@ -11,7 +11,8 @@
 
 namespace siem_sink {
 
-EventWriter::EventWriter(const std::string& path) : m_path(path == "-" ? "standard output" : path) {
+EventWriter::EventWriter(const std::string& path, bool numberConnections)
+    : m_path(path == "-" ? "standard output" : path), m_numberConnections(numberConnections) {
   if (path == "-") {
     m_fd = STDOUT_FILENO;
     return;
@@ -25,8 +26,22 @@ EventWriter::~EventWriter() {
   if (m_ownsFd) ::close(m_fd);
 }
 
-void EventWriter::Write(Protocol protocol, std::string_view batch, std::uint64_t events) noexcept {
+void EventWriter::Write(Protocol protocol, std::string_view batch, std::uint64_t events,
+                        std::uint64_t connection) noexcept {
   if (events == 0) return;
+  // Numbered outside the lock: the other connections need not wait for it.
+  std::string numbered;
+  if (m_numberConnections) {
+    if (!Numbered(batch, connection, numbered)) {
+      // Counted and never written, as a failed write is.
+      DiagnosticLog::Line("out of memory numbering a batch of events");
+      std::lock_guard lock(m_mutex);
+      m_received[ProtocolIndex(protocol)] += events;
+      m_failed = true;
+      return;
+    }
+    batch = numbered;
+  }
   std::function<void()> reached;
   {
     std::lock_guard lock(m_mutex);
@@ -53,6 +68,23 @@ void EventWriter::Write(Protocol protocol, std::string_view batch, std::uint64_t
     reached();
   } catch (...) {
     DiagnosticLog::Line("what was to follow the expected count of events failed");
+  }
+}
+
+bool EventWriter::Numbered(std::string_view batch, std::uint64_t connection, std::string& numbered) noexcept {
+  try {
+    const std::string prefix = std::to_string(connection) + ' ';
+    numbered.reserve(batch.size() + 64 * prefix.size());
+    while (!batch.empty()) {
+      const std::size_t end = batch.find('\n');
+      const std::size_t length = end == std::string_view::npos ? batch.size() : end + 1;
+      numbered += prefix;
+      numbered += batch.substr(0, length);
+      batch.remove_prefix(length);
+    }
+    return true;
+  } catch (...) {
+    return false;
   }
 }
 

@@ -43,7 +43,7 @@ SiemSink::SiemSink(const SinkOptions& options) : m_options(options), m_signals(m
   if (error) RefuseOption("--address", options.address, "not an IP address");
 
   try {
-    m_writer = std::make_unique<EventWriter>(options.output);
+    m_writer = std::make_unique<EventWriter>(options.output, options.numberConnections);
   } catch (const std::system_error& failure) {
     RefuseOption("--output", options.output, failure.code().message());
   }

@@ -53,6 +53,11 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
       options.help = true;
       continue;
     }
+    if (name == "--connection-numbers") {
+      if (inlineValue) Refuse(name, "takes no value");
+      options.numberConnections = true;
+      continue;
+    }
     if (!name.starts_with("--")) Refuse(name, "unexpected argument (options start with --)");
 
     const auto value = [&]() -> std::string_view {
@@ -114,6 +119,7 @@ std::string SinkOptions::Usage() {
   return "Usage: edr-siem-sink [--address ADDR] [--tcp PORT] [--udp PORT] [--tls PORT] [--http PORT]\n"
          "                     [--https PORT] [--certificate PEM_FILE --key PEM_FILE] [--http-status CODE]\n"
          "                     [--output FILE|-] [--ready-file FILE] [--summary-json FILE] [--expect N]\n"
+         "                     [--connection-numbers]\n"
          "\n"
          "Receives telemetry events and writes each as one line to the output.\n"
          "\n"
@@ -134,6 +140,8 @@ std::string SinkOptions::Usage() {
          "                        first and the last event were written (firstEventUs,\n"
          "                        lastEventUs: microseconds since the epoch)\n"
          "  --expect N            stop by itself, as on SIGTERM, once N events have come\n"
+         "  --connection-numbers  start each line with the number of its connection (1, 2, ...\n"
+         "                        as they were accepted; 0 for UDP) and a space\n"
          "\n"
          "Runs until SIGINT or SIGTERM (or the --expect count), then prints a count of the\n"
          "events to standard error.\n"

@@ -217,30 +217,36 @@ TEST_F(SiemSinkTest, WritesTheEventsOfEveryProtocolAndCountsThem) {
 }
 
 // A benchmark's receiver: it ends by itself once the count it was told has
-// come, over all protocols together, and says when the first and the last
-// event were written. Until then it keeps serving.
-TEST_F(SiemSinkTest, StopsByItselfOnceTheExpectedEventsHaveCome) {
+// come, over all protocols together, says when the first and the last event
+// were written, and tells the connections apart. Until the count it keeps
+// serving.
+TEST_F(SiemSinkTest, AsABenchmarksReceiverItStopsAtTheExpectedCountAndNumbersConnections) {
   const auto now = [] {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
   };
   ChildProcess sink(EDR_SIEM_SINK_PATH,
-                    {"--tcp", "0", "--udp", "0", "--expect", "5", "--output", File("events.txt").string(),
-                     "--ready-file", File("ready.json").string(), "--summary-json", File("summary.json").string()},
+                    {"--tcp", "0", "--udp", "0", "--expect", "5", "--connection-numbers", "--output",
+                     File("events.txt").string(), "--ready-file", File("ready.json").string(), "--summary-json",
+                     File("summary.json").string()},
                     {.stdoutFile = std::nullopt, .stderrFile = File("stderr.txt")});
   ASSERT_TRUE(WaitWhileRunning(sink, [&] { return std::filesystem::exists(File("ready.json")); }))
       << ReadText(File("stderr.txt"));
   const boost::json::object ready = ReadJson(File("ready.json"));
   const auto tcpPort = static_cast<std::uint16_t>(Number(ready, "tcp"));
   const auto udpPort = static_cast<std::uint16_t>(Number(ready, "udp"));
+  const auto linesWritten = [&] { return AllLines(ReadText(File("events.txt"))).size(); };
 
   const std::int64_t before = now();
   asio::io_context io;
-  Tcp::socket tcp(io);
-  tcp.connect(Loopback(tcpPort));
-  asio::write(tcp, asio::buffer(std::string("one\ntwo\nthree\n")));
-  ASSERT_TRUE(WaitWhileRunning(sink, [&] { return AllLines(ReadText(File("events.txt"))).size() >= 3; }));
+  Tcp::socket first(io), second(io);
+  first.connect(Loopback(tcpPort));
+  asio::write(first, asio::buffer(std::string("one\ntwo\n")));
+  ASSERT_TRUE(WaitWhileRunning(sink, [&] { return linesWritten() >= 2; }));
+  second.connect(Loopback(tcpPort));
+  asio::write(second, asio::buffer(std::string("three\n")));
+  ASSERT_TRUE(WaitWhileRunning(sink, [&] { return linesWritten() >= 3; }));
   EXPECT_TRUE(sink.Running()) << "stopped after 3 of 5 events";
 
   asio::ip::udp::socket udp(io, asio::ip::udp::v4());
@@ -252,7 +258,8 @@ TEST_F(SiemSinkTest, StopsByItselfOnceTheExpectedEventsHaveCome) {
   ASSERT_TRUE(exitCode.has_value()) << "still running after the expected count";
   EXPECT_EQ(*exitCode, 0) << ReadText(File("stderr.txt"));
 
-  EXPECT_EQ(AllLines(ReadText(File("events.txt"))), (std::vector<std::string>{"one", "two", "three", "four", "five"}));
+  EXPECT_EQ(AllLines(ReadText(File("events.txt"))),
+            (std::vector<std::string>{"1 one", "1 two", "2 three", "0 four", "0 five"}));
   const boost::json::object summary = ReadJson(File("summary.json"));
   EXPECT_EQ(Number(summary, "received"), 5);
   EXPECT_EQ(Number(summary, "tcp"), 3);
