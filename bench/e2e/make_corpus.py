@@ -25,6 +25,8 @@ import os
 import statistics
 import sys
 
+# The examples' generator, imported without leaving a bytecode cache in examples/.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples"))
 import generate_events  # noqa: E402
 
