@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -266,6 +267,38 @@ TEST_F(TelemetryClientTest, StorageThatFailsEveryInsertLosesNoEvent) {
   m_sender->script = {{0, Throws<base::internal_exception>()}};
   EXPECT_THROW(Client(true)->Process(m_stop.GetToken()), base::tools_exception);
   EXPECT_EQ(QueueTexts().size(), 2u);
+}
+
+// An offline pass stores a chunk at a time. A storage that refuses every
+// insert is handed one chunk per try, not the whole queue, and nothing is
+// lost; a storage that takes them gets a large pass spread over partitions
+// of the size it was given, in order.
+TEST_F(TelemetryClientTest, OfflinePassStoresAChunkAtATime) {
+  m_tracer->SetMaximumLevel(700);
+  const auto queued = Enqueue(5000);
+  std::ofstream(m_dir.Path() / "queues").flush();  // a file where the folder should be
+  EXPECT_THROW(Client(false)->Process(m_stop.GetToken()), base::tools_exception);
+  EXPECT_EQ(QueueTexts(), queued);
+  // The try and the one more try.
+  EXPECT_EQ(m_tracer->Count("save events: size = 1024"), 2u);
+  EXPECT_EQ(m_tracer->Count("save events: size = 5000"), 0u);
+
+  const std::filesystem::path folder = m_dir.Path() / "small";
+  m_storage = base::storages::CreatePersistentStorage(folder, Tracer(), {}, 512 * 1024, 40, 4);
+  std::vector<std::string> large;
+  for (int i = 0; i < 3000; ++i) {
+    large.push_back("{\"q\":" + std::to_string(i) + ",\"p\":\"" + std::string(1000, 'x') + "\"}");
+    m_handler->SendTelemetry(base::ToUtf16(large.back()));
+  }
+  Client(false)->Process(m_stop.GetToken());
+  EXPECT_EQ(StoredTexts(), large);
+  std::size_t partitions = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder / "queues")) {
+    partitions += entry.path().extension() == ".db";
+  }
+  // About 1 MiB an insert, each into a fresh partition once the last one
+  // has reached its 512 KiB.
+  EXPECT_EQ(partitions, 3u);
 }
 
 TEST_F(TelemetryClientTest, UnreadableStoredRowIsDroppedWithoutBlockingTheRest) {

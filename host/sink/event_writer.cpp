@@ -11,7 +11,8 @@
 
 namespace siem_sink {
 
-EventWriter::EventWriter(const std::string& path) : m_path(path == "-" ? "standard output" : path) {
+EventWriter::EventWriter(const std::string& path, bool numberConnections)
+    : m_path(path == "-" ? "standard output" : path), m_numberConnections(numberConnections) {
   if (path == "-") {
     m_fd = STDOUT_FILENO;
     return;
@@ -25,21 +26,72 @@ EventWriter::~EventWriter() {
   if (m_ownsFd) ::close(m_fd);
 }
 
-void EventWriter::Write(Protocol protocol, std::string_view batch, std::uint64_t events) noexcept {
+void EventWriter::Write(Protocol protocol, std::string_view batch, std::uint64_t events,
+                        std::uint64_t connection) noexcept {
   if (events == 0) return;
-  std::lock_guard lock(m_mutex);
-  m_received[ProtocolIndex(protocol)] += events;
-  if (m_failed) return;
-  if (!WriteAll(batch)) {
-    m_failed = true;
-    const int error = errno;
-    try {
-      DiagnosticLog::Line("cannot write events to " + m_path + ": " + std::strerror(error) +
-                          "; events are counted but no longer written");
-    } catch (...) {
-      // Failed() still tells.
+  // Numbered outside the lock: the other connections need not wait for it.
+  std::string numbered;
+  if (m_numberConnections) {
+    if (!Numbered(batch, connection, numbered)) {
+      // Counted and never written, as a failed write is.
+      DiagnosticLog::Line("out of memory numbering a batch of events");
+      std::lock_guard lock(m_mutex);
+      m_received[ProtocolIndex(protocol)] += events;
+      m_failed = true;
+      return;
     }
+    batch = numbered;
   }
+  std::function<void()> reached;
+  {
+    std::lock_guard lock(m_mutex);
+    m_received[ProtocolIndex(protocol)] += events;
+    if (!m_failed && !WriteAll(batch)) {
+      m_failed = true;
+      const int error = errno;
+      try {
+        DiagnosticLog::Line("cannot write events to " + m_path + ": " + std::strerror(error) +
+                            "; events are counted but no longer written");
+      } catch (...) {
+        // Failed() still tells.
+      }
+    }
+    // After the write: a reader that sees the time finds the events in the
+    // output.
+    m_last = Clock::now();
+    if (m_total == 0) m_first = m_last;
+    m_total += events;
+    if (m_reached && m_total >= m_notifyAt) reached.swap(m_reached);
+  }
+  if (!reached) return;
+  try {
+    reached();
+  } catch (...) {
+    DiagnosticLog::Line("what was to follow the expected count of events failed");
+  }
+}
+
+bool EventWriter::Numbered(std::string_view batch, std::uint64_t connection, std::string& numbered) noexcept {
+  try {
+    const std::string prefix = std::to_string(connection) + ' ';
+    numbered.reserve(batch.size() + 64 * prefix.size());
+    while (!batch.empty()) {
+      const std::size_t end = batch.find('\n');
+      const std::size_t length = end == std::string_view::npos ? batch.size() : end + 1;
+      numbered += prefix;
+      numbered += batch.substr(0, length);
+      batch.remove_prefix(length);
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void EventWriter::NotifyAt(std::uint64_t events, std::function<void()> reached) {
+  std::lock_guard lock(m_mutex);
+  m_notifyAt = events;
+  m_reached = std::move(reached);
 }
 
 bool EventWriter::WriteAll(std::string_view bytes) noexcept {
@@ -66,6 +118,13 @@ EventWriter::Counts EventWriter::Received() const {
 bool EventWriter::Failed() const {
   std::lock_guard lock(m_mutex);
   return m_failed;
+}
+
+std::optional<std::pair<EventWriter::Clock::time_point, EventWriter::Clock::time_point>> EventWriter::ArrivalTimes()
+    const {
+  std::lock_guard lock(m_mutex);
+  if (m_total == 0) return std::nullopt;
+  return std::pair(m_first, m_last);
 }
 
 }  // namespace siem_sink

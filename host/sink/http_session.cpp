@@ -53,6 +53,7 @@ HttpSession<Stream>::HttpSession(Stream stream, Protocol protocol, std::string p
       m_protocol(protocol),
       m_peer(std::move(peer)),
       m_writer(writer),
+      m_connection(writer.NextConnection()),
       m_status(status) {}
 
 template <class Stream>
@@ -204,7 +205,7 @@ void HttpSession<Stream>::TakeEvents() {
   batch.reserve(body.size() + 1);
   std::uint64_t events = splitter.Feed(body, batch);
   events += splitter.Finish(batch);
-  if (m_status / 100 == 2) m_writer.Write(m_protocol, batch, events);
+  if (m_status / 100 == 2) m_writer.Write(m_protocol, batch, events, m_connection);
   Respond(m_status, keepAlive);
 }
 

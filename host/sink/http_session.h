@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +66,7 @@ class HttpSession final : public Connection, public std::enable_shared_from_this
   const Protocol m_protocol;
   const std::string m_peer;
   EventWriter& m_writer;
+  const std::uint64_t m_connection;
   const unsigned m_status;
   boost::beast::flat_buffer m_buffer;
   std::optional<Parser> m_parser;

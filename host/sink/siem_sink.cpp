@@ -1,5 +1,6 @@
 #include "host/sink/siem_sink.h"
 
+#include <chrono>
 #include <csignal>
 #include <exception>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include <openssl/ssl.h>
 
 #include <boost/asio/ip/address.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
@@ -58,7 +60,7 @@ SiemSink::SiemSink(const SinkOptions& options) : m_options(options), m_signals(m
   if (error) RefuseOption("--address", options.address, "not an IP address");
 
   try {
-    m_writer = std::make_unique<EventWriter>(options.output);
+    m_writer = std::make_unique<EventWriter>(options.output, options.numberConnections);
   } catch (const std::system_error& failure) {
     RefuseOption("--output", options.output, failure.code().message());
   }
@@ -84,6 +86,12 @@ SiemSink::SiemSink(const SinkOptions& options) : m_options(options), m_signals(m
       SSL_CTX_set_client_CA_list(m_tls->native_handle(), names);
       m_tls->set_verify_mode(boost::asio::ssl::verify_peer | boost::asio::ssl::verify_fail_if_no_peer_cert);
     }
+  }
+
+  if (options.expectedEvents > 0) {
+    // From the thread of the batch that completed the count, onto the I/O
+    // context, as the signal's stop is.
+    m_writer->NotifyAt(options.expectedEvents, [this] { boost::asio::post(m_io, [this] { OnExpectedCount(); }); });
   }
 
   for (const Protocol protocol : kProtocols) {
@@ -175,6 +183,18 @@ void SiemSink::OnSignal(const boost::system::error_code& error, int signal) {
   // The signals stay caught, without anyone waiting for them: a second one
   // during the stop neither kills the sink halfway through writing nor keeps
   // the I/O context busy.
+  StopServing();
+}
+
+void SiemSink::OnExpectedCount() {
+  DiagnosticLog::Line("stopping after " + std::to_string(m_options.expectedEvents) + " events, as expected");
+  // No wait is left pending that would keep the I/O context running; the
+  // signals stay caught, as after one came.
+  m_signals.cancel();
+  StopServing();
+}
+
+void SiemSink::StopServing() {
   for (const auto& [protocol, listener] : m_listeners) listener->Stop();
   if (m_datagrams) m_datagrams->Stop();
 }
@@ -214,6 +234,13 @@ bool SiemSink::ReportCounts() const {
     line += std::string(protocol == Protocol::kTcp ? " " : ", ") + std::string(ProtocolName(protocol)) + " " +
             std::to_string(count);
     summary[ProtocolName(protocol)] = count;
+  }
+  if (const auto times = m_writer->ArrivalTimes()) {
+    const auto micros = [](EventWriter::Clock::time_point at) {
+      return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
+    };
+    summary["firstEventUs"] = micros(times->first);
+    summary["lastEventUs"] = micros(times->second);
   }
   // The summary is the sink's result, not a diagnostic: printed as it is.
   line += '\n';

@@ -39,6 +39,9 @@ class SiemSink {
  private:
   void ListenTcp(Protocol protocol, const boost::asio::ip::address& address);
   void OnSignal(const boost::system::error_code& error, int signal);
+  void OnExpectedCount();
+  // Closes the listeners; every connection writes what it has received.
+  void StopServing();
   void ServeInThisThread();
   void WriteReadyFile() const;
   bool ReportCounts() const;

@@ -1,6 +1,7 @@
 #include "host/sink/sink_options.h"
 
 #include <charconv>
+#include <limits>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -52,6 +53,11 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
       options.help = true;
       continue;
     }
+    if (name == "--connection-numbers") {
+      if (inlineValue) Refuse(name, "takes no value");
+      options.numberConnections = true;
+      continue;
+    }
     if (!name.starts_with("--")) Refuse(name, "unexpected argument (options start with --)");
 
     const auto value = [&]() -> std::string_view {
@@ -70,7 +76,7 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
     const bool known = ProtocolOption(name) || name == "--address" || name == "--certificate" ||
                        name == "--key" || name == "--client-ca" || name == "--tls-version" ||
                        name == "--http-status" || name == "--output" || name == "--ready-file" ||
-                       name == "--summary-json";
+                       name == "--summary-json" || name == "--expect";
     if (!known) Refuse(name, "unknown option");
     if (!seen.emplace(name).second) Refuse(name, "given more than once");
 
@@ -97,6 +103,8 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
       options.output = text();
     } else if (name == "--ready-file") {
       options.readyFile = text();
+    } else if (name == "--expect") {
+      options.expectedEvents = ParseNumber(name, value(), 1, std::numeric_limits<unsigned>::max());
     } else {
       options.summaryJsonFile = text();
     }
@@ -122,7 +130,7 @@ std::string SinkOptions::Usage() {
   return "Usage: edr-siem-sink [--address ADDR] [--tcp PORT] [--udp PORT] [--tls PORT] [--http PORT]\n"
          "                     [--https PORT] [--certificate PEM_FILE --key PEM_FILE] [--client-ca PEM_FILE]\n"
          "                     [--tls-version V] [--http-status CODE] [--output FILE|-]\n"
-         "                     [--ready-file FILE] [--summary-json FILE]\n"
+         "                     [--ready-file FILE] [--summary-json FILE] [--expect N] [--connection-numbers]\n"
          "\n"
          "Receives telemetry events and writes each as one line to the output.\n"
          "\n"
@@ -143,10 +151,17 @@ std::string SinkOptions::Usage() {
          "                        a POST answered with a status outside 2xx are not written\n"
          "  --output FILE|-       where events go (default -: standard output)\n"
          "  --ready-file FILE     once listening, write the ports as JSON to FILE\n"
-         "  --summary-json FILE   at exit, write the event counts as JSON to FILE\n"
+         "  --summary-json FILE   at exit, write the event counts as JSON to FILE, and when the\n"
+         "                        first and the last event were written (firstEventUs,\n"
+         "                        lastEventUs: microseconds since the epoch)\n"
+         "  --expect N            stop by itself, as on SIGTERM, once N events have come\n"
+         "  --connection-numbers  start each line with the number of its connection (1, 2, ...\n"
+         "                        as they were accepted; 0 for UDP) and a space\n"
          "\n"
-         "Runs until SIGINT or SIGTERM, then prints a count of the events to standard error.\n"
-         "Exit codes: 0 after a signal, 1 when the sink fails, 2 for bad arguments.\n";
+         "Runs until SIGINT or SIGTERM (or the --expect count), then prints a count of the\n"
+         "events to standard error.\n"
+         "Exit codes: 0 after a signal or the expected count, 1 when the sink fails, 2 for bad\n"
+         "arguments.\n";
 }
 
 }  // namespace siem_sink

@@ -43,6 +43,12 @@ class SinkOptions {
   std::string output = "-";
   std::string readyFile;
   std::string summaryJsonFile;
+  // The sink stops by itself, as on SIGTERM, once this many events have
+  // come over all protocols; 0 for never.
+  std::uint64_t expectedEvents = 0;
+  // Each line starts with the number of its connection (1, 2, ... as they
+  // were accepted; 0 for datagrams) and a space.
+  bool numberConnections = false;
 
  private:
   std::array<std::optional<std::uint16_t>, kProtocolCount> m_ports;

@@ -33,6 +33,7 @@ StreamSession<Stream>::StreamSession(Stream stream, Protocol protocol, std::stri
       m_protocol(protocol),
       m_peer(std::move(peer)),
       m_writer(writer),
+      m_connection(writer.NextConnection()),
       m_splitter(kMaxLineBytes) {}
 
 template <class Stream>
@@ -144,7 +145,7 @@ template <class Stream>
 bool StreamSession<Stream>::Deliver(std::string_view bytes) {
   m_batch.clear();
   const std::uint64_t events = m_splitter.Feed(bytes, m_batch);
-  m_writer.Write(m_protocol, m_batch, events);
+  m_writer.Write(m_protocol, m_batch, events, m_connection);
   if (m_splitter.Overflowed()) {
     DiagnosticLog::Line(m_peer + ": a line longer than " + std::to_string(kMaxLineBytes) +
                         " bytes; connection closed");
@@ -158,7 +159,7 @@ template <class Stream>
 void StreamSession<Stream>::End(const boost::system::error_code& error) {
   m_batch.clear();
   const std::uint64_t events = m_splitter.Finish(m_batch);
-  m_writer.Write(m_protocol, m_batch, events);
+  m_writer.Write(m_protocol, m_batch, events, m_connection);
   if (error && !IsOrderlyEnd(error)) {
     DiagnosticLog::Line(m_peer + ": connection ended: " + error.message());
   }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,6 +53,7 @@ class StreamSession final : public Connection, public std::enable_shared_from_th
   const Protocol m_protocol;
   const std::string m_peer;
   EventWriter& m_writer;
+  const std::uint64_t m_connection;
   LineSplitter m_splitter;
   State m_state = State::kNew;
   bool m_stopping = false;

@@ -205,16 +205,76 @@ TEST_F(SiemSinkTest, WritesTheEventsOfEveryProtocolAndCountsThem) {
         << output;
   }
 
-  const boost::json::value summary = boost::json::parse(ReadText(File("summary.json")));
+  boost::json::object summary = ReadJson(File("summary.json"));
+  EXPECT_GT(Number(summary, "firstEventUs"), 0) << boost::json::serialize(summary);
+  EXPECT_GE(Number(summary, "lastEventUs"), Number(summary, "firstEventUs"));
+  summary.erase("firstEventUs");
+  summary.erase("lastEventUs");
   EXPECT_EQ(summary, boost::json::parse(R"({"received": 16, "tcp": 5, "udp": 3, "tls": 2, "http": 4, "https": 2})"));
   EXPECT_NE(ReadText(File("stderr.txt")).find("received 16 events: tcp 5, udp 3, tls 2, http 4, https 2\n"),
             std::string::npos)
       << ReadText(File("stderr.txt"));
 }
 
+// A benchmark's receiver: it ends by itself once the count it was told has
+// come, over all protocols together, says when the first and the last event
+// were written, and tells the connections apart. Until the count it keeps
+// serving.
+TEST_F(SiemSinkTest, AsABenchmarksReceiverItStopsAtTheExpectedCountAndNumbersConnections) {
+  const auto now = [] {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  };
+  ChildProcess sink(EDR_SIEM_SINK_PATH,
+                    {"--tcp", "0", "--udp", "0", "--expect", "5", "--connection-numbers", "--output",
+                     File("events.txt").string(), "--ready-file", File("ready.json").string(), "--summary-json",
+                     File("summary.json").string()},
+                    {.stdoutFile = std::nullopt, .stderrFile = File("stderr.txt")});
+  ASSERT_TRUE(WaitWhileRunning(sink, [&] { return std::filesystem::exists(File("ready.json")); }))
+      << ReadText(File("stderr.txt"));
+  const boost::json::object ready = ReadJson(File("ready.json"));
+  const auto tcpPort = static_cast<std::uint16_t>(Number(ready, "tcp"));
+  const auto udpPort = static_cast<std::uint16_t>(Number(ready, "udp"));
+  const auto linesWritten = [&] { return AllLines(ReadText(File("events.txt"))).size(); };
+
+  const std::int64_t before = now();
+  asio::io_context io;
+  Tcp::socket first(io), second(io);
+  first.connect(Loopback(tcpPort));
+  asio::write(first, asio::buffer(std::string("one\ntwo\n")));
+  ASSERT_TRUE(WaitWhileRunning(sink, [&] { return linesWritten() >= 2; }));
+  second.connect(Loopback(tcpPort));
+  asio::write(second, asio::buffer(std::string("three\n")));
+  ASSERT_TRUE(WaitWhileRunning(sink, [&] { return linesWritten() >= 3; }));
+  EXPECT_TRUE(sink.Running()) << "stopped after 3 of 5 events";
+
+  asio::ip::udp::socket udp(io, asio::ip::udp::v4());
+  for (const std::string_view datagram : {"four", "five"}) {
+    udp.send_to(asio::buffer(datagram), asio::ip::udp::endpoint(asio::ip::make_address("127.0.0.1"), udpPort));
+  }
+  const std::optional<int> exitCode = sink.WaitFor(kTimeout);
+  const std::int64_t after = now();
+  ASSERT_TRUE(exitCode.has_value()) << "still running after the expected count";
+  EXPECT_EQ(*exitCode, 0) << ReadText(File("stderr.txt"));
+
+  EXPECT_EQ(AllLines(ReadText(File("events.txt"))),
+            (std::vector<std::string>{"1 one", "1 two", "2 three", "0 four", "0 five"}));
+  const boost::json::object summary = ReadJson(File("summary.json"));
+  EXPECT_EQ(Number(summary, "received"), 5);
+  EXPECT_EQ(Number(summary, "tcp"), 3);
+  EXPECT_EQ(Number(summary, "udp"), 2);
+  EXPECT_LE(before, Number(summary, "firstEventUs"));
+  EXPECT_LE(Number(summary, "firstEventUs"), Number(summary, "lastEventUs"));
+  EXPECT_LE(Number(summary, "lastEventUs"), after);
+  EXPECT_NE(ReadText(File("stderr.txt")).find("stopping after 5 events"), std::string::npos)
+      << ReadText(File("stderr.txt"));
+}
+
 TEST_F(SiemSinkTest, ABadArgumentExitsWithTwoAndNamesTheOption) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
       {{"--tcp", "0", "--udp", "65536"}, "--udp"},
+      {{"--tcp", "0", "--expect", "0"}, "--expect"},
       {{"--tcp", "0", "--client-ca", "ca.pem"}, "--client-ca"},
       {{"--https", "0", "--certificate", "server.pem", "--key", "server.key", "--tls-version", "1.4"},
        "--tls-version"},

@@ -241,22 +241,32 @@ void TelemetryClient::PutBack(Records& events, std::size_t from, Records leftove
 
 void TelemetryClient::ProcessQueueOffline(Records& events, const base::StopToken& stopToken) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin: size = " << events.size() << "; event ids = " << IdRange(events));
+  // Stored a chunk at a time: the stored form of a whole full queue would
+  // double the memory the queue takes, a storage that refuses would be
+  // handed all of it on every pass, and one insert would fill a partition
+  // far past its size limit.
   std::vector<std::string_view> items;
-  items.reserve(events.size());
+  std::size_t itemBytes = 0;
+  std::size_t stored = 0;  // events[0, stored) are in storage
   try {
     for (const TelemetryEventRecord& event : events) {
       ThrowIfStopRequested(stopToken);
       items.push_back(event.text);
+      itemBytes += event.text.size();
+      if (items.size() < kStoreChunkEvents && itemBytes < kStoreChunkBytes) continue;
+      SaveEvents(items);
+      stored += items.size();
+      items.clear();
+      itemBytes = 0;
     }
     if (!items.empty()) SaveEvents(items);
   } catch (...) {
     const std::exception_ptr failure = std::current_exception();
-    const std::size_t taken = items.size();
+    const std::size_t taken = stored + items.size();
     SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
-                  "back events to queue: sent = " << items.size() << "; size not processed = " << events.size() - taken);
+                  "back events to queue: sent = " << taken << "; size not processed = " << events.size() - taken);
     // The taken events are stored with one more try; whatever is not stored
     // goes back to the queue, so that a storage failure loses nothing.
-    std::size_t stored = 0;
     if (!items.empty()) {
       try {
         SaveEvents(items);

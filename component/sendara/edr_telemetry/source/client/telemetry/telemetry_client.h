@@ -43,6 +43,11 @@ class TelemetryClient final : public base::IPollingClient {
  private:
   using Records = ITelemetryQueue::Records;
 
+  // The most an offline pass hands to one insert into storage, in events and
+  // in bytes of event text.
+  static constexpr std::size_t kStoreChunkEvents = 1024;
+  static constexpr std::size_t kStoreChunkBytes = 4 * 1024 * 1024;
+
   std::uint32_t ProcessStorage(const base::StopToken& stopToken, std::uint32_t packagesLimit);
   void ProcessQueueOnline(Records& events, const base::StopToken& stopToken, std::uint32_t packagesLimit);
   void ProcessQueueOffline(Records& events, const base::StopToken& stopToken);
