@@ -37,6 +37,33 @@ std::size_t AsciiRun(std::u16string_view text) {
   return i;
 }
 
+// How many bytes `text` starts with that are ASCII, tested a block at a time.
+std::size_t AsciiRun(std::string_view text) {
+  constexpr std::size_t kBlock = 16;
+  const char* const bytes = text.data();
+  std::size_t i = 0;
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    unsigned char bits = 0;
+    for (std::size_t k = 0; k < kBlock; ++k) bits |= static_cast<unsigned char>(bytes[i + k]);
+    if (bits >= 0x80) break;
+  }
+  while (i < text.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  return i;
+}
+
+// Writes ASCII bytes as UTF-16 units, a block at a time (see NarrowAscii).
+void WidenAscii(std::string_view run, char16_t* to) {
+  constexpr std::size_t kBlock = 16;
+  const char* const bytes = run.data();
+  std::size_t i = 0;
+  for (; i + kBlock <= run.size(); i += kBlock) {
+    char16_t block[kBlock];
+    for (std::size_t k = 0; k < kBlock; ++k) block[k] = static_cast<char16_t>(bytes[i + k]);
+    std::memcpy(to + i, block, sizeof block);
+  }
+  for (; i < run.size(); ++i) to[i] = static_cast<char16_t>(bytes[i]);
+}
+
 // Walks `text` as ToUtf8 converts it, handing each run of ASCII units to
 // `ascii` and each other code point to `emit`. Events are nearly all ASCII:
 // a run costs a fraction of what the walk by code point costs per unit.
@@ -134,12 +161,16 @@ std::u16string ToUtf16(std::string_view text) {
   out.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
-    const auto lead = static_cast<std::uint8_t>(text[i]);
-    if (lead < 0x80) {
-      out += static_cast<char16_t>(lead);
-      ++i;
+    // Events are nearly all ASCII: a run is widened whole, not a unit at a
+    // time through the string's append.
+    if (const std::size_t run = AsciiRun(text.substr(i))) {
+      const std::size_t at = out.size();
+      out.resize(at + run);
+      WidenAscii(text.substr(i, run), out.data() + at);
+      i += run;
       continue;
     }
+    const auto lead = static_cast<std::uint8_t>(text[i]);
     std::size_t length = 0;
     char32_t cp = 0;
     char32_t minimum = 0;
