@@ -9,6 +9,7 @@
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings_provider.h"
 #include "component/sendara/edr_telemetry/source/client/exclusion_rules_converter.h"
+#include "component/sendara/edr_telemetry/source/client/filtration/boost_json_event_fields.h"
 #include "component/sendara/edr_telemetry/source/client/filtration/operator_type.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_filter.h"
 #include "fifty_rules.h"
@@ -40,7 +41,7 @@ void BM_DropTest50Rules(benchmark::State& state) {
   const TelemetryFilter filter(nullptr, provider);
   const boost::json::value event = boost::json::parse(bench::kEvent);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(filter.IsDropFiltered(event));
+    benchmark::DoNotOptimize(filter.IsDropFiltered(filtration::BoostJsonEventFields(event)));
   }
   state.SetItemsProcessed(state.iterations());
 }

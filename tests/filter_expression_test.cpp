@@ -1,15 +1,18 @@
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
+#include <simdjson.h>
 
 #include "component/sendara/base/detail/common/sendara_exception.h"
 #include "component/sendara/edr_telemetry/source/client/filtration/ast_builder.h"
 #include "component/sendara/edr_telemetry/source/client/filtration/match_like.h"
 #include "component/sendara/edr_telemetry/source/client/filtration/operator_type.h"
+#include "component/sendara/edr_telemetry/source/client/filtration/simdjson_event_fields.h"
 
 namespace {
 
@@ -20,8 +23,28 @@ std::shared_ptr<const FilterNode> Build(std::string_view expression) {
   return AstBuilder().Build(boost::json::parse(expression));
 }
 
+template <class Evaluation>
+std::optional<bool> Outcome(Evaluation evaluation) {
+  try {
+    return evaluation();
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// The answer on the event as Boost.JSON reads it; the same event as simdjson
+// reads it, where it does, must give the same answer or the same failure.
 bool Eval(std::string_view expression, std::string_view event) {
-  return Build(expression)->Evaluate(boost::json::parse(event));
+  const std::shared_ptr<const FilterNode> tree = Build(expression);
+  const boost::json::value parsed = boost::json::parse(event);
+  simdjson::dom::parser parser;
+  simdjson::dom::element fast;
+  if (!parser.parse(event.data(), event.size()).get(fast)) {
+    EXPECT_EQ(Outcome([&] { return tree->Evaluate(SimdjsonEventFields(fast)); }),
+              Outcome([&] { return tree->Evaluate(parsed); }))
+        << expression << " on " << event;
+  }
+  return tree->Evaluate(parsed);
 }
 
 // The result code of a build failure, or 0 when it builds.

@@ -11,6 +11,7 @@
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings_provider.h"
 #include "component/sendara/edr_telemetry/source/client/exclusion_rules_converter.h"
+#include "component/sendara/edr_telemetry/source/client/filtration/boost_json_event_fields.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_filter.h"
 #include "host/tracer.h"
 
@@ -18,6 +19,7 @@ namespace {
 
 using namespace sendara::edr_telemetry;
 using sendara::base::ToUtf16;
+using sendara::edr_telemetry::filtration::BoostJsonEventFields;
 
 ExclusionRules RulesFrom(const std::string& document) {
   ExclusionRules rules;
@@ -110,10 +112,10 @@ TEST_F(TelemetryFilterTest, DropRulesSkipFailingRulesAndStopAtTheFirstMatch) {
       Rule("matches", R"({"actionType": "dropEvent"})", R"({"operator": "==", "operands": ["pid", 4]})") +
       "]}");
   m_filter->SetFilters(rules, false, std::vector<std::u16string>{}, std::nullopt);
-  EXPECT_TRUE(m_filter->IsDropFiltered(boost::json::parse(R"({"obj": {"a": 1}, "pid": 4})")));
+  EXPECT_TRUE(m_filter->IsDropFiltered(BoostJsonEventFields(boost::json::parse(R"({"obj": {"a": 1}, "pid": 4})"))));
   EXPECT_EQ(m_tracer->Count("incorrect drop filter was skipped"), 1u);
   EXPECT_EQ(m_tracer->LinesContaining("incorrect drop filter was skipped")[0].level, 500);
-  EXPECT_FALSE(m_filter->IsDropFiltered(boost::json::parse(R"({"pid": 5})")));
+  EXPECT_FALSE(m_filter->IsDropFiltered(BoostJsonEventFields(boost::json::parse(R"({"pid": 5})"))));
   EXPECT_EQ(m_tracer->Count("out: filtered = false"), 1u);
 }
 
@@ -127,7 +129,7 @@ TEST_F(TelemetryFilterTest, RemoveAllRuleClearsEveryMarkAndEndsTheIoaTest) {
   m_filter->SetFilters(rules, true, std::vector<std::u16string>{}, std::nullopt);
 
   auto ioas = Ioas({{"g1", true}, {"g2", true}});
-  EXPECT_TRUE(m_filter->IsIoaFiltered(boost::json::parse(R"({"x": 1, "y": 1})"), ioas));
+  EXPECT_TRUE(m_filter->IsIoaFiltered(BoostJsonEventFields(boost::json::parse(R"({"x": 1, "y": 1})")), ioas));
   for (const auto& ioa : ioas) {
     EXPECT_FALSE(ioa.isMarkable);
     EXPECT_FALSE(ioa.isQdxStatExpected);
@@ -151,7 +153,7 @@ TEST_F(TelemetryFilterTest, RemoveRulesClearOnlyTheirExactLowerCaseGuids) {
   m_filter->SetFilters(rules, true, std::vector<std::u16string>{}, std::nullopt);
 
   auto ioas = Ioas({{"abc-1", true}, {"ABC-1", true}, {"g2", true}, {"g3", true}});
-  EXPECT_FALSE(m_filter->IsIoaFiltered(boost::json::parse(R"({"x": 1, "arr": [1]})"), ioas));
+  EXPECT_FALSE(m_filter->IsIoaFiltered(BoostJsonEventFields(boost::json::parse(R"({"x": 1, "arr": [1]})")), ioas));
   EXPECT_FALSE(ioas[0].isMarkable);
   EXPECT_TRUE(ioas[1].isMarkable);  // upper-case guid never matches
   EXPECT_FALSE(ioas[2].isMarkable);
@@ -159,7 +161,7 @@ TEST_F(TelemetryFilterTest, RemoveRulesClearOnlyTheirExactLowerCaseGuids) {
   EXPECT_EQ(m_tracer->Count("incorrect ioa filter was skipped"), 1u);
 
   ioas = Ioas({{"abc-1", true}, {"g2", true}});
-  EXPECT_TRUE(m_filter->IsIoaFiltered(boost::json::parse(R"({"x": 1})"), ioas));
+  EXPECT_TRUE(m_filter->IsIoaFiltered(BoostJsonEventFields(boost::json::parse(R"({"x": 1})")), ioas));
 }
 
 // Busy event threads must not keep a settings change out.
@@ -174,7 +176,7 @@ TEST_F(TelemetryFilterTest, SettingsChangesGetThroughWhileEventsAreFiltered) {
   std::vector<std::thread> readers;
   for (int t = 0; t < 4; ++t) {
     readers.emplace_back([&] {
-      while (!stop) m_filter->IsDropFiltered(event);
+      while (!stop) m_filter->IsDropFiltered(BoostJsonEventFields(event));
     });
   }
   for (int i = 0; i < 50; ++i) {

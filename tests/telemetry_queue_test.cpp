@@ -249,4 +249,23 @@ TEST(Utf16ToUtf8, PairsCombineAndLoneSurrogatesBecomeReplacements) {
   EXPECT_EQ(sendara::base::ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // an encoded surrogate
 }
 
+// Texts are walked a block at a time: a unit that is not ASCII, or the
+// terminator, must count wherever it falls within or after a block.
+TEST(Utf16ToUtf8, BlocksGiveWayToTheUnitThatEndsThemWhereverItFalls) {
+  for (std::size_t length = 0; length < 48; ++length) {
+    const std::string ascii(length, 'a');
+    EXPECT_EQ(sendara::base::ToUtf8(std::u16string(length, u'a') + u"\u00E9"), ascii + "\xC3\xA9");
+    EXPECT_EQ(sendara::base::ToUtf16(ascii + "\xC3\xA9" + ascii), std::u16string(length, u'a') + u"\u00E9" +
+                                                                      std::u16string(length, u'a'));
+    // At every offset from an aligned block, so that the text starts and
+    // ends anywhere within one.
+    alignas(16) char16_t buffer[80];
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+      std::fill(std::begin(buffer), std::end(buffer), u'x');
+      buffer[offset + length] = 0;
+      EXPECT_EQ(sendara::base::Utf16Length(buffer + offset), length) << offset;
+    }
+  }
+}
+
 }  // namespace

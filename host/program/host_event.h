@@ -20,7 +20,13 @@ struct HostEvent {
   std::u16string text;
 
   // Nothing for a line that is not such an object; `error` then says why.
+  // Read by simdjson, and by ParseWithBoostJson where simdjson refuses the
+  // line (a number beyond 64 bits, or a line that is not such an object,
+  // which that reading then explains).
   static std::optional<HostEvent> Parse(std::string_view line, std::string& error);
+  // The same reading by Boost.JSON alone, member for member; "event" comes
+  // as Boost.JSON writes it, which may spell numbers otherwise.
+  static std::optional<HostEvent> ParseWithBoostJson(std::string_view line, std::string& error);
 };
 
 }  // namespace reference_host

@@ -7,8 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
 
+#include "component/sendara/base/detail/common/utf_convert.h"
 #include "host/program/host_event.h"
 #include "host/program/input_lines.h"
 
@@ -40,6 +42,37 @@ TEST(HostEvent, IoaVersionOutsideItsRangeMakesTheLineMalformed) {
     ASSERT_EQ(event->ioas.size(), 1u);
     EXPECT_EQ(event->ioas[0].version, version);
     EXPECT_TRUE(event->ioas[0].isMarkable);
+  }
+}
+
+// simdjson's reading and Boost.JSON's agree member for member, and on the
+// event's values; a line simdjson refuses is read by Boost.JSON.
+TEST(HostEvent, BothReadingsAgree) {
+  for (const std::string line : {
+           R"({"eventType":"A","throttlingId":7,"ioas":[{"guid":"g","version":2,"isMarkable":true,)"
+           R"("isAlertable":false,"isQdxStatExpected":true}],"event":{"x":1.5,"s":"\u00e9\n\"","n":[null,{}]}})",
+           R"({"eventType":"A","eventType":"B","event":{"a":1},"event":{"b":-2,"c":3.0e1},"extra":[1]})",
+           R"({"eventType":"\ud83d\ude00","event":{"big":123456789012345678901234567890}})",
+           R"( {"eventType":"A", "throttlingId":4294967295, "event": { "a" : [ 1 , 2 ] } } )",
+           R"({"s":"}{\"]","eventType":"A","event":{"a":"}{\"]\\"},"\u0065vent":{"b":"x"}})"}) {
+    SCOPED_TRACE(line);
+    std::string error;
+    const std::optional<HostEvent> event = HostEvent::Parse(line, error);
+    const std::optional<HostEvent> reference = HostEvent::ParseWithBoostJson(line, error);
+    ASSERT_TRUE(event && reference) << error;
+    EXPECT_EQ(event->eventType, reference->eventType);
+    EXPECT_EQ(event->throttlingId, reference->throttlingId);
+    ASSERT_EQ(event->ioas.size(), reference->ioas.size());
+    for (std::size_t i = 0; i < event->ioas.size(); ++i) {
+      EXPECT_EQ(event->ioas[i].guid, reference->ioas[i].guid);
+      EXPECT_EQ(event->ioas[i].version, reference->ioas[i].version);
+      EXPECT_EQ(event->ioas[i].isMarkable, reference->ioas[i].isMarkable);
+      EXPECT_EQ(event->ioas[i].isAlertable, reference->ioas[i].isAlertable);
+      EXPECT_EQ(event->ioas[i].isQdxStatExpected, reference->ioas[i].isQdxStatExpected);
+    }
+    EXPECT_EQ(boost::json::parse(sendara::base::ToUtf8(event->text)),
+              boost::json::parse(sendara::base::ToUtf8(reference->text)));
+    EXPECT_EQ(event->text.find(u' '), std::u16string::npos);
   }
 }
 

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sendara::base {
 namespace {
 
@@ -103,6 +107,29 @@ void NarrowAscii(std::u16string_view run, char* to) {
   for (; i < run.size(); ++i) to[i] = static_cast<char>(units[i]);
 }
 
+// Writes `text` as bytes to `to` while it is all ASCII; false (with part
+// of it written) at the first block that is not.
+bool NarrowIfAscii(std::u16string_view text, char* to) {
+  constexpr std::size_t kBlock = 16;
+  const char16_t* const units = text.data();
+  std::size_t i = 0;
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    char16_t bits = 0;
+    char block[kBlock];
+    for (std::size_t k = 0; k < kBlock; ++k) {
+      bits |= units[i + k];
+      block[k] = static_cast<char>(units[i + k]);
+    }
+    if (bits >= 0x80) return false;
+    std::memcpy(to + i, block, kBlock);
+  }
+  for (; i < text.size(); ++i) {
+    if (units[i] >= 0x80) return false;
+    to[i] = static_cast<char>(units[i]);
+  }
+  return true;
+}
+
 std::size_t Utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
 
 // The length of `text` in UTF-8.
@@ -144,16 +171,50 @@ void WriteUtf8(std::u16string_view text, char* next) {
 }  // namespace
 
 std::string ToUtf8(std::u16string_view text) {
-  // Sized exactly first: queued events keep their strings for a long time,
-  // and spare capacity would be memory held per event.
-  std::string out(Utf8Size(text), '\0');
+  // Sized exactly: queued events keep their strings for a long time, and
+  // spare capacity would be memory held per event. Nearly every event is
+  // ASCII, whose size is known without a walk.
+  std::string out(text.size(), '\0');
+  if (NarrowIfAscii(text, out.data())) return out;
+  out.assign(Utf8Size(text), '\0');
   WriteUtf8(text, out.data());
   return out;
 }
 
 void ToUtf8(std::u16string_view text, std::string& out) {
+  out.resize(text.size());
+  if (NarrowIfAscii(text, out.data())) return;
   out.resize(Utf8Size(text));
   WriteUtf8(text, out.data());
+}
+
+// Reads whole aligned blocks of 16 bytes, which may hold units before the
+// text and after its terminator: an aligned block never crosses into
+// another page, so this reads nothing that is not mapped. The address
+// and thread sanitizers would see a read past the string; they are told
+// not to look here.
+__attribute__((no_sanitize("address", "thread"))) std::size_t Utf16Length(const char16_t* text) noexcept {
+#if defined(__SSE2__)
+  const auto address = reinterpret_cast<std::uintptr_t>(text);
+  if (address % alignof(char16_t) == 0) {
+    constexpr std::uintptr_t kBlockBytes = 16;
+    const std::uintptr_t first = address & ~(kBlockBytes - 1);
+    const __m128i zero = _mm_setzero_si128();
+    // Two mask bits per unit; those of the units before the text cleared.
+    auto zeros = [&zero](std::uintptr_t block) {
+      return static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+    };
+    std::uintptr_t block = first;
+    unsigned mask = zeros(block) & (~0u << (address - first));
+    while (mask == 0) {
+      block += kBlockBytes;
+      mask = zeros(block);
+    }
+    return (block + static_cast<unsigned>(__builtin_ctz(mask)) - address) / sizeof(char16_t);
+  }
+#endif
+  return std::char_traits<char16_t>::length(text);
 }
 
 std::u16string ToUtf16(std::string_view text) {

@@ -263,7 +263,7 @@ bool EdrTelemetryClient::ShouldDropEventOrIoaImpl(std::uint32_t throttlingId, st
     // Parsed once for both rule tests; the document's memory goes back to
     // the pool at the end of this block.
     const telemetry::EventParserPool::Parsed parsed = m_parsers.Parse(event);
-    if (parts.filter->IsDropFiltered(parsed.Document()) || parts.filter->IsIoaFiltered(parsed.Document(), ioas)) {
+    if (parts.filter->IsDropFiltered(parsed.Fields()) || parts.filter->IsIoaFiltered(parsed.Fields(), ioas)) {
       return true;
     }
   }

@@ -115,7 +115,7 @@ oru::Result SiemTelemetryConsumersManager::SendEvent(std::uint64_t consumerId, c
     SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                   "in: consumer id = " << consumerId << "; event = " << EventTraceText(event));
     const oru::RefPtr<ISiemTelemetryConsumer> consumer = Find(*Snapshot(), consumerId);
-    const oru::Result result = consumer->SendEvent(event);
+    const oru::Result result = consumer->SendEvent(std::u16string_view(event, base::Utf16Length(event)));
     SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "out: result = " << ResultToTraceText(result));
     return result;
   } catch (...) {
@@ -169,7 +169,8 @@ oru::Result SiemTelemetryConsumersManager::ShouldEventOrIoaBeDropped(std::uint64
                                        << ToTraceText(ioas) << " ]");
     const oru::RefPtr<ISiemTelemetryConsumer> consumer = Find(*Snapshot(), consumerId);
     bool dropped = true;
-    const oru::Result result = consumer->ShouldEventOrIoaBeDropped(throttlingId, type, event, ioas, &dropped);
+    const oru::Result result = consumer->ShouldEventOrIoaBeDropped(
+        throttlingId, type, std::u16string_view(event, base::Utf16Length(event)), ioas, &dropped);
     SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                   "out: consumer id = " << consumerId << "; shouldBeDropped = " << YesNo(dropped) << "; ioas = [ "
                                         << ToTraceText(ioas) << " ] ; result = " << ResultToTraceText(result));

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <boost/json/value.hpp>
 
 namespace sendara::edr_telemetry::filtration {
 
@@ -15,11 +15,8 @@ class FieldPath {
   explicit FieldPath(std::string_view path);
 
   const std::string& Text() const noexcept { return m_text; }
-
-  // The value the path reaches, or null when the field is missing: a step
-  // through something that is not an object, an absent member, or a member
-  // whose value is JSON null. Arrays are never stepped into.
-  const boost::json::value* Find(const boost::json::value& event) const noexcept;
+  // The member names, outermost first, as EventFields looks them up.
+  std::span<const std::string> Components() const noexcept { return m_components; }
 
  private:
   std::string m_text;

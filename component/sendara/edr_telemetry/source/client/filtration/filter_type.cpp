@@ -64,12 +64,14 @@ FilterType ConvertJsonconsToFilterType(const boost::json::value& value) {
 
 FilterTypeView ConvertJsonToFilterType(const boost::json::value& value) {
   if (auto converted = ConvertCommon<FilterTypeView, std::string_view>(value)) return *converted;
-  if (value.is_double()) {
-    const double number = value.get_double();
-    if (std::isfinite(number) && std::trunc(number) == number) {
-      if (number >= 0 && number < kTwoPow64) return static_cast<std::uint64_t>(number);
-      if (number >= kMinusTwoPow63 && number < 0) return static_cast<std::int64_t>(number);
-    }
+  if (value.is_double()) return EventNumberToFilterType(value.get_double());
+  ThrowUnexpectedContent(SENDARA_FUNCTION_NAME);
+}
+
+FilterTypeView EventNumberToFilterType(double number) {
+  if (std::isfinite(number) && std::trunc(number) == number) {
+    if (number >= 0 && number < kTwoPow64) return static_cast<std::uint64_t>(number);
+    if (number >= kMinusTwoPow63 && number < 0) return static_cast<std::int64_t>(number);
   }
   ThrowUnexpectedContent(SENDARA_FUNCTION_NAME);
 }

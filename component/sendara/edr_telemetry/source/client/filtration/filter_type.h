@@ -35,6 +35,9 @@ FilterType ConvertJsonconsToFilterType(const boost::json::value& value);
 // fraction inside the 64-bit ranges counts as a whole number (an event's 3.0
 // equals a rule's 3). The view refers into `value`.
 FilterTypeView ConvertJsonToFilterType(const boost::json::value& value);
+// The event side's reading of a floating-point number, as above: a whole
+// number inside the 64-bit ranges, else "unexpected json content".
+FilterTypeView EventNumberToFilterType(double number);
 
 // Helpers shared by the comparison leaves.
 bool IsWholeNumber(const FilterTypeView& value) noexcept;

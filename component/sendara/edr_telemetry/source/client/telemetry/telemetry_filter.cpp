@@ -91,7 +91,7 @@ bool TelemetryFilter::IsTagFiltered(const State& state, const std::vector<Ioa>& 
   return std::none_of(ioas.begin(), ioas.end(), [](const Ioa& ioa) { return ioa.isMarkable; });
 }
 
-bool TelemetryFilter::IsDropFiltered(const boost::json::value& event) const {
+bool TelemetryFilter::IsDropFiltered(const filtration::EventFields& event) const {
   const std::shared_ptr<const State> state = Snapshot();
   for (const ExclusionRule& rule : state->dropRules) {
     try {
@@ -108,7 +108,7 @@ bool TelemetryFilter::IsDropFiltered(const boost::json::value& event) const {
   return false;
 }
 
-bool TelemetryFilter::IsIoaFiltered(const boost::json::value& event, std::vector<Ioa>& ioas) const {
+bool TelemetryFilter::IsIoaFiltered(const filtration::EventFields& event, std::vector<Ioa>& ioas) const {
   const std::shared_ptr<const State> state = Snapshot();
   for (const ExclusionRule& rule : state->removeAllIoaRules) {
     try {

@@ -36,10 +36,10 @@ class TelemetryFilter final : public ITelemetryFilter {
   bool IsEventTypeFiltered(std::u16string_view eventType) const override;
   // True at the first drop rule that matches; a rule that fails on the event
   // is skipped.
-  bool IsDropFiltered(const boost::json::value& event) const override;
+  bool IsDropFiltered(const filtration::EventFields& event) const override;
   // Applies the first matching remove-all rule, or else every matching
   // remove rule, then answers the tag test on the changed list.
-  bool IsIoaFiltered(const boost::json::value& event, std::vector<Ioa>& ioas) const override;
+  bool IsIoaFiltered(const filtration::EventFields& event, std::vector<Ioa>& ioas) const override;
   // With the tagged-only switch on, an event without a markable IOA drops.
   bool IsTagFiltered(const std::vector<Ioa>& ioas) const override;
 

@@ -2,7 +2,7 @@
 
 namespace sendara::edr_telemetry::filtration {
 
-bool And::Evaluate(const boost::json::value& event) const {
+bool And::Evaluate(const EventFields& event) const {
   for (const auto& child : m_children) {
     if (!child->Evaluate(event)) return false;
   }

@@ -14,7 +14,7 @@ class BinaryNode : public FilterNode {
  public:
   BinaryNode(std::string_view path, FilterType operand, bool negate);
 
-  bool Evaluate(const boost::json::value& event) const override;
+  bool Evaluate(const EventFields& event) const override;
   // The leaf's own comparison of the event's value with the constant. A
   // type mismatch is never an error: it is false.
   virtual bool Compare(const FilterTypeView& eventValue, const FilterType& constant) const = 0;

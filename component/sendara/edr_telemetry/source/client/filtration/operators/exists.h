@@ -13,8 +13,8 @@ class Exists final : public FilterNode {
  public:
   Exists(std::string_view path, bool negate) : m_path(path), m_negate(negate) {}
 
-  bool Evaluate(const boost::json::value& event) const override {
-    return (m_path.Find(event) != nullptr) != m_negate;
+  bool Evaluate(const EventFields& event) const override {
+    return event.Contains(m_path.Components()) != m_negate;
   }
 
  private:

@@ -17,7 +17,7 @@ class NaryNode : public FilterNode {
  public:
   NaryNode(std::string_view path, std::vector<FilterType> operands, bool negate);
 
-  bool Evaluate(const boost::json::value& event) const override;
+  bool Evaluate(const EventFields& event) const override;
   virtual bool Compare(const FilterTypeView& eventValue, const FilterType& constant) const = 0;
 
  private:

@@ -2,7 +2,7 @@
 
 namespace sendara::edr_telemetry::filtration {
 
-bool Not::Evaluate(const boost::json::value& event) const {
+bool Not::Evaluate(const EventFields& event) const {
   for (const auto& child : m_children) {
     if (child->Evaluate(event)) return false;
   }

@@ -2,7 +2,7 @@
 
 namespace sendara::edr_telemetry::filtration {
 
-bool Or::Evaluate(const boost::json::value& event) const {
+bool Or::Evaluate(const EventFields& event) const {
   for (const auto& child : m_children) {
     if (child->Evaluate(event)) return true;
   }

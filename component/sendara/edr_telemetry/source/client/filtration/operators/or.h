@@ -13,7 +13,7 @@ class Or final : public FilterNode {
   explicit Or(std::vector<std::shared_ptr<const FilterNode>> children)
       : m_children(std::move(children)) {}
 
-  bool Evaluate(const boost::json::value& event) const override;
+  bool Evaluate(const EventFields& event) const override;
 
  private:
   std::vector<std::shared_ptr<const FilterNode>> m_children;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -17,5 +18,10 @@ void ToUtf8(std::u16string_view text, std::string& out);
 // continuation byte, a truncated or overlong sequence, an encoded surrogate,
 // a value past U+10FFFF) becomes one U+FFFD per offending byte.
 std::u16string ToUtf16(std::string_view text);
+
+// The number of units before the terminating zero, as
+// std::char_traits<char16_t>::length counts them, several units at a time:
+// events cross the module's interface as zero-terminated text.
+std::size_t Utf16Length(const char16_t* text) noexcept;
 
 }  // namespace sendara::base
