@@ -58,7 +58,11 @@ TEST(TelemetryQueue, PutBackRecordsKeepTheirIdsAndComeOutFirst) {
   queue.PushFront(std::begin(again), std::end(again));
   EXPECT_EQ(Ids(queue.PopFront(10)), (std::vector<std::uint64_t>{9, 4, 5, 6}));
   queue.PushBack(u"{}");
-  EXPECT_EQ(Ids(queue.PopFront(0)), (std::vector<std::uint64_t>{7}));
+  // A whole batch goes back ahead of what came meanwhile.
+  auto batch = queue.PopFront(0);
+  queue.PushBack(u"{}");
+  queue.PushFront(std::move(batch));
+  EXPECT_EQ(Ids(queue.PopFront(0)), (std::vector<std::uint64_t>{7, 8}));
 }
 
 TEST(TelemetryQueue, EventTextsAreTracedOnlyWhenThePolicyAllows) {
@@ -254,7 +258,10 @@ TEST(Utf16ToUtf8, PairsCombineAndLoneSurrogatesBecomeReplacements) {
 TEST(Utf16ToUtf8, BlocksGiveWayToTheUnitThatEndsThemWhereverItFalls) {
   for (std::size_t length = 0; length < 48; ++length) {
     const std::string ascii(length, 'a');
-    EXPECT_EQ(sendara::base::ToUtf8(std::u16string(length, u'a') + u"\u00E9"), ascii + "\xC3\xA9");
+    const std::string converted = sendara::base::ToUtf8(std::u16string(length, u'a') + u"\u00E9");
+    EXPECT_EQ(converted, ascii + "\xC3\xA9");
+    // Queued for long: no room beyond the text (the short-string buffer aside).
+    EXPECT_LE(converted.capacity(), std::max<std::size_t>(converted.size(), 15));
     EXPECT_EQ(sendara::base::ToUtf16(ascii + "\xC3\xA9" + ascii), std::u16string(length, u'a') + u"\u00E9" +
                                                                       std::u16string(length, u'a'));
     // At every offset from an aligned block, so that the text starts and

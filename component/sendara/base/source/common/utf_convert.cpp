@@ -174,9 +174,10 @@ std::string ToUtf8(std::u16string_view text) {
   // Sized exactly: queued events keep their strings for a long time, and
   // spare capacity would be memory held per event. Nearly every event is
   // ASCII, whose size is known without a walk.
-  std::string out(text.size(), '\0');
-  if (NarrowIfAscii(text, out.data())) return out;
-  out.assign(Utf8Size(text), '\0');
+  std::string ascii(text.size(), '\0');
+  if (NarrowIfAscii(text, ascii.data())) return ascii;
+  // A string of its own: growing `ascii` would leave it with spare room.
+  std::string out(Utf8Size(text), '\0');
   WriteUtf8(text, out.data());
   return out;
 }

@@ -235,8 +235,14 @@ void TelemetryClient::PutBack(Records& events, std::size_t from, Records leftove
   if (rest == 0 && leftovers.empty()) return;
   SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
                 "back events to queue: size not processed = " << rest + leftovers.size());
+  if (leftovers.empty()) {
+    // The usual case, a failed pass: the batch goes back as it is.
+    events.erase(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(std::min(from, events.size())));
+    m_queue->PushFront(std::move(events));
+    return;
+  }
   for (std::size_t k = from; k < events.size(); ++k) leftovers.push_back(std::move(events[k]));
-  m_queue->PushFront(leftovers.begin(), leftovers.end());
+  m_queue->PushFront(std::move(leftovers));
 }
 
 void TelemetryClient::ProcessQueueOffline(Records& events, const base::StopToken& stopToken) {

@@ -58,6 +58,16 @@ void TelemetryQueueImpl::PushFront(const TelemetryEventRecord* first, const Tele
   PushFrontRange(first, last);
 }
 
+void TelemetryQueueImpl::PushFront(Records records) {
+  if (records.empty()) return;
+  std::lock_guard lock(m_mutex);
+  SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
+                "size queue = " << m_records.size() << "; size of the pushed = " << records.size()
+                                << "; event ids = " << records.front().id << ", " << records.back().id);
+  records.insert(records.end(), std::make_move_iterator(m_records.begin()), std::make_move_iterator(m_records.end()));
+  m_records.swap(records);
+}
+
 ITelemetryQueue::Records TelemetryQueueImpl::PopFront(std::uint64_t count) {
   Records popped;
   std::lock_guard lock(m_mutex);

@@ -20,6 +20,7 @@ class TelemetryQueueImpl final : public ITelemetryQueue {
   void PushBack(std::u16string_view text) override;
   void PushFront(Records::iterator first, Records::iterator last) override;
   void PushFront(const TelemetryEventRecord* first, const TelemetryEventRecord* last) override;
+  void PushFront(Records records) override;
   Records PopFront(std::uint64_t count) override;
   void PushBackUtf8(std::string text) override;
 

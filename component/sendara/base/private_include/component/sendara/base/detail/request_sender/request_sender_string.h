@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct libdeflate_compressor;
 
 #include "component/oru/http_header.h"
 #include "component/oru/http_method.h"
@@ -58,7 +61,7 @@ class RequestSenderString final : public IRequestSenderString {
   SecureString MakeRequest(oru::HttpMethod method, std::string_view uri,
                            std::vector<oru::HttpHeader> headers, std::shared_ptr<const std::string> body,
                            const StopToken& stopToken);
-  std::string Compress(std::string_view body) const;
+  std::string Compress(std::string_view body);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const SensitiveDataTracePolicy m_policy;
@@ -67,6 +70,14 @@ class RequestSenderString final : public IRequestSenderString {
   const std::uint32_t m_requestTimeout;
   const std::optional<std::string> m_tunnel;
   const std::uint32_t m_gzipLevel;
+
+  // Made at the first compressed request and kept: a compressor is a large
+  // allocation whose pages would be mapped and cleared for every package.
+  struct CompressorDeleter {
+    void operator()(libdeflate_compressor* compressor) const noexcept;
+  };
+  std::mutex m_compressorMutex;
+  std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor;
 };
 
 }  // namespace sendara::base
