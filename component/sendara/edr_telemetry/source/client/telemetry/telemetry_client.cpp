@@ -10,11 +10,9 @@
 #include "component/sendara/base/detail/common/bad_request_exception.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/internal_exception.h"
-#include "component/sendara/base/detail/common/invalid_json_exception.h"
 #include "component/sendara/base/detail/common/stop_exception.h"
 #include "component/sendara/base/detail/common/tools_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
-#include "component/sendara/base/detail/serializers/from_string.h"
 
 namespace sendara::edr_telemetry::telemetry {
 namespace {
@@ -27,20 +25,6 @@ constexpr const char* kClientName = "sendara::edr_telemetry::telemetry::Telemetr
 void ThrowIfStopRequested(const base::StopToken& stopToken) {
   if (stopToken.StopRequested()) {
     SENDARA_THROW(base::stop_exception, oru::rc::OperationCancelled, "stop token requested");
-  }
-}
-
-// The text of a stored value {"severity":0,"text":"..."}; nothing when the
-// row cannot be read.
-std::optional<std::string> StoredText(const std::string& value) {
-  try {
-    const boost::json::value document = base::from_string(value);
-    const boost::json::object* object = document.if_object();
-    const boost::json::value* text = object ? object->if_contains("text") : nullptr;
-    if (!text || !text->is_string()) return std::nullopt;
-    return std::string(text->get_string());
-  } catch (const base::invalid_json_exception&) {
-    return std::nullopt;
   }
 }
 
@@ -138,7 +122,7 @@ std::uint32_t TelemetryClient::ProcessStorage(const base::StopToken& stopToken, 
   do {
     const base::storages::PartitionedRow& row = rows.Current();
     ThrowIfStopRequested(stopToken);
-    std::optional<std::string> text = StoredText(row.value);
+    std::optional<std::string> text = m_storedValues.Text(row.value);
     if (!text) {
       // One unreadable row must not stop delivery from storage for good: it
       // is dropped (its content never reaches the trace) and the rows around

@@ -18,6 +18,7 @@
 #include "component/sendara/edr_telemetry/source/client/request_sender/i_request_sender.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_handler.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_queue.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/stored_value_reader.h"
 
 namespace sendara::edr_telemetry::telemetry {
 
@@ -65,6 +66,8 @@ class TelemetryClient final : public base::IPollingClient {
   const std::shared_ptr<IRequestSender> m_requestSender;
   const std::shared_ptr<base::storages::PartitionedValueStorage> m_storage;
   const std::shared_ptr<ITelemetryQueue> m_queue;
+  // Used by the sending pass only.
+  StoredValueReader m_storedValues;
   const std::shared_ptr<platform::Event> m_wakeupEvent;
   std::atomic<std::uint32_t> m_sleepTime{30000};
   std::atomic<std::uint32_t> m_packageSize{1024};
