@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -25,47 +26,38 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
   }
 }
 
+constexpr std::size_t kBlock = 16;
+
 // How many units `text` starts with that are ASCII. Tested a block at a
 // time, without a branch per unit, so that the compiler vectorises it.
-std::size_t AsciiRun(std::u16string_view text) {
-  constexpr std::size_t kBlock = 16;
-  const char16_t* const units = text.data();
-  if (text.empty() || units[0] >= 0x80) return 0;
+template <class Unit>
+std::size_t AsciiRun(std::basic_string_view<Unit> text) {
+  using Bits = std::make_unsigned_t<Unit>;
+  const Unit* const units = text.data();
   std::size_t i = 0;
   for (; i + kBlock <= text.size(); i += kBlock) {
-    char16_t bits = 0;
-    for (std::size_t k = 0; k < kBlock; ++k) bits |= units[i + k];
+    Bits bits = 0;
+    for (std::size_t k = 0; k < kBlock; ++k) bits |= static_cast<Bits>(units[i + k]);
     if (bits >= 0x80) break;
   }
-  while (i < text.size() && units[i] < 0x80) ++i;
+  while (i < text.size() && static_cast<Bits>(units[i]) < 0x80) ++i;
   return i;
 }
 
-// How many bytes `text` starts with that are ASCII, tested a block at a time.
-std::size_t AsciiRun(std::string_view text) {
-  constexpr std::size_t kBlock = 16;
-  const char* const bytes = text.data();
-  std::size_t i = 0;
-  for (; i + kBlock <= text.size(); i += kBlock) {
-    unsigned char bits = 0;
-    for (std::size_t k = 0; k < kBlock; ++k) bits |= static_cast<unsigned char>(bytes[i + k]);
-    if (bits >= 0x80) break;
-  }
-  while (i < text.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
-  return i;
-}
-
-// Writes ASCII bytes as UTF-16 units, a block at a time (see NarrowAscii).
-void WidenAscii(std::string_view run, char16_t* to) {
-  constexpr std::size_t kBlock = 16;
-  const char* const bytes = run.data();
+// Writes ASCII units as units of the other width, a block at a time through
+// a local array, which the compiler turns into a few vector instructions:
+// writing straight to `to`, which may alias anything, it would keep to one
+// unit at a time.
+template <class To, class From>
+void CopyAscii(std::basic_string_view<From> run, To* to) {
+  const From* const from = run.data();
   std::size_t i = 0;
   for (; i + kBlock <= run.size(); i += kBlock) {
-    char16_t block[kBlock];
-    for (std::size_t k = 0; k < kBlock; ++k) block[k] = static_cast<char16_t>(bytes[i + k]);
+    To block[kBlock];
+    for (std::size_t k = 0; k < kBlock; ++k) block[k] = static_cast<To>(from[i + k]);
     std::memcpy(to + i, block, sizeof block);
   }
-  for (; i < run.size(); ++i) to[i] = static_cast<char16_t>(bytes[i]);
+  for (; i < run.size(); ++i) to[i] = static_cast<To>(from[i]);
 }
 
 // Walks `text` as ToUtf8 converts it, handing each run of ASCII units to
@@ -92,25 +84,9 @@ void ForEachCodePoint(std::u16string_view text, Ascii&& ascii, Emit&& emit) {
   }
 }
 
-// Writes ASCII units as bytes, a block at a time through a local array, which
-// the compiler turns into a few vector instructions: writing straight to
-// `to`, which may alias anything, it would keep to one unit at a time.
-void NarrowAscii(std::u16string_view run, char* to) {
-  constexpr std::size_t kBlock = 16;
-  const char16_t* const units = run.data();
-  std::size_t i = 0;
-  for (; i + kBlock <= run.size(); i += kBlock) {
-    char block[kBlock];
-    for (std::size_t k = 0; k < kBlock; ++k) block[k] = static_cast<char>(units[i + k]);
-    std::memcpy(to + i, block, kBlock);
-  }
-  for (; i < run.size(); ++i) to[i] = static_cast<char>(units[i]);
-}
-
 // Writes `text` as bytes to `to` while it is all ASCII; false (with part
 // of it written) at the first block that is not.
 bool NarrowIfAscii(std::u16string_view text, char* to) {
-  constexpr std::size_t kBlock = 16;
   const char16_t* const units = text.data();
   std::size_t i = 0;
   for (; i + kBlock <= text.size(); i += kBlock) {
@@ -146,7 +122,7 @@ void WriteUtf8(std::u16string_view text, char* next) {
   ForEachCodePoint(
       text,
       [&next](std::u16string_view run) {
-        NarrowAscii(run, next);
+        CopyAscii(run, next);
         next += run.size();
       },
       [&next](char32_t cp) {
@@ -228,7 +204,7 @@ std::u16string ToUtf16(std::string_view text) {
     if (const std::size_t run = AsciiRun(text.substr(i))) {
       const std::size_t at = out.size();
       out.resize(at + run);
-      WidenAscii(text.substr(i, run), out.data() + at);
+      CopyAscii(text.substr(i, run), out.data() + at);
       i += run;
       continue;
     }
