@@ -64,9 +64,12 @@ FollowedFile::Read FollowedFile::Next(std::string& line) {
       continue;
     } else {
       struct stat status {};
-      if (::fstat(m_fd, &status) == 0 && static_cast<std::uint64_t>(status.st_size) < m_readOffset) {
+      if (::fstat(m_fd, &status) == 0 && static_cast<std::uint64_t>(status.st_size) < m_readOffset &&
+          ::lseek(m_fd, 0, SEEK_SET) == 0) {
         // Truncated: whatever it holds now was written from its start.
-        Open(m_path, 0);
+        m_file.offset = 0;
+        m_readOffset = 0;
+        m_lines.Clear();
         continue;
       }
     }
