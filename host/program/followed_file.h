@@ -34,8 +34,7 @@ class FollowedFile {
   // How long a file at its end is left before it is looked at again.
   static constexpr int kPauseMilliseconds = 100;
 
-  FollowedFile(std::filesystem::path path, const std::atomic<bool>& stopRequested,
-               std::size_t maximumLine = 64u << 20);
+  FollowedFile(std::filesystem::path path, const std::atomic<bool>& stopRequested, std::size_t maximumLine = 64u << 20);
   ~FollowedFile();
   FollowedFile(const FollowedFile&) = delete;
   FollowedFile& operator=(const FollowedFile&) = delete;

@@ -85,8 +85,17 @@ class FollowTest : public ::testing::Test {
 
 // The file appears after the host started, grows in bursts, ends for a while
 // in half a line, is rotated by rename (its writer adding to it after the
-// rename), and truncated: every event arrives once, in order.
+// rename), and truncated: every event arrives once, in order. (--follow is
+// one input, --events the other, never both.)
 TEST_F(FollowTest, BurstsRotationAndTruncationLoseAndRepeatNothing) {
+  ChildProcess::Options quiet;
+  quiet.stderrFile = Dir() / "both.err";
+  EXPECT_EQ(ChildProcess(EDR_TELEMETRY_HOST_PATH,
+                         {"--config", m_config.string(), "--events", "-", "--follow", Log().string()}, quiet)
+                .Wait(),
+            2);
+  EXPECT_NE(ReadText(Dir() / "both.err").find("--follow: not with --events"), std::string::npos);
+
   const std::unique_ptr<ChildProcess> host = StartHost();
   const std::filesystem::path maps = "/proc/" + std::to_string(host->Pid()) + "/maps";
   EXPECT_TRUE(WaitUntil([&] { return ReadText(maps).find("libedr_telemetry") != std::string::npos; }));
@@ -213,9 +222,9 @@ TEST(FollowCheckpoint, ReplacedWholeAndRefusedWhenDamaged) {
   }
   EXPECT_EQ(names, std::vector<std::string>{"follow.checkpoint"}) << "no temporary file left behind";
 
-  for (const std::string text : {"", "garbage", "[1,2]", "{\"device\":1,\"inode\":2}",
-                                 "{\"device\":1,\"inode\":2,\"offset\":-3}", "{\"device\":1,\"inode\":\"2\",\"offset\":3}",
-                                 "{\"device\":1,\"inode\":2,\"offset\":3.5}"}) {
+  for (const std::string text :
+       {"", "garbage", "[1,2]", "{\"device\":1,\"inode\":2}", "{\"device\":1,\"inode\":2,\"offset\":-3}",
+        "{\"device\":1,\"inode\":\"2\",\"offset\":3}", "{\"device\":1,\"inode\":2,\"offset\":3.5}"}) {
     WriteText(checkpoint.File(), text);
     EXPECT_THROW(checkpoint.Load(), reference_host::FollowCheckpoint::Error) << text;
   }
