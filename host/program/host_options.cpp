@@ -20,6 +20,7 @@ std::uint64_t Number(std::string_view option, std::string_view text, std::uint64
 
 HostOptions HostOptions::Parse(int argc, char** argv) {
   HostOptions options;
+  bool events = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
     if (option == "--help" || option == "-h") {
@@ -32,6 +33,10 @@ HostOptions HostOptions::Parse(int argc, char** argv) {
       options.config = value;
     } else if (option == "--events") {
       options.events = value;
+      events = true;
+    } else if (option == "--follow") {
+      if (value.empty()) throw Error("--follow: needs a file");
+      options.follow = value;
     } else if (option == "--linger") {
       options.linger = static_cast<std::uint32_t>(Number(option, value, 86400));
     } else if (option == "--trace-level") {
@@ -47,6 +52,7 @@ HostOptions HostOptions::Parse(int argc, char** argv) {
     }
   }
   if (options.config.empty()) throw Error("--config: missing");
+  if (events && !options.follow.empty()) throw Error("--follow: not with --events (the input is one or the other)");
   return options;
 }
 

@@ -16,11 +16,13 @@ struct HostOptions {
   };
 
   static constexpr const char* kUsage =
-      "usage: edr-telemetry-host --config FILE [--events FILE|-] [--linger SECONDS]\n"
+      "usage: edr-telemetry-host --config FILE [--events FILE|- | --follow FILE] [--linger SECONDS]\n"
       "                          [--trace-level N] [--trace-file FILE] [--summary-json FILE]\n"
       "                          [--component PATH]\n"
       "Loads the telemetry component, gives its task the configuration, hands it the events\n"
       "(NDJSON, one per line; standard input by default), waits, stops and prints a summary.\n"
+      "--follow reads a file that grows, across rotations, until SIGTERM or SIGINT, and goes on\n"
+      "where it stopped after a restart (the place is kept in the data folder).\n"
       "Exit codes: 0 done, 2 bad configuration or input file, 3 the component failed to load or start.\n";
 
   // Raises Error naming the option for anything it cannot take.
@@ -30,6 +32,8 @@ struct HostOptions {
   std::filesystem::path config;
   // "-" for standard input.
   std::string events = "-";
+  // Followed instead of reading `events` once; empty for none.
+  std::filesystem::path follow;
   // Seconds; absent for twice the transfer time plus one.
   std::optional<std::uint32_t> linger;
   // Nothing is traced at 0.

@@ -23,6 +23,8 @@
 #include "host/data_folder_service.h"
 #include "host/http/http_client_factory.h"
 #include "host/program/component_module.h"
+#include "host/program/follow_checkpoint.h"
+#include "host/program/followed_file.h"
 #include "host/program/host_event.h"
 #include "host/program/input_lines.h"
 #include "host/response_server.h"
@@ -80,8 +82,10 @@ HostSession::HostSession(HostOptions options, HostConfiguration configuration, c
 
 int HostSession::Run() {
   // The input is opened before anything starts: a missing file is bad input.
+  // A followed file may come later.
+  const bool follow = !m_options.follow.empty();
   int inputFd = STDIN_FILENO;
-  if (m_options.events != "-") {
+  if (!follow && m_options.events != "-") {
     inputFd = ::open(m_options.events.c_str(), O_RDONLY | O_CLOEXEC);
     if (inputFd < 0) {
       std::cerr << "edr-telemetry-host: can't read events file " << m_options.events << "\n";
@@ -94,7 +98,6 @@ int HostSession::Run() {
       if (fd != STDIN_FILENO) ::close(fd);
     }
   } closeInput{inputFd};
-  InputLines input(inputFd, m_stopRequested);
   std::ofstream traceFile;
   if (!m_options.traceFile.empty()) {
     traceFile.open(m_options.traceFile);
@@ -126,6 +129,26 @@ int HostSession::Run() {
   locator->Register(responseServer);
   locator->Register<oru::IHttpClientFactory>(oru::RefPtr<oru::IHttpClientFactory>(httpClients.Get()));
   locator->RegisterAs<oru::IConnectedSink, oru::IConnectionErrorSink, oru::IIncorrectSettingsSink>(sinks);
+
+  const FollowCheckpoint checkpoint(m_configuration.dataFolder / FollowCheckpoint::kFileName);
+  std::unique_ptr<FollowedFile> followed;
+  if (follow) {
+    followed = std::make_unique<FollowedFile>(m_options.follow, m_stopRequested);
+    const auto warn = [&](const std::string& text) {
+      std::cerr << "edr-telemetry-host: " << text << "\n";
+      tracer->Trace(300, text.data(), text.size());
+    };
+    try {
+      if (const std::optional<FollowedFile::Position> resume = checkpoint.Load();
+          resume && !followed->ResumeAt(*resume)) {
+        warn("the checkpoint names a file that is gone (" + resume->path.string() + ", device " +
+             std::to_string(resume->device) + ", inode " + std::to_string(resume->inode) + "): reading " +
+             m_options.follow.string() + " from its start");
+      }
+    } catch (const FollowCheckpoint::Error& error) {
+      warn(std::string(error.what()) + ": reading " + m_options.follow.string() + " from its start");
+    }
+  }
 
   RunSummary summary;
   std::unique_ptr<ComponentModule> module;
@@ -171,13 +194,12 @@ int HostSession::Run() {
   }
 
   m_started = std::chrono::steady_clock::now();
-  std::string line;
   std::uint32_t reported = 0;
-  while (input.Next(line)) {
+  const auto handOver = [&](const std::string& line) {
     ++summary.linesRead;
     if (line.empty() || line.find_first_not_of(" \t\r") == std::string::npos) {
       --summary.linesRead;
-      continue;
+      return;
     }
     std::string error;
     std::optional<HostEvent> event = HostEvent::Parse(line, error);
@@ -186,7 +208,7 @@ int HostSession::Run() {
       const std::string text = "line " + std::to_string(summary.linesRead) + ": " + error;
       tracer->Trace(300, text.data(), text.size());
       if (reported++ < 10) std::cerr << "edr-telemetry-host: malformed event, " << text << "\n";
-      continue;
+      return;
     }
     bool drop = true;
     const oru::Result decided = provider->ShouldEventOrIoaBeDropped(
@@ -198,7 +220,15 @@ int HostSession::Run() {
     } else {
       ++summary.dropped;
     }
-    ShowProgress(summary, false);
+  };
+  if (follow) {
+    Follow(*followed, checkpoint, summary, handOver, *tracer.Get());
+  } else {
+    InputLines input(inputFd, m_stopRequested);
+    for (std::string line; input.Next(line);) {
+      handOver(line);
+      ShowProgress(summary, false);
+    }
   }
   m_inputEnded = std::chrono::steady_clock::now();
 
@@ -230,6 +260,52 @@ int HostSession::Run() {
     }
   }
   return kDone;
+}
+
+void HostSession::Follow(FollowedFile& followed, const FollowCheckpoint& checkpoint, const RunSummary& summary,
+                         const std::function<void(const std::string&)>& handOver, Tracer& tracer) {
+  // A checkpoint per line would cost a disk flush per event; one per batch
+  // and one whenever the file is quiet keep a restart from handing over
+  // again more than the lines of the last batch.
+  constexpr std::uint64_t kLinesPerCheckpoint = 10000;
+  constexpr auto kCheckpointInterval = std::chrono::milliseconds(200);
+  FollowedFile::Position stored = followed.Consumed();
+  std::uint64_t linesSinceStored = 0;
+  auto storedAt = std::chrono::steady_clock::now();
+  std::uint64_t failures = 0;
+  const auto store = [&] {
+    // Consumed() is past the lines handed over and none other: Next is not
+    // asked again before the last line was handed over, dropped or counted
+    // malformed.
+    const FollowedFile::Position consumed = followed.Consumed();
+    linesSinceStored = 0;
+    storedAt = std::chrono::steady_clock::now();
+    if (consumed == stored) return;
+    try {
+      checkpoint.Store(consumed);
+      stored = consumed;
+    } catch (const FollowCheckpoint::Error& error) {
+      // Following goes on: a restart would only hand over again what came
+      // since the last checkpoint stored.
+      const std::string text = error.what();
+      tracer.Trace(300, text.data(), text.size());
+      if (failures++ < 10) std::cerr << "edr-telemetry-host: " << text << "\n";
+    }
+  };
+  for (std::string line;;) {
+    const FollowedFile::Read read = followed.Next(line);
+    if (read == FollowedFile::Read::kStopped) break;
+    if (read == FollowedFile::Read::kLine) {
+      handOver(line);
+      ++linesSinceStored;
+    }
+    if (read == FollowedFile::Read::kNothingYet || linesSinceStored >= kLinesPerCheckpoint ||
+        std::chrono::steady_clock::now() - storedAt >= kCheckpointInterval) {
+      store();
+    }
+    ShowProgress(summary, false);
+  }
+  store();
 }
 
 void HostSession::ShowProgress(const RunSummary& summary, bool final) {

@@ -3,14 +3,20 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <optional>
+#include <string>
 
 #include "host/program/host_configuration.h"
 #include "host/program/host_options.h"
 #include "host/program/run_summary.h"
 
 namespace reference_host {
+
+class FollowCheckpoint;
+class FollowedFile;
+class Tracer;
 
 // One run of the host program: the host's services, the component's three
 // objects, the task started with the configuration, the events handed over
@@ -29,6 +35,10 @@ class HostSession {
   int Run();
 
  private:
+  // Hands over the lines of the followed file until a stop is requested,
+  // keeping the checkpoint a batch behind at most.
+  void Follow(FollowedFile& followed, const FollowCheckpoint& checkpoint, const RunSummary& summary,
+              const std::function<void(const std::string&)>& handOver, Tracer& tracer);
   void ShowProgress(const RunSummary& summary, bool final);
 
   const HostOptions m_options;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "host/program/line_splitter.h"
+
 namespace reference_host {
 
 // Lines of the event input, read from a file descriptor in a way a stop
@@ -16,7 +18,7 @@ class InputLines {
 
   // Does not own `fd`.
   InputLines(int fd, const std::atomic<bool>& stopRequested, std::size_t maximumLine = kDefaultMaximumLine)
-      : m_fd(fd), m_stopRequested(stopRequested), m_maximumLine(maximumLine) {}
+      : m_fd(fd), m_stopRequested(stopRequested), m_lines(maximumLine) {}
 
   // The next line without its line feed; false at the end of the input, on
   // a read error, or once a stop is requested. A line longer than the
@@ -27,11 +29,7 @@ class InputLines {
  private:
   const int m_fd;
   const std::atomic<bool>& m_stopRequested;
-  const std::size_t m_maximumLine;
-  std::string m_buffer;
-  // Within the rest of a line cut at the maximum.
-  bool m_skipping = false;
-  std::size_t m_start = 0;
+  LineSplitter m_lines;
   bool m_ended = false;
 };
 

@@ -37,29 +37,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// An event of a type the example configuration sends, numbered `seq`.
-std::string NumberedEvent(std::uint64_t seq, std::size_t padding = 64) {
-  return R"({"eventType":"NetworkConnect","throttlingId":7,"ioas":[],"event":{"eventType":"NetworkConnect",)"
-         R"("throttlingId":7,"seq":)" +
-         std::to_string(seq) + R"(,"pad":")" + std::string(padding, 'p') + "\"}}\n";
-}
-
-// The number of an event as the sink holds it, or the spool (as an escaped
-// string in its record); -1 for none.
-std::int64_t SeqOf(const std::string& event) {
-  for (const std::string key : {"\"seq\":", "\\\"seq\\\":"}) {
-    if (const std::size_t at = event.find(key); at != std::string::npos)
-      return std::stoll(event.substr(at + key.size()));
-  }
-  return -1;
-}
-
-std::multiset<std::int64_t> SeqsOf(const std::vector<std::string>& events) {
-  std::multiset<std::int64_t> seqs;
-  for (const std::string& event : events) seqs.insert(SeqOf(event));
-  return seqs;
-}
-
 // The events in one spool file; none when it cannot be read as one.
 std::vector<std::string> SpooledIn(const std::filesystem::path& file) {
   std::vector<std::string> values;

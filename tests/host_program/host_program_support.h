@@ -1,12 +1,13 @@
 #pragma once
 
-// What the process tests of the host program share: files, the example
-// configuration, and a run of the host program over the examples.
+// What the process tests of the host program share: files, numbered events,
+// the example configuration, and a run of the host program over the examples.
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -47,6 +48,29 @@ inline boost::json::object ReadJson(const std::filesystem::path& path) {
 inline std::int64_t Number(const boost::json::object& object, std::string_view key) {
   const boost::json::value* value = object.if_contains(key);
   return value && value->is_number() ? value->to_number<std::int64_t>() : -1;
+}
+
+// An event of a type the example configuration sends, numbered `seq`.
+inline std::string NumberedEvent(std::uint64_t seq, std::size_t padding = 64) {
+  return R"({"eventType":"NetworkConnect","throttlingId":7,"ioas":[],"event":{"eventType":"NetworkConnect",)"
+         R"("throttlingId":7,"seq":)" +
+         std::to_string(seq) + R"(,"pad":")" + std::string(padding, 'p') + "\"}}\n";
+}
+
+// The number of an event as the sink holds it, or the spool (as an escaped
+// string in its record); -1 for none.
+inline std::int64_t SeqOf(const std::string& event) {
+  for (const std::string key : {"\"seq\":", "\\\"seq\\\":"}) {
+    if (const std::size_t at = event.find(key); at != std::string::npos)
+      return std::stoll(event.substr(at + key.size()));
+  }
+  return -1;
+}
+
+inline std::multiset<std::int64_t> SeqsOf(const std::vector<std::string>& events) {
+  std::multiset<std::int64_t> seqs;
+  for (const std::string& event : events) seqs.insert(SeqOf(event));
+  return seqs;
 }
 
 // Polls until `ready` holds or the time is up; returns whether it holds.
