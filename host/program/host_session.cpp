@@ -110,7 +110,9 @@ int HostSession::Run() {
   std::filesystem::create_directories(m_configuration.dataFolder, folderError);
 
   // The host's services.
-  auto tracer = Tracer::Create(m_options.traceLevel, traceFile.is_open() ? &traceFile : nullptr);
+  // Nothing recorded in memory: the trace goes to its file, for as long as
+  // the program runs.
+  auto tracer = Tracer::Create(m_options.traceLevel, traceFile.is_open() ? &traceFile : nullptr, false);
   auto policy = SensitiveDataPolicy::Create(m_configuration.traceSensitiveData);
   auto dataFolders = DataFolderService::Create();
   dataFolders->SetFolder(HostConfiguration::kDataFolderId, m_configuration.dataFolder);

@@ -4,8 +4,8 @@
 
 namespace reference_host {
 
-Tracer::Tracer(std::int32_t maximumLevel, std::ostream* echo)
-    : m_maximumLevel(maximumLevel), m_echo(echo) {}
+Tracer::Tracer(std::int32_t maximumLevel, std::ostream* echo, bool record)
+    : m_maximumLevel(maximumLevel), m_echo(echo), m_record(record) {}
 
 bool Tracer::IsLevelEnabled(std::int32_t level) {
   std::lock_guard lock(m_mutex);
@@ -16,8 +16,9 @@ void Tracer::Trace(std::int32_t level, const char* text, std::size_t size) {
   {
     std::lock_guard lock(m_mutex);
     if (level > m_maximumLevel) return;
+    if (m_echo) *m_echo << level << ' ' << std::string_view(text, size) << '\n';
+    if (!m_record) return;
     m_lines.push_back({level, std::string(text, size)});
-    if (m_echo) *m_echo << level << ' ' << m_lines.back().text << '\n';
   }
   m_lineAdded.notify_all();
 }

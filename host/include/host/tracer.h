@@ -17,7 +17,8 @@
 namespace reference_host {
 
 // The host's tracer: accepts the levels up to a threshold, records every
-// line it accepts with its level, and optionally echoes them to a stream.
+// line it accepts with its level (for tests to look at; a long-running
+// program records none), and optionally echoes them to a stream.
 class Tracer final : public oru::BasicObject<Tracer, oru::UncountedObject, oru::ITracer> {
  public:
   struct Line {
@@ -26,7 +27,7 @@ class Tracer final : public oru::BasicObject<Tracer, oru::UncountedObject, oru::
   };
 
   // Accepts levels up to and including `maximumLevel`.
-  explicit Tracer(std::int32_t maximumLevel = 800, std::ostream* echo = nullptr);
+  explicit Tracer(std::int32_t maximumLevel = 800, std::ostream* echo = nullptr, bool record = true);
 
   bool IsLevelEnabled(std::int32_t level) override;
   void Trace(std::int32_t level, const char* text, std::size_t size) override;
@@ -45,6 +46,7 @@ class Tracer final : public oru::BasicObject<Tracer, oru::UncountedObject, oru::
   mutable std::condition_variable m_lineAdded;
   std::int32_t m_maximumLevel;
   std::ostream* m_echo;
+  const bool m_record;
   std::vector<Line> m_lines;
 };
 
