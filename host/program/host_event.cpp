@@ -15,6 +15,13 @@ namespace {
 
 namespace json = boost::json;
 
+// How deep a line may nest: Boost.JSON's default, which lines have always
+// been read with.
+constexpr std::size_t kMaximumDepth = 32;
+// One level short for simdjson: a line at the limit goes to Boost.JSON, which
+// decides it as it always did.
+constexpr std::size_t kFastMaximumDepth = kMaximumDepth - 1;
+
 // A whole number from 0 to 2^32 - 1; nothing for any other value, which a
 // conversion would throw for or cut short.
 std::optional<std::uint32_t> Unsigned32(const json::value& value) {
@@ -160,6 +167,7 @@ std::optional<std::string_view> EventText(std::string_view line) {
 // among them, which Boost.JSON reads.
 std::optional<HostEvent> ParseFast(std::string_view line) {
   thread_local simdjson::dom::parser parser;
+  if (parser.max_depth() != kFastMaximumDepth && parser.allocate(line.size(), kFastMaximumDepth)) return std::nullopt;
   thread_local std::string padded;
   padded.assign(line);
   padded.append(simdjson::SIMDJSON_PADDING, '\0');
@@ -216,7 +224,9 @@ std::optional<HostEvent> HostEvent::Parse(std::string_view line, std::string& er
 
 std::optional<HostEvent> HostEvent::ParseWithBoostJson(std::string_view line, std::string& error) {
   boost::system::error_code parseError;
-  const json::value document = json::parse(line, parseError);
+  json::parse_options options;
+  options.max_depth = kMaximumDepth;
+  const json::value document = json::parse(line, parseError, {}, options);
   if (parseError) {
     error = "not JSON: " + parseError.message();
     return std::nullopt;

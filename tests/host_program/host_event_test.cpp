@@ -76,6 +76,28 @@ TEST(HostEvent, BothReadingsAgree) {
   }
 }
 
+// Lines nest at most as deep as Boost.JSON reads them by default; a deeper
+// line is malformed in both readings, however the event below looks.
+TEST(HostEvent, BothReadingsRefuseALineNestedBeyondTheLimit) {
+  const auto line = [](std::size_t levels) {  // the line itself and "event" are two
+    return R"({"eventType":"A","event":{"a":)" + std::string(levels - 2, '[') + std::string(levels - 2, ']') + "}}";
+  };
+  std::string error;
+  const std::optional<HostEvent> atLimit = HostEvent::Parse(line(32), error);
+  ASSERT_TRUE(atLimit.has_value()) << error;
+  EXPECT_EQ(sendara::base::ToUtf8(atLimit->text), R"({"a":)" + std::string(30, '[') + std::string(30, ']') + "}");
+  EXPECT_TRUE(HostEvent::ParseWithBoostJson(line(32), error).has_value()) << error;
+  for (const std::size_t levels : {33, 40}) {
+    SCOPED_TRACE(levels);
+    std::string fastError;
+    std::string referenceError;
+    EXPECT_FALSE(HostEvent::Parse(line(levels), fastError).has_value());
+    EXPECT_FALSE(HostEvent::ParseWithBoostJson(line(levels), referenceError).has_value());
+    EXPECT_EQ(fastError, referenceError);
+    EXPECT_TRUE(fastError.starts_with("not JSON")) << fastError;
+  }
+}
+
 // A line beyond the maximum comes cut (unparsable) and its rest is skipped,
 // so that an input without line feeds cannot take all memory; the lines
 // around it come whole, the last one without its line feed too.
