@@ -25,7 +25,9 @@ struct HostEvent {
   // not such an object, which that reading then explains).
   static std::optional<HostEvent> Parse(std::string_view line, std::string& error);
   // The same reading by Boost.JSON alone, member for member; "event" comes
-  // as Boost.JSON writes it, which may spell numbers otherwise.
+  // as Boost.JSON writes it, which may spell numbers otherwise (one beyond a
+  // double's range as Infinity, which Parse, handing "event" over as
+  // written, never does).
   static std::optional<HostEvent> ParseWithBoostJson(std::string_view line, std::string& error);
 };
 

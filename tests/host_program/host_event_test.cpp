@@ -76,6 +76,26 @@ TEST(HostEvent, BothReadingsAgree) {
   }
 }
 
+// The event goes as written but for whitespace, whichever parser read the
+// line: Boost.JSON would write a number beyond a double's range as Infinity,
+// which is not JSON, and respell every other number.
+TEST(HostEvent, TheEventGoesAsWrittenWhicheverParserReadsTheLine) {
+  for (const std::string line : {
+           R"({"eventType":"A","event":{ "big" : 123456789012345678901234567890, "inf" : [ 1e400, -1E400 ] }})",
+           R"({"\u0065ventType":"A","event":{"a":1},"\u0065vent":{"big":123456789012345678901234567890,)"
+           R"( "inf": [1e400, -1E400]}})"}) {
+    SCOPED_TRACE(line);
+    std::string error;
+    const std::optional<HostEvent> event = HostEvent::Parse(line, error);
+    ASSERT_TRUE(event.has_value()) << error;
+    EXPECT_EQ(sendara::base::ToUtf8(event->text), R"({"big":123456789012345678901234567890,"inf":[1e400,-1E400]})");
+  }
+  std::string error;
+  const std::optional<HostEvent> event = HostEvent::Parse(R"({"\u0065ventType":"A","event":{"x": 1.50}})", error);
+  ASSERT_TRUE(event.has_value()) << error;
+  EXPECT_EQ(sendara::base::ToUtf8(event->text), R"({"x":1.50})");
+}
+
 // Lines nest at most as deep as Boost.JSON reads them by default; a deeper
 // line is malformed in both readings, however the event below looks.
 TEST(HostEvent, BothReadingsRefuseALineNestedBeyondTheLimit) {
