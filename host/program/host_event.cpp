@@ -9,6 +9,7 @@
 #include <simdjson.h>
 
 #include "component/sendara/base/detail/common/utf_convert.h"
+#include "component/sendara/base/detail/serializers/overlong_exponents.h"
 
 namespace reference_host {
 namespace {
@@ -191,6 +192,9 @@ std::optional<HostEvent> ParseFast(std::string_view line) {
   simdjson::dom::element root;
   simdjson::dom::object object;
   if (parser.parse(line.data(), line.size(), false).get(root) || root.get_object().get(object)) return std::nullopt;
+  // A number with an overlong exponent, which simdjson reads and Boost.JSON
+  // refuses: a line malformed in both readings.
+  if (sendara::base::MayHoldOverlongExponent(line, root)) return std::nullopt;
   // The last of members with equal names counts, as in Boost.JSON's reading.
   std::optional<simdjson::dom::element> type, id, ioas, body;
   for (const simdjson::dom::key_value_pair member : object) {

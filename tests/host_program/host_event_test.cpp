@@ -96,6 +96,27 @@ TEST(HostEvent, TheEventGoesAsWrittenWhicheverParserReadsTheLine) {
   EXPECT_EQ(sendara::base::ToUtf8(event->text), R"({"x":1.50})");
 }
 
+// simdjson reads a number with a ten-digit exponent as zero, Boost.JSON
+// refuses it: the line is malformed in both readings. One in a string only
+// looks like it.
+TEST(HostEvent, BothReadingsRefuseANumberWithATenDigitExponent) {
+  for (const std::string line : {R"({"eventType":"A","event":{"z":0e3046744073709551616}})",
+                                 R"({"eventType":"A","event":{"s":"1e-2147483648","z":[1e-2147483648]}})"}) {
+    SCOPED_TRACE(line);
+    std::string fastError;
+    std::string referenceError;
+    EXPECT_FALSE(HostEvent::Parse(line, fastError).has_value());
+    EXPECT_FALSE(HostEvent::ParseWithBoostJson(line, referenceError).has_value());
+    EXPECT_EQ(fastError, referenceError);
+    EXPECT_TRUE(fastError.starts_with("not JSON")) << fastError;
+  }
+  std::string error;
+  const std::optional<HostEvent> event =
+      HostEvent::Parse(R"({"eventType":"A","event":{"s":"1e-2147483648","z":0.0}})", error);
+  ASSERT_TRUE(event.has_value()) << error;
+  EXPECT_EQ(sendara::base::ToUtf8(event->text), R"({"s":"1e-2147483648","z":0.0})");
+}
+
 // Lines nest at most as deep as Boost.JSON reads them by default; a deeper
 // line is malformed in both readings, however the event below looks.
 TEST(HostEvent, BothReadingsRefuseALineNestedBeyondTheLimit) {
