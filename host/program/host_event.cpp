@@ -9,11 +9,19 @@
 #include <simdjson.h>
 
 #include "component/sendara/base/detail/common/utf_convert.h"
+#include "component/sendara/base/detail/serializers/overlong_exponents.h"
 
 namespace reference_host {
 namespace {
 
 namespace json = boost::json;
+
+// How deep a line may nest: Boost.JSON's default, which lines have always
+// been read with.
+constexpr std::size_t kMaximumDepth = 32;
+// One level short for simdjson: a line at the limit goes to Boost.JSON, which
+// decides it as it always did.
+constexpr std::size_t kFastMaximumDepth = kMaximumDepth - 1;
 
 // A whole number from 0 to 2^32 - 1; nothing for any other value, which a
 // conversion would throw for or cut short.
@@ -133,10 +141,9 @@ std::size_t SkipValue(std::string_view text, std::size_t i) {
   }
 }
 
-// The text of the last top-level member "event" of `line`, which the parser
+// The text of the last top-level member "event" of `line`, which a parser
 // has accepted as a JSON object, as written there: copying it costs far less
-// than writing it anew from the document. Nothing when a member name holds
-// an escape, whose meaning only the document knows.
+// than writing it anew from a document. Nothing when there is none.
 std::optional<std::string_view> EventText(std::string_view line) {
   std::size_t i = line.find('{') + 1;
   std::optional<std::string_view> found;
@@ -144,8 +151,16 @@ std::optional<std::string_view> EventText(std::string_view line) {
     while (IsSpace(line[i])) ++i;
     if (line[i] == '}') return found;
     const std::size_t keyEnd = SkipString(line, i);
-    const std::string_view key = line.substr(i + 1, keyEnd - i - 2);
-    if (key.find('\\') != std::string_view::npos) return std::nullopt;
+    std::string_view key = line.substr(i + 1, keyEnd - i - 2);
+    // A name spelt with an escape ("\u0065vent") is the name it stands for;
+    // rare enough to have a parser read it.
+    json::value decoded;
+    if (key.find('\\') != std::string_view::npos) {
+      boost::system::error_code error;
+      decoded = json::parse(line.substr(i, keyEnd - i), error);
+      if (error || !decoded.is_string()) return std::nullopt;
+      key = decoded.get_string();
+    }
     i = keyEnd;
     while (IsSpace(line[i]) || line[i] == ':') ++i;
     const std::size_t valueEnd = SkipValue(line, i);
@@ -155,17 +170,31 @@ std::optional<std::string_view> EventText(std::string_view line) {
   }
 }
 
-// simdjson's reading of a line: several times faster than Boost.JSON's on
-// event lines. Nothing when it refuses the line; numbers beyond 64 bits
-// among them, which Boost.JSON reads.
+// The "event" member of `line` as written, but compact: a line framing on the
+// wire must meet no line feed inside an event. `line` is followed by
+// simdjson's padding, which minify may read.
+std::optional<std::u16string> CompactEventText(std::string_view line) {
+  const std::optional<std::string_view> text = EventText(line);
+  if (!text) return std::nullopt;
+  thread_local std::string compact;
+  compact.resize(text->size() + simdjson::SIMDJSON_PADDING);
+  std::size_t size = 0;
+  if (simdjson::minify(text->data(), text->size(), compact.data(), size)) return std::nullopt;
+  return sendara::base::ToUtf16(std::string_view(compact.data(), size));
+}
+
+// simdjson's reading of a line, which simdjson's padding follows: several
+// times faster than Boost.JSON's on event lines. Nothing when it refuses the
+// line; numbers beyond 64 bits among them, which Boost.JSON reads.
 std::optional<HostEvent> ParseFast(std::string_view line) {
   thread_local simdjson::dom::parser parser;
-  thread_local std::string padded;
-  padded.assign(line);
-  padded.append(simdjson::SIMDJSON_PADDING, '\0');
+  if (parser.max_depth() != kFastMaximumDepth && parser.allocate(line.size(), kFastMaximumDepth)) return std::nullopt;
   simdjson::dom::element root;
   simdjson::dom::object object;
-  if (parser.parse(padded.data(), line.size(), false).get(root) || root.get_object().get(object)) return std::nullopt;
+  if (parser.parse(line.data(), line.size(), false).get(root) || root.get_object().get(object)) return std::nullopt;
+  // A number with an overlong exponent, which simdjson reads and Boost.JSON
+  // refuses: a line malformed in both readings.
+  if (sendara::base::MayHoldOverlongExponent(line, root)) return std::nullopt;
   // The last of members with equal names counts, as in Boost.JSON's reading.
   std::optional<simdjson::dom::element> type, id, ioas, body;
   for (const simdjson::dom::key_value_pair member : object) {
@@ -192,31 +221,35 @@ std::optional<HostEvent> ParseFast(std::string_view line) {
       event.ioas.push_back(std::move(ioa));
     }
   }
-  // Read from the padded copy: minify may read past the text's end.
-  if (const std::optional<std::string_view> text = EventText(std::string_view(padded.data(), line.size()))) {
-    // Compact, as the document would write it: a line framing on the wire
-    // must meet no line feed inside an event.
-    thread_local std::string compact;
-    compact.resize(text->size() + simdjson::SIMDJSON_PADDING);
-    std::size_t size = 0;
-    if (simdjson::minify(text->data(), text->size(), compact.data(), size)) return std::nullopt;
-    event.text = sendara::base::ToUtf16(std::string_view(compact.data(), size));
-  } else {
-    event.text = sendara::base::ToUtf16(simdjson::to_string(*body));
-  }
+  std::optional<std::u16string> text = CompactEventText(line);
+  if (!text) return std::nullopt;
+  event.text = std::move(*text);
   return event;
 }
 
 }  // namespace
 
 std::optional<HostEvent> HostEvent::Parse(std::string_view line, std::string& error) {
-  if (std::optional<HostEvent> event = ParseFast(line)) return event;
-  return ParseWithBoostJson(line, error);
+  thread_local std::string padded;
+  padded.assign(line);
+  padded.append(simdjson::SIMDJSON_PADDING, '\0');
+  const std::string_view paddedLine(padded.data(), line.size());
+  if (std::optional<HostEvent> event = ParseFast(paddedLine)) return event;
+  std::optional<HostEvent> event = ParseWithBoostJson(line, error);
+  // As written here too: Boost.JSON writes a number beyond a double's range
+  // as Infinity, which is not JSON, and any other number may come spelt
+  // otherwise.
+  if (event) {
+    if (std::optional<std::u16string> text = CompactEventText(paddedLine)) event->text = std::move(*text);
+  }
+  return event;
 }
 
 std::optional<HostEvent> HostEvent::ParseWithBoostJson(std::string_view line, std::string& error) {
   boost::system::error_code parseError;
-  const json::value document = json::parse(line, parseError);
+  json::parse_options options;
+  options.max_depth = kMaximumDepth;
+  const json::value document = json::parse(line, parseError, {}, options);
   if (parseError) {
     error = "not JSON: " + parseError.message();
     return std::nullopt;

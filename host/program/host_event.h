@@ -21,11 +21,14 @@ struct HostEvent {
 
   // Nothing for a line that is not such an object; `error` then says why.
   // Read by simdjson, and by ParseWithBoostJson where simdjson refuses the
-  // line (a number beyond 64 bits, or a line that is not such an object,
-  // which that reading then explains).
+  // line (a number beyond 64 bits, nesting at the limit, or a line that is
+  // not such an object, which that reading then explains) or reads a number
+  // that Boost.JSON refuses.
   static std::optional<HostEvent> Parse(std::string_view line, std::string& error);
   // The same reading by Boost.JSON alone, member for member; "event" comes
-  // as Boost.JSON writes it, which may spell numbers otherwise.
+  // as Boost.JSON writes it, which may spell numbers otherwise (one beyond a
+  // double's range as Infinity, which Parse, handing "event" over as
+  // written, never does).
   static std::optional<HostEvent> ParseWithBoostJson(std::string_view line, std::string& error);
 };
 

@@ -76,6 +76,69 @@ TEST(HostEvent, BothReadingsAgree) {
   }
 }
 
+// The event goes as written but for whitespace, whichever parser read the
+// line: Boost.JSON would write a number beyond a double's range as Infinity,
+// which is not JSON, and respell every other number.
+TEST(HostEvent, TheEventGoesAsWrittenWhicheverParserReadsTheLine) {
+  for (const std::string line : {
+           R"({"eventType":"A","event":{ "big" : 123456789012345678901234567890, "inf" : [ 1e400, -1E400 ] }})",
+           R"({"\u0065ventType":"A","event":{"a":1},"\u0065vent":{"big":123456789012345678901234567890,)"
+           R"( "inf": [1e400, -1E400]}})"}) {
+    SCOPED_TRACE(line);
+    std::string error;
+    const std::optional<HostEvent> event = HostEvent::Parse(line, error);
+    ASSERT_TRUE(event.has_value()) << error;
+    EXPECT_EQ(sendara::base::ToUtf8(event->text), R"({"big":123456789012345678901234567890,"inf":[1e400,-1E400]})");
+  }
+  std::string error;
+  const std::optional<HostEvent> event = HostEvent::Parse(R"({"\u0065ventType":"A","event":{"x": 1.50}})", error);
+  ASSERT_TRUE(event.has_value()) << error;
+  EXPECT_EQ(sendara::base::ToUtf8(event->text), R"({"x":1.50})");
+}
+
+// simdjson reads a number with a ten-digit exponent as zero, Boost.JSON
+// refuses it: the line is malformed in both readings. One in a string only
+// looks like it.
+TEST(HostEvent, BothReadingsRefuseANumberWithATenDigitExponent) {
+  for (const std::string line : {R"({"eventType":"A","event":{"z":0e3046744073709551616}})",
+                                 R"({"eventType":"A","event":{"s":"1e-2147483648","z":[1e-2147483648]}})"}) {
+    SCOPED_TRACE(line);
+    std::string fastError;
+    std::string referenceError;
+    EXPECT_FALSE(HostEvent::Parse(line, fastError).has_value());
+    EXPECT_FALSE(HostEvent::ParseWithBoostJson(line, referenceError).has_value());
+    EXPECT_EQ(fastError, referenceError);
+    EXPECT_TRUE(fastError.starts_with("not JSON")) << fastError;
+  }
+  std::string error;
+  const std::optional<HostEvent> event =
+      HostEvent::Parse(R"({"eventType":"A","event":{"s":"1e-2147483648","z":0.0}})", error);
+  ASSERT_TRUE(event.has_value()) << error;
+  EXPECT_EQ(sendara::base::ToUtf8(event->text), R"({"s":"1e-2147483648","z":0.0})");
+}
+
+// Lines nest at most as deep as Boost.JSON reads them by default; a deeper
+// line is malformed in both readings, however the event below looks.
+TEST(HostEvent, BothReadingsRefuseALineNestedBeyondTheLimit) {
+  const auto line = [](std::size_t levels) {  // the line itself and "event" are two
+    return R"({"eventType":"A","event":{"a":)" + std::string(levels - 2, '[') + std::string(levels - 2, ']') + "}}";
+  };
+  std::string error;
+  const std::optional<HostEvent> atLimit = HostEvent::Parse(line(32), error);
+  ASSERT_TRUE(atLimit.has_value()) << error;
+  EXPECT_EQ(sendara::base::ToUtf8(atLimit->text), R"({"a":)" + std::string(30, '[') + std::string(30, ']') + "}");
+  EXPECT_TRUE(HostEvent::ParseWithBoostJson(line(32), error).has_value()) << error;
+  for (const std::size_t levels : {33, 40}) {
+    SCOPED_TRACE(levels);
+    std::string fastError;
+    std::string referenceError;
+    EXPECT_FALSE(HostEvent::Parse(line(levels), fastError).has_value());
+    EXPECT_FALSE(HostEvent::ParseWithBoostJson(line(levels), referenceError).has_value());
+    EXPECT_EQ(fastError, referenceError);
+    EXPECT_TRUE(fastError.starts_with("not JSON")) << fastError;
+  }
+}
+
 // A line beyond the maximum comes cut (unparsable) and its rest is skipped,
 // so that an input without line feeds cannot take all memory; the lines
 // around it come whole, the last one without its line feed too.

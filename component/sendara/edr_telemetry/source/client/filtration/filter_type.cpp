@@ -64,7 +64,13 @@ FilterType ConvertJsonconsToFilterType(const boost::json::value& value) {
 
 FilterTypeView ConvertJsonToFilterType(const boost::json::value& value) {
   if (auto converted = ConvertCommon<FilterTypeView, std::string_view>(value)) return *converted;
-  if (value.is_double()) return EventNumberToFilterType(value.get_double());
+  if (value.is_double()) {
+    // No JSON number is NaN: Boost.JSON 1.81 reads a zero with an exponent
+    // beyond 308 (0e400) as 0 times infinity. simdjson reads it as the zero
+    // it is, and so does the comparison whichever parser read the event.
+    const double number = value.get_double();
+    return EventNumberToFilterType(std::isnan(number) ? 0.0 : number);
+  }
   ThrowUnexpectedContent(SENDARA_FUNCTION_NAME);
 }
 

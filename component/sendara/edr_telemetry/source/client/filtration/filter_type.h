@@ -33,7 +33,8 @@ FilterType ConvertJsonconsToFilterType(const boost::json::value& value);
 
 // Event side: as the rule side, except that a floating-point number without a
 // fraction inside the 64-bit ranges counts as a whole number (an event's 3.0
-// equals a rule's 3). The view refers into `value`.
+// equals a rule's 3), and NaN, Boost.JSON's reading of 0e400, as zero. The
+// view refers into `value`.
 FilterTypeView ConvertJsonToFilterType(const boost::json::value& value);
 // The event side's reading of a floating-point number, as above: a whole
 // number inside the 64-bit ranges, else "unexpected json content".

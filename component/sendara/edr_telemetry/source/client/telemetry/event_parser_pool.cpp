@@ -15,6 +15,7 @@
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/sendara/base/detail/serializers/from_string.h"
 #include "component/sendara/base/detail/serializers/lone_surrogate_escapes.h"
+#include "component/sendara/base/detail/serializers/overlong_exponents.h"
 #include "component/sendara/edr_telemetry/source/client/filtration/boost_json_event_fields.h"
 #include "component/sendara/edr_telemetry/source/client/filtration/simdjson_event_fields.h"
 
@@ -74,7 +75,10 @@ EventParserPool::Parsed EventParserPool::Parse(std::u16string_view event) {
       if (allocated) throw std::bad_alloc();
     }
     simdjson::dom::element root;
-    if (!slot->fastParser.parse(slot->utf8.data(), size, false).get(root)) {
+    // A number that Boost.JSON refuses goes to Boost.JSON too, which refuses
+    // the event as the field stripper would later.
+    if (!slot->fastParser.parse(slot->utf8.data(), size, false).get(root) &&
+        !base::MayHoldOverlongExponent(std::string_view(slot->utf8.data(), size), root)) {
       slot->fastFields.emplace(root);
       return Parsed(*this, std::move(slot));
     }

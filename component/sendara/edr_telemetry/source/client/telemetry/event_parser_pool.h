@@ -20,7 +20,9 @@ namespace sendara::edr_telemetry::telemetry {
 // Boost.JSON on events, and by Boost.JSON when simdjson refuses it: a number
 // beyond 64 bits or beyond a double's range, which Boost.JSON reads as a
 // double, or a text that is not JSON, which Boost.JSON then reports as
-// everywhere else. Filter expressions give the same answer on either.
+// everywhere else. So is an event that may hold a number with an exponent of
+// ten digits, which simdjson reads and Boost.JSON, as everywhere else,
+// refuses. Filter expressions give the same answer on either.
 class EventParserPool {
  public:
   // A slot whose memory grew beyond this is released after the event that
