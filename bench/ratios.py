@@ -23,7 +23,9 @@ def main():
     runs = {}
     for bench in json.load(sys.stdin)["benchmarks"]:
         if bench.get("run_type") == "iteration":
-            runs.setdefault(bench["run_name"], []).append(bench["items_per_second"])
+            # A benchmark timed in real time is named NAME/real_time.
+            name = bench["run_name"].removesuffix("/real_time")
+            runs.setdefault(name, []).append(bench["items_per_second"])
     for pair in sys.argv[1:]:
         name, baseline = pair.split(":")
         if name not in runs or baseline not in runs:
