@@ -184,7 +184,11 @@ TEST_F(FaultInjectionTest, AReceiverKilledTwentyTimesLosesNothing) {
     distinct.clear();
     for (const std::filesystem::path& output : outputs) {
       perIncarnation.push_back({});
-      for (const std::string& line : Lines(ReadText(output))) {
+      // A receiver killed while it wrote a batch leaves that batch's last
+      // line cut short; the batch went unanswered and is sent again.
+      std::string text = ReadText(output);
+      text.erase(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+      for (const std::string& line : Lines(text)) {
         perIncarnation.back().push_back(SeqOf(line));
         distinct.insert(SeqOf(line));
       }
