@@ -8,6 +8,7 @@
 
 #include "component/oru/i_object.h"
 #include "component/oru/i_service_locator.h"
+#include "component/oru/result_text.h"
 #include "host/service_locator.h"
 
 namespace {

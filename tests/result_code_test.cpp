@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "component/oru/result_code.h"
+#include "component/oru/result_text.h"
 #include "component/platform/system_error.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "component/oru/result_code.h"
+#include "component/oru/result_text.h"
 
 namespace reference_host {
 
@@ -14,8 +15,8 @@ ComponentModule::ComponentModule(const std::filesystem::path& path) {
     const char* error = ::dlerror();
     throw Error("can't load " + path.string() + ": " + (error ? error : "unknown error"));
   }
-  m_createObject = reinterpret_cast<CreateObjectFunction>(::dlsym(m_handle, "oruCreateObject"));
-  m_canUnload = reinterpret_cast<CanUnloadFunction>(::dlsym(m_handle, "oruCanUnloadModule"));
+  m_createObject = reinterpret_cast<oru::CreateObjectFunction>(::dlsym(m_handle, oru::kCreateObjectEntryPoint));
+  m_canUnload = reinterpret_cast<oru::CanUnloadModuleFunction>(::dlsym(m_handle, oru::kCanUnloadModuleEntryPoint));
   if (!m_createObject || !m_canUnload) {
     ::dlclose(m_handle);
     throw Error(path.string() + " lacks oruCreateObject or oruCanUnloadModule");

@@ -7,6 +7,7 @@
 
 #include "component/oru/i_object.h"
 #include "component/oru/i_service_locator.h"
+#include "component/oru/module_entry_points.h"
 #include "component/oru/ref_ptr.h"
 
 namespace reference_host {
@@ -32,12 +33,10 @@ class ComponentModule {
   bool CanUnload() const;
 
  private:
-  using CreateObjectFunction = std::int32_t (*)(std::uint32_t, oru::IServiceLocator*, oru::IObject**);
-  using CanUnloadFunction = std::int32_t (*)();
 
   void* m_handle = nullptr;
-  CreateObjectFunction m_createObject = nullptr;
-  CanUnloadFunction m_canUnload = nullptr;
+  oru::CreateObjectFunction m_createObject = nullptr;
+  oru::CanUnloadModuleFunction m_canUnload = nullptr;
 };
 
 }  // namespace reference_host

@@ -10,10 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "component/oru/class_table.h"
+#include "component/oru/class_ids.h"
 #include "component/oru/i_http_client_factory.h"
 #include "component/oru/i_task.h"
 #include "component/oru/result_code.h"
+#include "component/oru/result_text.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_provider.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_client_service_factory.h"
@@ -168,12 +169,12 @@ int HostSession::Run() {
   try {
     module = std::make_unique<ComponentModule>(m_options.component.empty() ? DefaultComponentPath()
                                                                            : m_options.component);
-    const auto manager = module->CreateObject(oru::ClassTable::kSiemTelemetryConsumersManager, locator.Get());
+    const auto manager = module->CreateObject(oru::class_ids::kSiemTelemetryConsumersManager, locator.Get());
     provider = Query<ISiemTelemetryConsumersProvider>(manager.Get());
     locator->Register(Query<ISiemTelemetryConsumersManager>(manager.Get()));
     locator->Register(Query<IEdrTelemetryClientServiceFactory>(
-        module->CreateObject(oru::ClassTable::kEdrTelemetryClientServiceFactory, locator.Get()).Get()));
-    const auto taskObject = module->CreateObject(oru::ClassTable::kEdrTelemetryTask, locator.Get());
+        module->CreateObject(oru::class_ids::kEdrTelemetryClientServiceFactory, locator.Get()).Get()));
+    const auto taskObject = module->CreateObject(oru::class_ids::kEdrTelemetryTask, locator.Get());
     task = Query<oru::ITask>(taskObject.Get());
     const oru::Result set =
         Query<IEdrTelemetryTaskSettings>(taskObject.Get())->SetSettings(&m_configuration.taskSettings);

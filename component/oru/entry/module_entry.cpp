@@ -2,8 +2,10 @@
 // hidden visibility and is kept out of the dynamic symbol table by the
 // version script.
 #include <cstdint>
+#include <type_traits>
 
 #include "component/oru/class_table.h"
+#include "component/oru/module_entry_points.h"
 
 #define ORU_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -13,3 +15,7 @@ ORU_EXPORT std::int32_t oruCreateObject(std::uint32_t classId, oru::IServiceLoca
 }
 
 ORU_EXPORT std::int32_t oruCanUnloadModule() { return oru::ClassTable::CanUnloadModule(); }
+
+// Hosts call the exports through the types of the installed header.
+static_assert(std::is_same_v<decltype(&oruCreateObject), oru::CreateObjectFunction>);
+static_assert(std::is_same_v<decltype(&oruCanUnloadModule), oru::CanUnloadModuleFunction>);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "component/oru/result_text.h"
+
 namespace oru {
 namespace {
 

@@ -1,4 +1,4 @@
-#include "component/oru/result_code.h"
+#include "component/oru/result_text.h"
 
 #include <algorithm>
 #include <array>

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "component/oru/result_code.h"
+#include "component/oru/result_text.h"
 #include "component/platform/environment.h"
 #include "component/platform/file_reader.h"
 #include "component/sendara/base/detail/common/utf_convert.h"

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 
+#include "component/oru/class_ids.h"
 #include "component/oru/i_object.h"
 #include "component/oru/i_service_locator.h"
 #include "component/oru/ref_ptr.h"
@@ -21,9 +22,9 @@ class ClassTable {
     Creator creator;  // null until the class is part of the module
   };
 
-  static constexpr ClassId kSiemTelemetryConsumersManager = 0x9F3C653C;
-  static constexpr ClassId kEdrTelemetryTask = 0xD7A2C492;
-  static constexpr ClassId kEdrTelemetryClientServiceFactory = 0xFD144E30;
+  static constexpr ClassId kSiemTelemetryConsumersManager = class_ids::kSiemTelemetryConsumersManager;
+  static constexpr ClassId kEdrTelemetryTask = class_ids::kEdrTelemetryTask;
+  static constexpr ClassId kEdrTelemetryClientServiceFactory = class_ids::kEdrTelemetryClientServiceFactory;
 
   static std::span<const Row> Rows() noexcept;
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 namespace oru {
 
@@ -107,9 +106,5 @@ inline constexpr Result NetworkError = Make(0x80010116);
 inline constexpr Result SystemImageBadFormat = Make(0x80010117);
 inline constexpr Result SystemShutdownInProgress = Make(0x80010118);
 }  // namespace rc
-
-// The text of a result code; "Unknown result code" for any code not listed,
-// including every failure code outside the framework and platform facilities.
-std::string_view GetResultText(Result result) noexcept;
 
 }  // namespace oru

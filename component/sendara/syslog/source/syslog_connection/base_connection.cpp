@@ -3,6 +3,7 @@
 #include <boost/asio/post.hpp>
 
 #include "component/oru/exception_to_result.h"
+#include "component/oru/result_text.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/stop_callback.h"
 #include "component/sendara/base/detail/common/trace_line.h"
