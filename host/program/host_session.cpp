@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +30,7 @@
 #include "host/program/followed_file.h"
 #include "host/program/host_event.h"
 #include "host/program/input_lines.h"
+#include "host/program/settling_positions.h"
 #include "host/response_server.h"
 #include "host/sensitive_data_policy.h"
 #include "host/service_locator.h"
@@ -39,6 +42,16 @@ namespace {
 
 using namespace sendara::edr_telemetry;
 using namespace sendara::edr_telemetry::task;
+
+// How long the component may take to send or spool an event it was handed:
+// it waits up to the transfer time between passes, a pass tries every
+// endpoint before it gives up, and a failed pass spools the queue in the
+// wait that follows.
+std::chrono::steady_clock::duration SettleWindow(const EdrTelemetryTaskSettings& settings) {
+  const std::uint64_t endpoints = std::max<std::size_t>(settings.endpoints.size(), 1);
+  return std::chrono::seconds(2 * std::uint64_t{settings.maximumDataTransferTime} + 1) +
+         std::chrono::milliseconds((std::uint64_t{settings.timeoutConnection} + settings.timeoutRequest) * endpoints);
+}
 
 // The component's library beside the program: build/bin/.. /lib.
 std::filesystem::path DefaultComponentPath() {
@@ -224,8 +237,10 @@ int HostSession::Run() {
       ++summary.dropped;
     }
   };
+  std::optional<FollowedFile::Position> followedTo;
   if (follow) {
-    Follow(*followed, checkpoint, summary, handOver, *tracer.Get());
+    followedTo = Follow(*followed, checkpoint, SettleWindow(m_configuration.taskSettings), summary, handOver,
+                        *tracer.Get());
   } else {
     InputLines input(inputFd, m_stopRequested);
     for (std::string line; input.Next(line);) {
@@ -242,9 +257,17 @@ int HostSession::Run() {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ShowProgress(summary, false);
   }
-  // What is still queued goes to the spool.
-  task->Stop();
+  // What is still queued goes to the spool; only then is every line read
+  // secured, and the checkpoint may name the end of what was read.
+  const oru::Result stopped = task->Stop();
   releaseComponent();
+  if (followedTo && oru::Succeeded(stopped)) {
+    try {
+      checkpoint.Store(*followedTo);
+    } catch (const FollowCheckpoint::Error& error) {
+      std::cerr << "edr-telemetry-host: " << error.what() << "\n";
+    }
+  }
 
   for (const ConnectionSinks::Record& record : sinks->Records()) {
     if (record.kind == ConnectionSinks::Kind::kConnected) ++summary.connected;
@@ -265,28 +288,32 @@ int HostSession::Run() {
   return kDone;
 }
 
-void HostSession::Follow(FollowedFile& followed, const FollowCheckpoint& checkpoint, const RunSummary& summary,
-                         const std::function<void(const std::string&)>& handOver, Tracer& tracer) {
-  // A checkpoint per line would cost a disk flush per event; one per batch
-  // and one whenever the file is quiet keep a restart from handing over
-  // again more than the lines of the last batch.
-  constexpr std::uint64_t kLinesPerCheckpoint = 10000;
-  constexpr auto kCheckpointInterval = std::chrono::milliseconds(200);
+FollowedFile::Position HostSession::Follow(FollowedFile& followed, const FollowCheckpoint& checkpoint,
+                                          std::chrono::steady_clock::duration settleWindow, const RunSummary& summary,
+                                          const std::function<void(const std::string&)>& handOver, Tracer& tracer) {
+  // A checkpoint per line would cost a disk flush per event: the place
+  // reached is noted once a batch or whenever the file is quiet, and stored
+  // once it has settled.
+  constexpr std::uint64_t kLinesPerNote = 10000;
+  constexpr auto kNoteInterval = std::chrono::milliseconds(200);
+  SettlingPositions handedOver(settleWindow);
   FollowedFile::Position stored = followed.Consumed();
-  std::uint64_t linesSinceStored = 0;
-  auto storedAt = std::chrono::steady_clock::now();
+  std::uint64_t linesSinceNoted = 0;
+  auto notedAt = std::chrono::steady_clock::now();
   std::uint64_t failures = 0;
-  const auto store = [&] {
+  const auto note = [&] {
     // Consumed() is past the lines handed over and none other: Next is not
     // asked again before the last line was handed over, dropped or counted
     // malformed.
-    const FollowedFile::Position consumed = followed.Consumed();
-    linesSinceStored = 0;
-    storedAt = std::chrono::steady_clock::now();
-    if (consumed == stored) return;
+    const auto now = std::chrono::steady_clock::now();
+    handedOver.Add(now, followed.Consumed());
+    linesSinceNoted = 0;
+    notedAt = now;
+    const std::optional<FollowedFile::Position> settled = handedOver.Settled(now);
+    if (!settled || *settled == stored) return;
     try {
-      checkpoint.Store(consumed);
-      stored = consumed;
+      checkpoint.Store(*settled);
+      stored = *settled;
     } catch (const FollowCheckpoint::Error& error) {
       // Following goes on: a restart would only hand over again what came
       // since the last checkpoint stored.
@@ -300,15 +327,15 @@ void HostSession::Follow(FollowedFile& followed, const FollowCheckpoint& checkpo
     if (read == FollowedFile::Read::kStopped) break;
     if (read == FollowedFile::Read::kLine) {
       handOver(line);
-      ++linesSinceStored;
+      ++linesSinceNoted;
     }
-    if (read == FollowedFile::Read::kNothingYet || linesSinceStored >= kLinesPerCheckpoint ||
-        std::chrono::steady_clock::now() - storedAt >= kCheckpointInterval) {
-      store();
+    if (read == FollowedFile::Read::kNothingYet || linesSinceNoted >= kLinesPerNote ||
+        std::chrono::steady_clock::now() - notedAt >= kNoteInterval) {
+      note();
     }
     ShowProgress(summary, false);
   }
-  store();
+  return followed.Consumed();
 }
 
 void HostSession::ShowProgress(const RunSummary& summary, bool final) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "host/program/followed_file.h"
 #include "host/program/host_configuration.h"
 #include "host/program/host_options.h"
 #include "host/program/run_summary.h"
@@ -15,7 +16,6 @@
 namespace reference_host {
 
 class FollowCheckpoint;
-class FollowedFile;
 class Tracer;
 
 // One run of the host program: the host's services, the component's three
@@ -36,9 +36,11 @@ class HostSession {
 
  private:
   // Hands over the lines of the followed file until a stop is requested,
-  // keeping the checkpoint a batch behind at most.
-  void Follow(FollowedFile& followed, const FollowCheckpoint& checkpoint, const RunSummary& summary,
-              const std::function<void(const std::string&)>& handOver, Tracer& tracer);
+  // storing the checkpoint at places handed over `settleWindow` ago;
+  // returns the place after the last line read.
+  FollowedFile::Position Follow(FollowedFile& followed, const FollowCheckpoint& checkpoint,
+                                std::chrono::steady_clock::duration settleWindow, const RunSummary& summary,
+                                const std::function<void(const std::string&)>& handOver, Tracer& tracer);
   void ShowProgress(const RunSummary& summary, bool final);
 
   const HostOptions m_options;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <set>
 #include <string>
@@ -20,6 +21,7 @@
 
 #include "child_process.h"
 #include "host/program/follow_checkpoint.h"
+#include "host/program/settling_positions.h"
 #include "host_program_support.h"
 #include "sink_process.h"
 #include "temp_directory.h"
@@ -140,53 +142,62 @@ TEST_F(FollowTest, BurstsRotationAndTruncationLoseAndRepeatNothing) {
   EXPECT_EQ(ReadText(Dir() / "host.err"), "");
 }
 
-// The host is killed while it follows the file; while it is down the file
-// grows and is rotated. The restart finishes the rotated file from the
-// checkpoint, then the new one from its start: every event arrives, and no
-// line is handed over twice. A checkpoint that names a file gone since, or
+// The host is killed in the middle of a stream, with events in its queue
+// that no endpoint has taken yet; while it is down the file grows and is
+// rotated. The checkpoint lags what was handed over by the time the
+// component takes to send or spool it, so the restart hands over again what
+// the killed queue held: every event arrives, and the restart hands over
+// exactly the lines after the checkpoint. After an orderly stop the
+// checkpoint names the end. A checkpoint that names a file gone since, or
 // that cannot be read, starts the file from its start with a warning.
 TEST_F(FollowTest, ARestartGoesOnFromTheCheckpoint) {
-  constexpr std::uint64_t kPackage = 500;
+  // Packages go out every 2 s, not as soon as one is full, so that the
+  // kill finds up to 2 s of events queued. Settles in 2 x 2 s + 1 s +
+  // 100 ms + 100 ms = 5.2 s.
   m_config = ExampleConfig(Dir(), "TCP", m_sink.Port("tcp"),
-                           "\"maximumNumberOfEventsInPackage\":" + std::to_string(kPackage));
+                           "\"maximumDataTransferTime\":2,\"maximumNumberOfEventsInPackage\":100000,"
+                           "\"timeoutConnection\":100,\"timeoutRequest\":100");
   std::unique_ptr<ChildProcess> host = StartHost();
-  Append(Log(), 0, 1000);
-  Received(1000);
-  // Killed once the checkpoint caught up, as it does whenever the file is
-  // quiet for a moment.
-  EXPECT_TRUE(WaitUntil([&] {
-    return Number(ReadJson(Checkpoint()), "offset") == static_cast<std::int64_t>(std::filesystem::file_size(Log()));
-  }));
+  std::uint64_t written = 0;
+  for (const auto until = std::chrono::steady_clock::now() + 7s; std::chrono::steady_clock::now() < until;) {
+    Append(Log(), written, written + 50);
+    written += 50;
+    std::this_thread::sleep_for(50ms);
+  }
   host->Signal(SIGKILL);
   EXPECT_EQ(host->Wait(), 128 + SIGKILL);
-  const boost::json::object killedAt = ReadJson(Checkpoint());
+  const std::size_t sentBeforeKill = SeqsOf(m_sink.Received()).size();
+  const std::int64_t killedAt = Number(ReadJson(Checkpoint()), "offset");
+  std::uint64_t settledLines = 0;
+  for (std::int64_t bytes = 0; bytes < killedAt; bytes += static_cast<std::int64_t>(NumberedEvent(settledLines).size()))
+    ++settledLines;
+  EXPECT_GT(settledLines, 0u) << "the checkpoint never settled";
+  EXPECT_LT(settledLines, written) << "the checkpoint did not lag";
 
-  Append(Log(), 1000, 1500);
+  const std::uint64_t beforeRotation = written + 500, total = written + 1000;
+  Append(Log(), written, beforeRotation);
   std::filesystem::rename(Log(), Dir() / "app.log-20261207");
-  Append(Log(), 1500, 2000);
+  Append(Log(), beforeRotation, total);
   host = StartHost();
-  Received(2000);
-  Append(Log(), 2000, 2100);
-  Received(2100);
+  Received(total);
   boost::json::object summary = StopHost(*host);
-  // The lines before the checkpoint and the lines of this run are all lines.
-  std::size_t before = 0;
-  for (std::uint64_t seq = 0; seq < 1000; ++seq) before += NumberedEvent(seq).size();
-  EXPECT_EQ(Number(killedAt, "offset"), static_cast<std::int64_t>(before));
-  EXPECT_EQ(Number(summary, "handedOver"), 1100);
+  EXPECT_EQ(Number(summary, "handedOver"), static_cast<std::int64_t>(total - settledLines));
+  EXPECT_EQ(Number(ReadJson(Checkpoint()), "offset"), static_cast<std::int64_t>(std::filesystem::file_size(Log())));
   std::multiset<std::int64_t> seqs = SeqsOf(m_sink.Received());
-  EXPECT_EQ(std::set<std::int64_t>(seqs.begin(), seqs.end()).size(), 2100u);
-  EXPECT_LE(seqs.size() - 2100, kPackage) << "sent again beyond one package";
+  EXPECT_EQ(std::set<std::int64_t>(seqs.begin(), seqs.end()).size(), total);
+  std::cout << written << " lines streamed, " << sentBeforeKill << " sent before the kill, " << settledLines
+            << " before the checkpoint; " << static_cast<std::int64_t>(seqs.size() - std::min<std::size_t>(seqs.size(), total))
+            << " arrived twice\n";
   EXPECT_EQ(ReadText(Dir() / "host.err"), "");
 
   // The file the checkpoint names is replaced by another and the rotated
   // one removed.
   WriteText(Dir() / "app.log.new", "");
-  Append(Dir() / "app.log.new", 2100, 2200);
+  Append(Dir() / "app.log.new", total, total + 100);
   std::filesystem::rename(Dir() / "app.log.new", Log());
   std::filesystem::remove(Dir() / "app.log-20261207");
   host = StartHost();
-  Received(2200);
+  Received(total + 100);
   summary = StopHost(*host);
   EXPECT_EQ(Number(summary, "handedOver"), 100);
   EXPECT_NE(ReadText(Dir() / "host.err").find("names a file that is gone"), std::string::npos)
@@ -196,12 +207,12 @@ TEST_F(FollowTest, ARestartGoesOnFromTheCheckpoint) {
   // A damaged checkpoint: from the start again, the only way not to skip.
   WriteText(Checkpoint(), "{\"device\":1,\"ino");
   host = StartHost();
-  EXPECT_TRUE(WaitUntil([&] { return SeqsOf(m_sink.Received()).count(2199) == 2; }, 30s));
+  EXPECT_TRUE(WaitUntil([&] { return SeqsOf(m_sink.Received()).count(total + 99) == 2; }, 30s));
   summary = StopHost(*host);
   EXPECT_EQ(Number(summary, "handedOver"), 100);
   EXPECT_NE(ReadText(Dir() / "host.err").find("checkpoint"), std::string::npos) << ReadText(Dir() / "host.err");
   seqs = SeqsOf(m_sink.Stop());
-  for (std::int64_t seq = 0; seq < 2200; ++seq) EXPECT_GE(seqs.count(seq), 1u) << seq;
+  for (std::int64_t seq = 0; seq < static_cast<std::int64_t>(total + 100); ++seq) EXPECT_GE(seqs.count(seq), 1u) << seq;
 }
 
 // What a process test cannot reach cheaply: a checkpoint replaced whole, and
@@ -231,6 +242,23 @@ TEST(FollowCheckpoint, ReplacedWholeAndRefusedWhenDamaged) {
   // A folder that is gone: the store says so rather than claiming a place.
   const reference_host::FollowCheckpoint nowhere(dir.Path() / "gone" / "follow.checkpoint");
   EXPECT_THROW(nowhere.Store(first), reference_host::FollowCheckpoint::Error);
+}
+
+// A place settles once the window has passed since it was first handed
+// over, the latest such place wins, and each settles once.
+TEST(SettlingPositions, TheLatestPlaceOlderThanTheWindowSettlesOnce) {
+  using reference_host::FollowedFile;
+  const auto t0 = reference_host::SettlingPositions::Clock::time_point{};
+  reference_host::SettlingPositions places(4s);
+  const FollowedFile::Position a{1, 2, 100, "a"}, b{1, 2, 200, "a"}, rotated{1, 3, 50, "b"};
+  places.Add(t0, a);
+  places.Add(t0 + 1s, b);
+  places.Add(t0 + 3s, b);  // noted again when quiet: keeps its first time
+  places.Add(t0 + 3s, rotated);
+  EXPECT_EQ(places.Settled(t0 + 3999ms), std::nullopt);
+  EXPECT_EQ(places.Settled(t0 + 5s), b);
+  EXPECT_EQ(places.Settled(t0 + 6s), std::nullopt);
+  EXPECT_EQ(places.Settled(t0 + 7s), rotated);
 }
 
 }  // namespace
