@@ -115,6 +115,26 @@ TEST_F(HttpRequestSenderTest, PostsTheEventsAsLines) {
   EXPECT_EQ(Gunzip(compressed.body), "{\"a\":1}\n{\"b\":2}\n");
 }
 
+// A compressing sender compresses the package it is told comes next while
+// the current one is on its way. What goes out is the package given to Send
+// whether or not it was the one prepared, and a package prepared and never
+// sent is dropped.
+TEST_F(HttpRequestSenderTest, APreparedPackageIsCompressedAheadAndChangesNothingSent) {
+  LoopbackHttpServer server([](const Request&) { return Response::With(200); });
+  auto sender = Sender(server.Url("/events"), true);
+  const std::vector<std::string_view> other{"{\"c\":3}"};
+  std::uint64_t sent = 0;
+  sender.Prepare(m_package);
+  sender.Send(m_package, sent, m_stop.GetToken());
+  sender.Prepare(other);
+  sender.Send(m_package, sent, m_stop.GetToken());
+  sender.Prepare(other);
+  EXPECT_EQ(sent, 4u);
+  ASSERT_EQ(server.Requests().size(), 2u);
+  for (const Request& request : server.Requests()) EXPECT_EQ(Gunzip(request.body), "{\"a\":1}\n{\"b\":2}\n");
+  EXPECT_EQ(m_tracer->LinesContaining("body compressed ahead").size(), 1u);
+}
+
 TEST_F(HttpRequestSenderTest, NoContentAndRedirectAreDelivered) {
   for (const unsigned status : {204u, 302u}) {
     LoopbackHttpServer server([status](const Request&) {

@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-struct libdeflate_compressor;
 
 #include "component/oru/http_header.h"
 #include "component/oru/http_method.h"
@@ -16,6 +15,8 @@ struct libdeflate_compressor;
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
+#include "component/sendara/base/detail/request_sender/gzip_compressor.h"
+#include "component/sendara/base/detail/request_sender/gzip_lookahead.h"
 #include "component/sendara/base/detail/request_sender/i_request_sender_string.h"
 
 namespace sendara::base {
@@ -49,6 +50,7 @@ class RequestSenderString final : public IRequestSenderString {
                          const StopToken& stopToken) override;
   ResponseWithEndpoint PostEx(std::string_view uri, std::string_view body, const StopToken& stopToken,
                               bool compress) override;
+  void PrepareCompressedBody(std::string body) noexcept override;
 
   // How long a request is waited for: both time-outs and the margin, in 64
   // bits, kept below an endless wait.
@@ -71,13 +73,10 @@ class RequestSenderString final : public IRequestSenderString {
   const std::optional<std::string> m_tunnel;
   const std::uint32_t m_gzipLevel;
 
-  // Made at the first compressed request and kept: a compressor is a large
-  // allocation whose pages would be mapped and cleared for every package.
-  struct CompressorDeleter {
-    void operator()(libdeflate_compressor* compressor) const noexcept;
-  };
   std::mutex m_compressorMutex;
-  std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor;
+  GzipCompressor m_compressor;
+  // Made at the first prepared body.
+  std::unique_ptr<GzipLookahead> m_lookahead;
 };
 
 }  // namespace sendara::base
