@@ -217,8 +217,12 @@ EdrTelemetryClientSettings FullSettings() {
   return settings;
 }
 
-TEST(ClientSettingsTraceJson, MembersInTheirOrder) {
-  const boost::json::object json = boost::json::parse(ToTraceString(FullSettings())).as_object();
+// The trace string parses back to the members in their order, with their
+// values and kinds.
+TEST(ClientSettingsTraceJson, MembersInTheirOrderWithTheirValues) {
+  const EdrTelemetryClientSettings settings = FullSettings();
+  const boost::json::object json = boost::json::parse(ToTraceString(settings)).as_object();
+  EXPECT_EQ(json, ToTraceJson(settings));
   EXPECT_EQ(KeysOf(json), (std::vector<std::string>{
                               "endpoints", "serverCerts", "validTlsErrors", "clientCert",
                               "telemetryTransferSettings", "persistentDataPath",
@@ -234,11 +238,6 @@ TEST(ClientSettingsTraceJson, MembersInTheirOrder) {
                                       "maxPacketsInFallbackSendIteration"}));
   EXPECT_EQ(KeysOf(json.at("clientCert").as_object()),
             (std::vector<std::string>{"certPublic", "keyPrivate"}));
-}
-
-TEST(ClientSettingsTraceJson, ValuesAndTheirKinds) {
-  const EdrTelemetryClientSettings settings = FullSettings();
-  const boost::json::object json = ToTraceJson(settings);
 
   const boost::json::array& endpoints = json.at("endpoints").as_array();
   ASSERT_EQ(endpoints.size(), 2u);
@@ -271,7 +270,7 @@ TEST(ClientSettingsTraceJson, ValuesAndTheirKinds) {
   EXPECT_EQ(json.at("allowedEventTypes"), (boost::json::array{"NetworkConnect"}));
   EXPECT_EQ(json.at("allowedEventFields"), (boost::json::array{"eventType", "ioas"}));
 
-  // The tunnel and the compression level are no members (see the order test).
+  // The tunnel and the compression level are no members (see the order above).
   EXPECT_EQ(ToTraceString(settings).find("tunnel.example.test"), std::string::npos);
 }
 
