@@ -115,33 +115,6 @@ TEST_F(HttpRequestSenderTest, PostsTheEventsAsLines) {
   EXPECT_EQ(Gunzip(compressed.body), "{\"a\":1}\n{\"b\":2}\n");
 }
 
-// A compressing sender compresses the packages it is told come next while
-// the current one is on its way: the sending pass prepares the package after
-// the one it is about to send, so two are prepared at a time. What goes out
-// is the package given to Send, prepared or not; a package sent out of turn
-// leaves the prepared ones in place, and one prepared and never sent is
-// dropped.
-TEST_F(HttpRequestSenderTest, PreparedPackagesAreCompressedAheadAndChangeNothingSent) {
-  LoopbackHttpServer server([](const Request&) { return Response::With(200); });
-  auto sender = Sender(server.Url("/events"), true);
-  const std::vector<std::vector<std::string_view>> packages{{"{\"a\":1}"}, {"{\"b\":2}", "{\"c\":3}"}, {"{\"d\":4}"}};
-  const std::vector<std::string_view> outOfTurn{"{\"e\":5}"};
-  std::uint64_t sent = 0;
-  sender.Prepare(packages[0]);
-  sender.Prepare(packages[1]);
-  sender.Send(packages[0], sent, m_stop.GetToken());
-  sender.Prepare(packages[2]);
-  sender.Send(packages[1], sent, m_stop.GetToken());
-  sender.Send(outOfTurn, sent, m_stop.GetToken());
-  sender.Prepare(outOfTurn);
-  sender.Send(packages[2], sent, m_stop.GetToken());
-  EXPECT_EQ(sent, 5u);
-  const std::vector<std::string> expected{"{\"a\":1}\n", "{\"b\":2}\n{\"c\":3}\n", "{\"e\":5}\n", "{\"d\":4}\n"};
-  ASSERT_EQ(server.Requests().size(), expected.size());
-  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(Gunzip(server.Requests()[i].body), expected[i]) << i;
-  EXPECT_EQ(m_tracer->LinesContaining("body compressed ahead").size(), 3u);
-}
-
 TEST_F(HttpRequestSenderTest, NoContentAndRedirectAreDelivered) {
   for (const unsigned status : {204u, 302u}) {
     LoopbackHttpServer server([status](const Request&) {

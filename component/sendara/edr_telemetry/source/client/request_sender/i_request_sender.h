@@ -23,10 +23,6 @@ class IRequestSender {
   //   bad_request_exception the endpoint refused the package itself;
   //   other internal_exception, sendara_exception: error statuses, settings.
   virtual void Send(Batch batch, std::uint64_t& sentCount, const base::StopToken& stopToken) = 0;
-  // `next` is the package that most likely follows the one about to be
-  // sent: a transport may start on it meanwhile (HTTP compresses it). Only
-  // a hint: Send sends what it is given. The texts need not outlive the call.
-  virtual void Prepare(Batch next) noexcept { static_cast<void>(next); }
 
   // After a pass: waits until what was handed over is written, then stops
   // the transport's threads and closes its connections.

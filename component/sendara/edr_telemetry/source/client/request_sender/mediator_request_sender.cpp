@@ -68,10 +68,6 @@ void MediatorRequestSender::Send(Batch batch, std::uint64_t& sentCount, const ba
   SendThrough(*m_currentSender, batch, sentCount, stopToken);
 }
 
-void MediatorRequestSender::Prepare(Batch next) noexcept {
-  if (m_currentSender) m_currentSender->Prepare(next);
-}
-
 void MediatorRequestSender::WaitAndCloseConnections() {
   if (m_currentSender) m_currentSender->WaitAndCloseConnections();
 }

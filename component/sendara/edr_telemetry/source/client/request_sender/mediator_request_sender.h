@@ -40,9 +40,6 @@ class MediatorRequestSender final : public IRequestSender {
   // no further endpoint tried.
   void Send(Batch batch, std::uint64_t& sentCount, const base::StopToken& stopToken) override;
   void WaitAndCloseConnections() override;
-  // To the endpoint that took the last package; before the handshake no
-  // endpoint is known and nothing is prepared.
-  void Prepare(Batch next) noexcept override;
 
  private:
   std::shared_ptr<IRequestSender> Handshake(Batch batch, std::uint64_t& sentCount, const base::StopToken& stopToken);

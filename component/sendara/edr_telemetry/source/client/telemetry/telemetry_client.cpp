@@ -187,33 +187,19 @@ void TelemetryClient::ProcessQueueOnline(Records& events, const base::StopToken&
   std::uint64_t sentInPackage = 0;
   std::uint32_t packages = 0;
   std::vector<std::string_view> batch;
-  std::vector<std::string_view> next;
-  const auto package = [&](std::size_t start, std::vector<std::string_view>& texts) {
-    texts.clear();
-    const std::size_t end = std::min(events.size(), start + packageSize);
-    for (std::size_t k = start; k < end; ++k) texts.push_back(events[k].text);
-  };
   try {
-    while (packageStart < events.size()) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
       ThrowIfStopRequested(stopToken);
-      package(packageStart, batch);
-      const std::size_t packageEnd = packageStart + batch.size();
-      // The transport may start on the next package while this one is on
-      // its way.
-      if (packages + 1 < packagesLimit && packageEnd < events.size()) {
-        package(packageEnd, next);
-        m_requestSender->Prepare(next);
-      }
+      batch.push_back(events[i].text);
+      if ((i + 1) % packageSize != 0 && i + 1 != events.size()) continue;
 
       sentInPackage = 0;
       const bool kept = Send(batch, stopToken, sentInPackage);
       if (kept && sentInPackage < batch.size()) {
-        for (std::size_t k = packageStart + sentInPackage; k < packageEnd; ++k) {
-          leftovers.push_back(std::move(events[k]));
-        }
+        for (std::size_t k = packageStart + sentInPackage; k <= i; ++k) leftovers.push_back(std::move(events[k]));
       }
       batch.clear();
-      packageStart = packageEnd;
+      packageStart = i + 1;
       sentInPackage = 0;
       if (++packages >= packagesLimit) break;
     }

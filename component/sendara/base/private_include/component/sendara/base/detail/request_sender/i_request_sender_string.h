@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "component/sendara/base/detail/common/stop_token.h"
@@ -40,9 +39,6 @@ class IRequestSenderString {
   // As Post, with the local endpoint the request used.
   virtual ResponseWithEndpoint PostEx(std::string_view uri, std::string_view body,
                                       const StopToken& stopToken, bool compress) = 0;
-  // `body` is what a later compressed Post will most likely carry: a sender
-  // may compress it meanwhile. Only a hint; the Post sends what it is given.
-  virtual void PrepareCompressedBody(std::string body) noexcept { static_cast<void>(body); }
 };
 
 }  // namespace sendara::base

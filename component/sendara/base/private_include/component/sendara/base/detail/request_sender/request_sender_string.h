@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+struct libdeflate_compressor;
 
 #include "component/oru/http_header.h"
 #include "component/oru/http_method.h"
@@ -15,8 +16,6 @@
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
-#include "component/sendara/base/detail/request_sender/gzip_compressor.h"
-#include "component/sendara/base/detail/request_sender/gzip_lookahead.h"
 #include "component/sendara/base/detail/request_sender/i_request_sender_string.h"
 
 namespace sendara::base {
@@ -50,7 +49,6 @@ class RequestSenderString final : public IRequestSenderString {
                          const StopToken& stopToken) override;
   ResponseWithEndpoint PostEx(std::string_view uri, std::string_view body, const StopToken& stopToken,
                               bool compress) override;
-  void PrepareCompressedBody(std::string body) noexcept override;
 
   // How long a request is waited for: both time-outs and the margin, in 64
   // bits, kept below an endless wait.
@@ -73,10 +71,13 @@ class RequestSenderString final : public IRequestSenderString {
   const std::optional<std::string> m_tunnel;
   const std::uint32_t m_gzipLevel;
 
+  // Made at the first compressed request and kept: a compressor is a large
+  // allocation whose pages would be mapped and cleared for every package.
+  struct CompressorDeleter {
+    void operator()(libdeflate_compressor* compressor) const noexcept;
+  };
   std::mutex m_compressorMutex;
-  GzipCompressor m_compressor;
-  // Made at the first prepared body.
-  std::unique_ptr<GzipLookahead> m_lookahead;
+  std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor;
 };
 
 }  // namespace sendara::base
