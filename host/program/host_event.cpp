@@ -1,6 +1,7 @@
 #include "host/program/host_event.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -111,14 +112,19 @@ std::size_t SkipString(std::string_view text, std::size_t i) {
   }
 }
 
-constexpr std::array<bool, 256> kOpensOrCloses = [] {
-  std::array<bool, 256> table{};
-  for (const char c : {'"', '{', '}', '[', ']'}) table[static_cast<unsigned char>(c)] = true;
+// What the scanner stops at between strings: a quote or a bracket, and
+// white space, which only makes the value's text not compact.
+enum class Stop : std::uint8_t { kNone, kStructure, kSpace };
+constexpr std::array<Stop, 256> kStops = [] {
+  std::array<Stop, 256> table{};
+  for (const char c : {'"', '{', '}', '[', ']'}) table[static_cast<unsigned char>(c)] = Stop::kStructure;
+  for (const char c : {' ', '\t', '\n', '\r'}) table[static_cast<unsigned char>(c)] = Stop::kSpace;
   return table;
 }();
 
-// Past the value that starts at `i`.
-std::size_t SkipValue(std::string_view text, std::size_t i) {
+// Past the value that starts at `i`; `spaced` is set when white space stands
+// in it outside its strings.
+std::size_t SkipValue(std::string_view text, std::size_t i, bool& spaced) {
   if (text[i] == '"') return SkipString(text, i);
   if (text[i] != '{' && text[i] != '[') {
     while (i < text.size() && text[i] != ',' && text[i] != '}' && text[i] != ']' && !IsSpace(text[i])) ++i;
@@ -126,7 +132,9 @@ std::size_t SkipValue(std::string_view text, std::size_t i) {
   }
   std::size_t depth = 0;
   for (;;) {
-    while (!kOpensOrCloses[static_cast<unsigned char>(text[i])]) ++i;
+    for (Stop stop; (stop = kStops[static_cast<unsigned char>(text[i])]) != Stop::kStructure; ++i) {
+      if (stop == Stop::kSpace) spaced = true;
+    }
     const char c = text[i];
     if (c == '"') {
       i = SkipString(text, i);
@@ -141,12 +149,18 @@ std::size_t SkipValue(std::string_view text, std::size_t i) {
   }
 }
 
+struct EventValue {
+  std::string_view text;
+  // White space stands in it outside its strings.
+  bool spaced = false;
+};
+
 // The text of the last top-level member "event" of `line`, which a parser
 // has accepted as a JSON object, as written there: copying it costs far less
 // than writing it anew from a document. Nothing when there is none.
-std::optional<std::string_view> EventText(std::string_view line) {
+std::optional<EventValue> EventText(std::string_view line) {
   std::size_t i = line.find('{') + 1;
-  std::optional<std::string_view> found;
+  std::optional<EventValue> found;
   for (;;) {
     while (IsSpace(line[i])) ++i;
     if (line[i] == '}') return found;
@@ -163,8 +177,9 @@ std::optional<std::string_view> EventText(std::string_view line) {
     }
     i = keyEnd;
     while (IsSpace(line[i]) || line[i] == ':') ++i;
-    const std::size_t valueEnd = SkipValue(line, i);
-    if (key == "event") found = line.substr(i, valueEnd - i);
+    bool spaced = false;
+    const std::size_t valueEnd = SkipValue(line, i, spaced);
+    if (key == "event") found = EventValue{line.substr(i, valueEnd - i), spaced};
     i = valueEnd;
     while (IsSpace(line[i]) || line[i] == ',') ++i;
   }
@@ -174,12 +189,14 @@ std::optional<std::string_view> EventText(std::string_view line) {
 // wire must meet no line feed inside an event. `line` is followed by
 // simdjson's padding, which minify may read.
 std::optional<std::u16string> CompactEventText(std::string_view line) {
-  const std::optional<std::string_view> text = EventText(line);
-  if (!text) return std::nullopt;
+  const std::optional<EventValue> event = EventText(line);
+  if (!event) return std::nullopt;
+  // Producers mostly write compact lines already.
+  if (!event->spaced) return sendara::base::ToUtf16(event->text);
   thread_local std::string compact;
-  compact.resize(text->size() + simdjson::SIMDJSON_PADDING);
+  compact.resize(event->text.size() + simdjson::SIMDJSON_PADDING);
   std::size_t size = 0;
-  if (simdjson::minify(text->data(), text->size(), compact.data(), size)) return std::nullopt;
+  if (simdjson::minify(event->text.data(), event->text.size(), compact.data(), size)) return std::nullopt;
   return sendara::base::ToUtf16(std::string_view(compact.data(), size));
 }
 
