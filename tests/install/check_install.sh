@@ -31,7 +31,7 @@ headers=0
 while IFS= read -r header; do
   # shellcheck disable=SC2086
   echo "#include \"${header#"$include"/}\"" |
-    "$cxx" $cflags -fsyntax-only -Wall -Wextra -Werror -x c++ - ||
+    "$cxx" -std=c++20 $cflags -fsyntax-only -Wall -Wextra -Werror -x c++ - ||
     { echo "FAIL: ${header#"$include"/} does not compile with the installed headers alone"; exit 1; }
   headers=$((headers + 1))
 done < <(find "$include" -name '*.h' | sort)
