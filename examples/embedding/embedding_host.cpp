@@ -9,6 +9,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -110,14 +111,15 @@ class ResponseServer final : public HostObject<oru::IResponseServerEventSubscrip
     return oru::rc::NoError;
   }
   oru::Result Unsubscribe(oru::IResponseServerEventHandler* handler) noexcept override {
-    std::lock_guard lock(m_mutex);
-    for (auto it = m_handlers.begin(); it != m_handlers.end(); ++it) {
-      if (*it != handler) continue;
+    {
+      std::lock_guard lock(m_mutex);
+      const auto it = std::find(m_handlers.begin(), m_handlers.end(), handler);
+      if (it == m_handlers.end()) return oru::rc::NotFound;
       m_handlers.erase(it);
-      handler->Release();
-      return oru::rc::NoError;
     }
-    return oru::rc::NotFound;
+    // Released outside the lock: the last reference runs the module's code.
+    handler->Release();
+    return oru::rc::NoError;
   }
   // Nothing is ever notified, so there is nothing to wait for.
   oru::Result UnsubscribeAndWait(oru::IResponseServerEventHandler* handler) noexcept override {
