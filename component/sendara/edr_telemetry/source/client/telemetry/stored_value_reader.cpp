@@ -1,12 +1,197 @@
 #include "component/sendara/edr_telemetry/source/client/telemetry/stored_value_reader.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
 #include <boost/json/value.hpp>
 #include <simdjson.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "component/sendara/base/detail/common/invalid_json_exception.h"
 #include "component/sendara/base/detail/serializers/from_string.h"
 
 namespace sendara::edr_telemetry::telemetry {
+
+namespace {
+
+// The form the client writes, the one nearly every row has.
+constexpr std::string_view kWrittenHead = R"({"severity":0,"text":")";
+constexpr std::string_view kWrittenTail = R"("})";
+constexpr std::size_t kBlock = 16;
+
+bool IsSpecial(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
+
+#if defined(__SSE2__)
+// Bit k set when byte k of the block is one a JSON string cannot hold as it
+// is: a quote, a backslash, a control character.
+unsigned SpecialMask(__m128i block) {
+  const __m128i lastControl = _mm_set1_epi8(0x1F);
+  // max(b, 0x1F) == 0x1F exactly when b <= 0x1F, unsigned.
+  const __m128i special =
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'))),
+                   _mm_cmpeq_epi8(_mm_max_epu8(block, lastControl), lastControl));
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+#endif
+
+bool ReadHex4(const char* in, const char* end, std::uint32_t& value) {
+  if (end - in < 4) return false;
+  value = 0;
+  for (int k = 0; k < 4; ++k) {
+    const char c = in[k];
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return false;
+    value = value << 4 | static_cast<std::uint32_t>(digit);
+  }
+  return true;
+}
+
+char* WriteUtf8(std::uint32_t code, char* out) {
+  if (code < 0x80) {
+    *out++ = static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out++ = static_cast<char>(0xC0 | code >> 6);
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | code >> 12);
+    *out++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | code >> 18);
+    *out++ = static_cast<char>(0x80 | (code >> 12 & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  }
+  return out;
+}
+
+// What each one-letter escape stands for; 0 for the letters JSON does not
+// have. A table rather than a switch: escapes follow each other in no
+// order a branch predictor could learn.
+constexpr std::array<char, 256> kShortEscapes = [] {
+  std::array<char, 256> table{};
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['/'] = '/';
+  table['b'] = '\b';
+  table['f'] = '\f';
+  table['n'] = '\n';
+  table['r'] = '\r';
+  table['t'] = '\t';
+  return table;
+}();
+
+// The \u escape at `in` (at its backslash) written to `out`: where reading
+// and writing go on, or nullptr for a cut one or a lone surrogate (left to
+// the full parsers, which read it as U+FFFD).
+std::pair<const char*, char*> UnescapeCodePoint(const char* in, const char* end, char* out) {
+  std::uint32_t code = 0;
+  if (!ReadHex4(in + 2, end, code) || (code >= 0xDC00 && code <= 0xDFFF)) return {nullptr, out};
+  in += 6;
+  if (code >= 0xD800 && code <= 0xDBFF) {
+    std::uint32_t low = 0;
+    if (end - in < 2 || in[0] != '\\' || in[1] != 'u' || !ReadHex4(in + 2, end, low) || low < 0xDC00 || low > 0xDFFF) {
+      return {nullptr, out};
+    }
+    in += 6;
+    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+  }
+  return {in, WriteUtf8(code, out)};
+}
+
+// The escape at `in` (at its backslash) written to `out`: where reading and
+// writing go on, or nullptr for one JSON does not have or a cut one. Kept
+// small, so that it is inlined and `out` stays in a register.
+inline std::pair<const char*, char*> Unescape(const char* in, const char* end, char* out) {
+  if (end - in < 2) return {nullptr, out};
+  if (const char c = kShortEscapes[static_cast<unsigned char>(in[1])]) {
+    *out = c;
+    return {in + 2, out + 1};
+  }
+  if (in[1] != 'u') return {nullptr, out};
+  return UnescapeCodePoint(in, end, out);
+}
+
+// Copies `size` bytes a block at a time: may read and write up to a block
+// past them, which the callers leave room for.
+void CopyBlocks(const char* in, std::size_t size, char* out) {
+  for (std::size_t k = 0; k < size; k += kBlock) std::memcpy(out + k, in + k, kBlock);
+}
+
+// The text of a row in the written form, unescaped; false for anything else
+// (another member order, white space, a lone surrogate, bytes that are not
+// UTF-8, a cut row), which the full parsers then judge. Escapes are dense in
+// an event's text (every name and string value is quoted), so the places of
+// the escapes in 64 bytes are found at once and taken one after the other
+// from that mask: finding the next one does not wait for the bytes the last
+// one wrote. No escape is shorter than what it stands for, so the text fits
+// in the row's length.
+bool ReadWrittenForm(std::string_view value, std::string& text) {
+  if (value.size() < kWrittenHead.size() + kWrittenTail.size() || !value.starts_with(kWrittenHead) ||
+      !value.ends_with(kWrittenTail)) {
+    return false;
+  }
+  const char* const in = value.data() + kWrittenHead.size();
+  const std::size_t size = value.size() - kWrittenHead.size() - kWrittenTail.size();
+  const char* const end = in + size;
+  text.resize(size + kBlock);
+  char* out = text.data();
+  std::size_t at = 0;  // the first byte not yet read
+#if defined(__SSE2__)
+  // A chunk and the block copies that may run past it stay inside the row.
+  while (at + 80 <= size) {
+    const std::size_t base = at;
+    std::uint64_t mask = 0;
+    for (std::size_t k = 0; k < 64; k += kBlock) {
+      mask |= static_cast<std::uint64_t>(SpecialMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + base + k))))
+              << k;
+    }
+    while (mask) {
+      const std::size_t special = base + static_cast<std::size_t>(__builtin_ctzll(mask));
+      CopyBlocks(in + at, special - at, out);
+      out += special - at;
+      // A quote inside means the string ended before the tail; a control
+      // character is not JSON.
+      if (in[special] != '\\') return false;
+      const auto [next, written] = Unescape(in + special, end, out);
+      if (!next) return false;
+      out = written;
+      at = static_cast<std::size_t>(next - in);
+      // What the escape took (the escaped quote or backslash) is no escape.
+      mask = at - base < 64 ? mask & ~std::uint64_t{0} << (at - base) : 0;
+    }
+    if (at < base + 64) {
+      CopyBlocks(in + at, base + 64 - at, out);
+      out += base + 64 - at;
+      at = base + 64;
+    }
+  }
+#endif
+  while (at < size) {
+    if (!IsSpecial(static_cast<unsigned char>(in[at]))) {
+      *out++ = in[at++];
+      continue;
+    }
+    if (in[at] != '\\') return false;
+    const auto [next, written] = Unescape(in + at, end, out);
+    if (!next) return false;
+    out = written;
+    at = static_cast<std::size_t>(next - in);
+  }
+  text.resize(static_cast<std::size_t>(out - text.data()));
+  return simdjson::validate_utf8(text.data(), text.size());
+}
+
+}  // namespace
 
 struct StoredValueReader::Parser {
   simdjson::dom::parser parser;
@@ -18,6 +203,7 @@ StoredValueReader::StoredValueReader() : m_parser(std::make_unique<Parser>()) {}
 StoredValueReader::~StoredValueReader() = default;
 
 std::optional<std::string> StoredValueReader::Text(std::string_view value) {
+  if (std::string text; ReadWrittenForm(value, text)) return text;
   std::string& padded = m_parser->padded;
   padded.assign(value);
   padded.append(simdjson::SIMDJSON_PADDING, '\0');

@@ -7,11 +7,12 @@
 
 namespace sendara::edr_telemetry::telemetry {
 
-// Reads the event text out of a stored value {"severity":0,"text":"..."}:
-// with simdjson, several times faster than Boost.JSON on event rows, so that
-// draining the spool costs little beyond SQLite's own work; with Boost.JSON
-// where simdjson refuses a row (an escaped lone surrogate, which reads as
-// U+FFFD as everywhere else). Serves one thread at a time.
+// Reads the event text out of a stored value {"severity":0,"text":"..."}, so
+// that draining the spool costs little beyond SQLite's own work: a row in
+// exactly the form the client writes is unescaped in one pass; any other
+// row goes through simdjson, and through Boost.JSON where simdjson refuses
+// it (an escaped lone surrogate, which reads as U+FFFD as everywhere else).
+// All three read a row alike. Serves one thread at a time.
 class StoredValueReader {
  public:
   StoredValueReader();
