@@ -117,7 +117,7 @@ class TelemetryClientTest : public ::testing::Test {
   }
   std::vector<std::string> QueueTexts() {
     std::vector<std::string> texts;
-    for (auto& record : m_queue->PopFront(0)) texts.push_back(record.text);
+    for (auto& record : m_queue->PopFront(0)) texts.emplace_back(record.Text());
     return texts;
   }
   std::vector<std::string> StoredTexts() {

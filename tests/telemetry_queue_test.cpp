@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -26,7 +27,7 @@ using sendara::base::ToUtf16;
 
 std::vector<std::uint64_t> Ids(const ITelemetryQueue::Records& records) {
   std::vector<std::uint64_t> ids;
-  for (const auto& record : records) ids.push_back(record.id);
+  for (const auto& record : records) ids.push_back(record.Id());
   return ids;
 }
 
@@ -36,8 +37,8 @@ TEST(TelemetryQueue, SettlesAtLimitPlusOneDroppingTheOldest) {
   for (int i = 0; i < 200002; ++i) queue.PushBack(u"{}");
   const auto records = queue.PopFront(0);
   ASSERT_EQ(records.size(), 200001u);
-  EXPECT_EQ(records.front().id, 2u);
-  EXPECT_EQ(records.back().id, 200002u);
+  EXPECT_EQ(records.front().Id(), 2u);
+  EXPECT_EQ(records.back().Id(), 200002u);
   const auto limit = tracer->LinesContaining("queue limit reached, remove events from front: diff = 1; 200001:200000");
   ASSERT_EQ(limit.size(), 1u);
   EXPECT_EQ(limit[0].level, 500);
@@ -49,7 +50,7 @@ TEST(TelemetryQueue, PutBackRecordsKeepTheirIdsAndComeOutFirst) {
   for (int i = 0; i < 5; ++i) queue.PushBack(u"{\"n\":" + ToUtf16(std::to_string(i)) + u"}");
   auto taken = queue.PopFront(3);
   EXPECT_EQ(Ids(taken), (std::vector<std::uint64_t>{1, 2, 3}));
-  EXPECT_EQ(taken[1].text, "{\"n\":1}");
+  EXPECT_EQ(taken[1].Text(), "{\"n\":1}");
   queue.PushBack(u"{}");  // id 6
   // The sender handed over the first one; the other two go back.
   queue.PushFront(taken.begin() + 1, taken.end());
@@ -63,6 +64,30 @@ TEST(TelemetryQueue, PutBackRecordsKeepTheirIdsAndComeOutFirst) {
   queue.PushBack(u"{}");
   queue.PushFront(std::move(batch));
   EXPECT_EQ(Ids(queue.PopFront(0)), (std::vector<std::uint64_t>{7, 8}));
+}
+
+// Texts share blocks; a record keeps its text whatever happens to the queue
+// and the other records, and a text larger than a block gets one of its own.
+TEST(TelemetryQueue, TextsLiveAsLongAsTheirRecordsAcrossBlocks) {
+  auto queue = std::make_unique<TelemetryQueueImpl>(nullptr, 100000, SensitiveDataTracePolicy());
+  const auto text = [](int i) { return std::to_string(i) + std::string(600 + i % 97, static_cast<char>('a' + i % 26)); };
+  const std::string huge(3 << 20, 'h');
+  for (int i = 0; i < 4000; ++i) {
+    if (i == 2000) queue->PushBackUtf8(huge);
+    queue->PushBackUtf8(text(i));
+  }
+  auto first = queue->PopFront(1500);
+  const TelemetryEventRecord copy = first[7];
+  first.clear();
+  auto rest = queue->PopFront(0);
+  queue.reset();
+  EXPECT_EQ(copy.Text(), text(7));
+  ASSERT_EQ(rest.size(), 2501u);
+  for (int i = 1500, k = 0; i < 4000; ++i, ++k) {
+    if (i == 2000) EXPECT_TRUE(rest[k++].Text() == huge);
+    ASSERT_EQ(rest[k].Text(), text(i)) << i;
+  }
+  EXPECT_EQ(TelemetryEventRecord(9, "own").Text(), "own");
 }
 
 TEST(TelemetryQueue, EventTextsAreTracedOnlyWhenThePolicyAllows) {
@@ -97,7 +122,7 @@ class TelemetryHandlerTest : public ::testing::Test {
   }
   std::vector<std::string> Texts() {
     std::vector<std::string> texts;
-    for (auto& record : m_queue->PopFront(0)) texts.push_back(record.text);
+    for (auto& record : m_queue->PopFront(0)) texts.emplace_back(record.Text());
     return texts;
   }
 
@@ -233,8 +258,8 @@ TEST_F(TelemetryHandlerTest, ConcurrentEventsAreAllQueuedWithUniqueIds) {
   std::set<std::uint64_t> ids;
   std::set<std::string> texts;
   for (const auto& record : records) {
-    ids.insert(record.id);
-    texts.insert(record.text);
+    ids.insert(record.Id());
+    texts.emplace(record.Text());
   }
   EXPECT_EQ(ids.size(), records.size());
   EXPECT_EQ(texts.size(), records.size());

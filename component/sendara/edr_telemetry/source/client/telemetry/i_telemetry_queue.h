@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <deque>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_event_record.h"
@@ -30,7 +29,7 @@ class ITelemetryQueue {
   // Removes and returns the first `count` records, oldest first; 0 means all.
   virtual Records PopFront(std::uint64_t count) = 0;
   // PushBack for a text already in UTF-8 (an event the handler rewrote).
-  virtual void PushBackUtf8(std::string text) = 0;
+  virtual void PushBackUtf8(std::string_view text) = 0;
 };
 
 }  // namespace sendara::edr_telemetry::telemetry

@@ -30,7 +30,7 @@ void ThrowIfStopRequested(const base::StopToken& stopToken) {
 
 std::string IdRange(const ITelemetryQueue::Records& events) {
   if (events.empty()) return "[]";
-  return "[" + std::to_string(events.front().id) + ", " + std::to_string(events.back().id) + "]";
+  return "[" + std::to_string(events.front().Id()) + ", " + std::to_string(events.back().Id()) + "]";
 }
 
 void TraceCurrentException(oru::ITracer* tracer, std::string_view function) noexcept {
@@ -190,7 +190,7 @@ void TelemetryClient::ProcessQueueOnline(Records& events, const base::StopToken&
   try {
     for (std::size_t i = 0; i < events.size(); ++i) {
       ThrowIfStopRequested(stopToken);
-      batch.push_back(events[i].text);
+      batch.push_back(events[i].Text());
       if ((i + 1) % packageSize != 0 && i + 1 != events.size()) continue;
 
       sentInPackage = 0;
@@ -241,8 +241,8 @@ void TelemetryClient::ProcessQueueOffline(Records& events, const base::StopToken
   try {
     for (const TelemetryEventRecord& event : events) {
       ThrowIfStopRequested(stopToken);
-      items.push_back(event.text);
-      itemBytes += event.text.size();
+      items.push_back(event.Text());
+      itemBytes += event.Text().size();
       if (items.size() < kStoreChunkEvents && itemBytes < kStoreChunkBytes) continue;
       SaveEvents(items);
       stored += items.size();

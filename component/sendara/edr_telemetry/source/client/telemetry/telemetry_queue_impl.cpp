@@ -16,12 +16,16 @@ TelemetryQueueImpl::TelemetryQueueImpl(oru::RefPtr<oru::ITracer> tracer, std::ui
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "limit count = " << m_limit);
 }
 
+TelemetryQueueImpl::~TelemetryQueueImpl() {
+  if (m_block) m_block->Release();
+}
+
 void TelemetryQueueImpl::PushBack(std::u16string_view text) {
   // Converted before the lock: the event threads and the sending loop share it.
   PushBackUtf8(base::ToUtf8(text));
 }
 
-void TelemetryQueueImpl::PushBackUtf8(std::string text) {
+void TelemetryQueueImpl::PushBackUtf8(std::string_view text) {
   std::lock_guard lock(m_mutex);
   const std::uint64_t size = m_records.size();
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
@@ -33,11 +37,19 @@ void TelemetryQueueImpl::PushBackUtf8(std::string text) {
                   "queue limit reached, remove events from front: diff = " << diff << "; " << size << ":"
                                                                             << m_limit);
     for (std::uint64_t i = 0; i < diff; ++i) {
-      SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "remove event: event id = " << m_records.front().id);
+      SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "remove event: event id = " << m_records.front().Id());
       m_records.pop_front();
     }
   }
-  m_records.push_back({++m_lastId, std::move(text)});
+  if (!m_block || m_block->Room() < text.size()) {
+    // The room left in the old block, less than one event, stays unused.
+    EventTextBlock* fresh = EventTextBlock::Create(std::max(EventTextBlock::kDefaultCapacity, text.size()));
+    if (m_block) m_block->Release();
+    m_block = fresh;
+  }
+  const std::uint32_t offset = m_block->Append(text);
+  m_records.emplace_back(m_lastId + 1, *m_block, offset, static_cast<std::uint32_t>(text.size()));
+  ++m_lastId;
 }
 
 template <class Iterator>
@@ -46,7 +58,7 @@ void TelemetryQueueImpl::PushFrontRange(Iterator first, Iterator last) {
   std::lock_guard lock(m_mutex);
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                 "size queue = " << m_records.size() << "; size of the pushed = " << std::distance(first, last)
-                                << "; event ids = " << first->id << ", " << std::prev(last)->id);
+                                << "; event ids = " << first->Id() << ", " << std::prev(last)->Id());
   m_records.insert(m_records.begin(), std::make_move_iterator(first), std::make_move_iterator(last));
 }
 
@@ -63,7 +75,7 @@ void TelemetryQueueImpl::PushFront(Records records) {
   std::lock_guard lock(m_mutex);
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                 "size queue = " << m_records.size() << "; size of the pushed = " << records.size()
-                                << "; event ids = " << records.front().id << ", " << records.back().id);
+                                << "; event ids = " << records.front().Id() << ", " << records.back().Id());
   records.insert(records.end(), std::make_move_iterator(m_records.begin()), std::make_move_iterator(m_records.end()));
   m_records.swap(records);
 }
