@@ -16,16 +16,6 @@ constexpr char32_t kReplacement = 0xFFFD;
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-void AppendUtf16(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out += static_cast<char16_t>(cp);
-  } else {
-    cp -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (cp >> 10));
-    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-  }
-}
-
 constexpr std::size_t kBlock = 16;
 
 // How many units `text` starts with that are ASCII. Tested a block at a
@@ -84,9 +74,9 @@ void ForEachCodePoint(std::u16string_view text, Ascii&& ascii, Emit&& emit) {
   }
 }
 
-// Writes `text` as bytes to `to` while it is all ASCII; false (with part
-// of it written) at the first block that is not.
-bool NarrowIfAscii(std::u16string_view text, char* to) {
+// Writes the ASCII units `text` starts with as bytes to `to`; returns how
+// many. Whole blocks first, without a branch per unit.
+std::size_t NarrowAsciiPrefix(std::u16string_view text, char* to) {
   const char16_t* const units = text.data();
   std::size_t i = 0;
   for (; i + kBlock <= text.size(); i += kBlock) {
@@ -96,29 +86,17 @@ bool NarrowIfAscii(std::u16string_view text, char* to) {
       bits |= units[i + k];
       block[k] = static_cast<char>(units[i + k]);
     }
-    if (bits >= 0x80) return false;
+    if (bits >= 0x80) break;
     std::memcpy(to + i, block, kBlock);
   }
-  for (; i < text.size(); ++i) {
-    if (units[i] >= 0x80) return false;
-    to[i] = static_cast<char>(units[i]);
-  }
-  return true;
+  for (; i < text.size() && units[i] < 0x80; ++i) to[i] = static_cast<char>(units[i]);
+  return i;
 }
 
-std::size_t Utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
-
-// The length of `text` in UTF-8.
-std::size_t Utf8Size(std::u16string_view text) {
-  std::size_t length = 0;
-  ForEachCodePoint(
-      text, [&length](std::u16string_view run) { length += run.size(); },
-      [&length](char32_t cp) { length += Utf8Length(cp); });
-  return length;
-}
-
-// Writes `text` as UTF-8 to `next`, which has room for Utf8Size(text).
-void WriteUtf8(std::u16string_view text, char* next) {
+// Writes `text` as UTF-8 to `next`, which has room for three bytes a unit
+// (no unit makes more; a surrogate pair, two units, makes four); returns
+// the end of what it wrote.
+char* WriteUtf8(std::u16string_view text, char* next) {
   ForEachCodePoint(
       text,
       [&next](std::u16string_view run) {
@@ -142,6 +120,7 @@ void WriteUtf8(std::u16string_view text, char* next) {
           *next++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
       });
+  return next;
 }
 
 #if defined(__SSE2__)
@@ -159,22 +138,24 @@ __attribute__((no_sanitize("address", "thread"))) unsigned ZeroUnits(std::uintpt
 }  // namespace
 
 std::string ToUtf8(std::u16string_view text) {
-  // Sized exactly: queued events keep their strings for a long time, and
-  // spare capacity would be memory held per event. Nearly every event is
-  // ASCII, whose size is known without a walk.
-  std::string ascii(text.size(), '\0');
-  if (NarrowIfAscii(text, ascii.data())) return ascii;
-  // A string of its own: growing `ascii` would leave it with spare room.
-  std::string out(Utf8Size(text), '\0');
-  WriteUtf8(text, out.data());
+  std::string out;
+  ToUtf8(text, out);
+  // Nothing spare: a caller may keep the string for long. Only a text that
+  // is not all ASCII was given room to spare.
+  if (out.capacity() > out.size()) out.shrink_to_fit();
   return out;
 }
 
 void ToUtf8(std::u16string_view text, std::string& out) {
+  // Nearly every event is ASCII, whose size is known without a walk; the
+  // others are written in one walk from their first other unit on, into
+  // room for the most they can take.
   out.resize(text.size());
-  if (NarrowIfAscii(text, out.data())) return;
-  out.resize(Utf8Size(text));
-  WriteUtf8(text, out.data());
+  const std::size_t ascii = NarrowAsciiPrefix(text, out.data());
+  if (ascii == text.size()) return;
+  out.resize(ascii + 3 * (text.size() - ascii));
+  const char* const end = WriteUtf8(text.substr(ascii), out.data() + ascii);
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 // Reads whole aligned blocks of 16 bytes, which may hold units before the
@@ -202,16 +183,15 @@ __attribute__((no_sanitize("address", "thread"))) std::size_t Utf16Length(const 
 }
 
 std::u16string ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
+  // No UTF-8 sequence makes more units than it has bytes.
+  std::u16string out(text.size(), u'\0');
+  char16_t* to = out.data();
   std::size_t i = 0;
   while (i < text.size()) {
-    // Events are nearly all ASCII: a run is widened whole, not a unit at a
-    // time through the string's append.
+    // Events are nearly all ASCII: a run is widened whole.
     if (const std::size_t run = AsciiRun(text.substr(i))) {
-      const std::size_t at = out.size();
-      out.resize(at + run);
-      CopyAscii(text.substr(i, run), out.data() + at);
+      CopyAscii(text.substr(i, run), to);
+      to += run;
       i += run;
       continue;
     }
@@ -237,13 +217,18 @@ std::u16string ToUtf16(std::string_view text) {
     }
     if (valid && (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) valid = false;
     if (!valid) {
-      out += static_cast<char16_t>(kReplacement);
+      *to++ = static_cast<char16_t>(kReplacement);
       ++i;
-      continue;
+    } else if (cp < 0x10000) {
+      *to++ = static_cast<char16_t>(cp);
+      i += length;
+    } else {
+      *to++ = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      *to++ = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      i += length;
     }
-    AppendUtf16(out, cp);
-    i += length;
   }
+  out.resize(static_cast<std::size_t>(to - out.data()));
   return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
@@ -21,8 +22,11 @@ TelemetryQueueImpl::~TelemetryQueueImpl() {
 }
 
 void TelemetryQueueImpl::PushBack(std::u16string_view text) {
-  // Converted before the lock: the event threads and the sending loop share it.
-  PushBackUtf8(base::ToUtf8(text));
+  // Converted before the lock: the event threads and the sending loop share
+  // it. The text is copied into a block, so its string may have room to spare.
+  std::string utf8;
+  base::ToUtf8(text, utf8);
+  PushBackUtf8(utf8);
 }
 
 void TelemetryQueueImpl::PushBackUtf8(std::string_view text) {
