@@ -15,12 +15,26 @@ using sendara::edr_telemetry::telemetry::StoredValueReader;
 // before left.
 TEST(StoredValueReader, ReadsTheTextOfEveryRowItCanAndNothingOfDamagedOnes) {
   StoredValueReader reader;
-  // Long enough for the block-wise reading, escapes falling on every offset.
-  std::string event = "{";
-  for (int i = 0; i < 40; ++i) event += "\"" + std::string(i % 17, 'k') + "\":\"caf\xC3\xA9\xF0\x9F\x98\x80 C:\\x\t\x01\",";
-  event.back() = '}';
-  EXPECT_EQ(reader.Text(R"({"severity":0,"text":)" + boost::json::serialize(boost::json::string_view(event)) + "}"),
-            event);
+  // Long enough for the block-wise reading, escapes falling on every offset;
+  // with a \u escape and without.
+  for (const std::string_view control : {"", "\x01"}) {
+    std::string event = "{";
+    for (int i = 0; i < 40; ++i) {
+      event += "\"" + std::string(i % 17, 'k') + "\":\"caf\xC3\xA9\xF0\x9F\x98\x80 C:\\\\x\t\n/";
+      event += std::string(control) + "\",";
+    }
+    event.back() = '}';
+    EXPECT_EQ(reader.Text(R"({"severity":0,"text":)" + boost::json::serialize(boost::json::string_view(event)) + "}"),
+              event);
+  }
+  // An escape at every place of the first 64 bytes, the last included.
+  for (std::size_t place = 0; place < 80; ++place) {
+    for (const char escaped : {'\n', '\\', '"'}) {
+      const std::string event = std::string(place, 'a') + escaped + std::string(100, 'b');
+      EXPECT_EQ(reader.Text(R"({"severity":0,"text":)" + boost::json::serialize(boost::json::string_view(event)) + "}"),
+                event);
+    }
+  }
   const std::pair<std::string, std::string> rows[] = {
       {R"({"severity":0,"text":"{\"a\":\"\u00e9\\n\"}"})", "{\"a\":\"\xC3\xA9\\n\"}"},
       {R"({"severity":0,"text":"\ud83d\ude00\/\b\f\r\t\\"})", "\xF0\x9F\x98\x80/\b\f\r\t\\"},

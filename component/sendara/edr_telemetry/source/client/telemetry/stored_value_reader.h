@@ -20,8 +20,9 @@ class StoredValueReader {
   StoredValueReader(const StoredValueReader&) = delete;
   StoredValueReader& operator=(const StoredValueReader&) = delete;
 
-  // Nothing when the row is not such an object: a damaged row.
-  std::optional<std::string> Text(std::string_view value);
+  // Nothing when the row is not such an object: a damaged row. The text is
+  // the reader's until the next call.
+  std::optional<std::string_view> Text(std::string_view value);
 
  private:
   struct Parser;

@@ -116,13 +116,15 @@ std::uint32_t TelemetryClient::ProcessStorage(const base::StopToken& stopToken, 
   }
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin");
   const std::uint32_t packageSize = m_packageSize;
-  std::vector<std::string> texts;
+  // The package's texts back to back, where each ends, and their rows.
+  std::string texts;
+  std::vector<std::size_t> ends;
   std::vector<PartitionedId> ids;
   std::uint32_t packages = 0;
   do {
     const base::storages::PartitionedRow& row = rows.Current();
     ThrowIfStopRequested(stopToken);
-    std::optional<std::string> text = m_storedValues.Text(row.value);
+    const std::optional<std::string_view> text = m_storedValues.Text(row.value);
     if (!text) {
       // One unreadable row must not stop delivery from storage for good: it
       // is dropped (its content never reaches the trace) and the rows around
@@ -135,24 +137,30 @@ std::uint32_t TelemetryClient::ProcessStorage(const base::StopToken& stopToken, 
       m_storage->CountLostRows(1);
       continue;
     }
-    texts.push_back(std::move(*text));
+    texts += *text;
+    ends.push_back(texts.size());
     ids.push_back(row.id);
-    if (texts.size() >= packageSize) {
-      SendStoredPackage(texts, ids, stopToken);
+    if (ids.size() >= packageSize) {
+      SendStoredPackage(texts, ends, ids, stopToken);
       if (++packages >= packagesLimit) break;
     }
   } while (rows.Next());
-  if (!texts.empty()) {
-    SendStoredPackage(texts, ids, stopToken);
+  if (!ids.empty()) {
+    SendStoredPackage(texts, ends, ids, stopToken);
     ++packages;
   }
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
   return packages;
 }
 
-void TelemetryClient::SendStoredPackage(std::vector<std::string>& texts, std::vector<PartitionedId>& ids,
-                                        const base::StopToken& stopToken) {
-  const std::vector<std::string_view> batch(texts.begin(), texts.end());
+void TelemetryClient::SendStoredPackage(std::string& texts, std::vector<std::size_t>& ends,
+                                        std::vector<PartitionedId>& ids, const base::StopToken& stopToken) {
+  std::vector<std::string_view> batch;
+  batch.reserve(ends.size());
+  for (std::size_t k = 0; k < ends.size(); ++k) {
+    const std::size_t begin = k ? ends[k - 1] : 0;
+    batch.emplace_back(texts.data() + begin, ends[k] - begin);
+  }
   std::uint64_t sent = 0;
   try {
     Send(batch, stopToken, sent);
@@ -165,6 +173,7 @@ void TelemetryClient::SendStoredPackage(std::vector<std::string>& texts, std::ve
   }
   DeleteIds(ids);
   texts.clear();
+  ends.clear();
   ids.clear();
 }
 

@@ -54,8 +54,8 @@ class TelemetryClient final : public base::IPollingClient {
   void ProcessQueueOffline(Records& events, const base::StopToken& stopToken);
   // False when the package was refused as a bad request and dropped.
   bool Send(IRequestSender::Batch batch, const base::StopToken& stopToken, std::uint64_t& sentCount);
-  void SendStoredPackage(std::vector<std::string>& texts, std::vector<base::storages::PartitionedId>& ids,
-                         const base::StopToken& stopToken);
+  void SendStoredPackage(std::string& texts, std::vector<std::size_t>& ends,
+                         std::vector<base::storages::PartitionedId>& ids, const base::StopToken& stopToken);
   void DeleteIds(std::span<const base::storages::PartitionedId> ids);
   void SaveEvents(std::span<const std::string_view> items);
   // Puts `events[from..]` back at the front of the queue, behind nothing.
