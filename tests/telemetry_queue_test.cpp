@@ -84,7 +84,9 @@ TEST(TelemetryQueue, TextsLiveAsLongAsTheirRecordsAcrossBlocks) {
   EXPECT_EQ(copy.Text(), text(7));
   ASSERT_EQ(rest.size(), 2501u);
   for (int i = 1500, k = 0; i < 4000; ++i, ++k) {
-    if (i == 2000) EXPECT_TRUE(rest[k++].Text() == huge);
+    if (i == 2000) {
+      EXPECT_TRUE(rest[k++].Text() == huge);
+    }
     ASSERT_EQ(rest[k].Text(), text(i)) << i;
   }
   EXPECT_EQ(TelemetryEventRecord(9, "own").Text(), "own");

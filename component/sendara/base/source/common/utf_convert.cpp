@@ -103,23 +103,7 @@ char* WriteUtf8(std::u16string_view text, char* next) {
         CopyAscii(run, next);
         next += run.size();
       },
-      [&next](char32_t cp) {
-        if (cp < 0x80) {
-          *next++ = static_cast<char>(cp);
-        } else if (cp < 0x800) {
-          *next++ = static_cast<char>(0xC0 | (cp >> 6));
-          *next++ = static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-          *next++ = static_cast<char>(0xE0 | (cp >> 12));
-          *next++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-          *next++ = static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-          *next++ = static_cast<char>(0xF0 | (cp >> 18));
-          *next++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-          *next++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-          *next++ = static_cast<char>(0x80 | (cp & 0x3F));
-        }
-      });
+      [&next](char32_t cp) { next = EncodeUtf8(cp, next); });
   return next;
 }
 
@@ -136,6 +120,25 @@ __attribute__((no_sanitize("address", "thread"))) unsigned ZeroUnits(std::uintpt
 #endif
 
 }  // namespace
+
+char* EncodeUtf8(char32_t cp, char* out) noexcept {
+  if (cp < 0x80) {
+    *out++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return out;
+}
 
 std::string ToUtf8(std::u16string_view text) {
   std::string out;

@@ -15,8 +15,12 @@ int HexValue(char c) {
   return -1;
 }
 
-// The code unit of the \u escape at `at`, or -1 when there is none there.
-std::int32_t UnitAt(std::string_view text, std::size_t at) {
+bool IsHighSurrogate(std::int32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(std::int32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+}  // namespace
+
+std::int32_t EscapedUnitAt(std::string_view text, std::size_t at) noexcept {
   if (at > text.size() || text.size() - at < kEscapeLength || text[at] != '\\' || text[at + 1] != 'u') {
     return -1;
   }
@@ -29,11 +33,6 @@ std::int32_t UnitAt(std::string_view text, std::size_t at) {
   return unit;
 }
 
-bool IsHighSurrogate(std::int32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(std::int32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-}  // namespace
-
 std::optional<std::string> ReplaceLoneSurrogateEscapes(std::string_view text) {
   std::optional<std::string> repaired;
   const char* const begin = text.data();
@@ -42,13 +41,13 @@ std::optional<std::string> ReplaceLoneSurrogateEscapes(std::string_view text) {
   // escape never takes an escaped backslash for the start of an escape.
   while (const void* found = std::memchr(begin + at, '\\', text.size() - at)) {
     at = static_cast<const char*>(found) - begin;
-    const std::int32_t unit = UnitAt(text, at);
+    const std::int32_t unit = EscapedUnitAt(text, at);
     if (unit < 0) {
       at += 2;  // a short escape, or one the parser will refuse
       if (at >= text.size()) break;
       continue;
     }
-    if (IsHighSurrogate(unit) && IsLowSurrogate(UnitAt(text, at + kEscapeLength))) {
+    if (IsHighSurrogate(unit) && IsLowSurrogate(EscapedUnitAt(text, at + kEscapeLength))) {
       at += 2 * kEscapeLength;
       continue;
     }

@@ -14,7 +14,9 @@
 #endif
 
 #include "component/sendara/base/detail/common/invalid_json_exception.h"
+#include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/sendara/base/detail/serializers/from_string.h"
+#include "component/sendara/base/detail/serializers/lone_surrogate_escapes.h"
 
 namespace sendara::edr_telemetry::telemetry {
 
@@ -164,57 +166,18 @@ std::size_t UnescapeChunk(const char* in, const SpecialBytes& special, char*& ou
 }
 #endif
 
-bool ReadHex4(const char* in, const char* end, std::uint32_t& value) {
-  if (end - in < 4) return false;
-  value = 0;
-  for (int k = 0; k < 4; ++k) {
-    const char c = in[k];
-    const int digit = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
-    if (digit < 0) return false;
-    value = value << 4 | static_cast<std::uint32_t>(digit);
-  }
-  return true;
-}
-
-char* WriteUtf8(std::uint32_t code, char* out) {
-  if (code < 0x80) {
-    *out++ = static_cast<char>(code);
-  } else if (code < 0x800) {
-    *out++ = static_cast<char>(0xC0 | code >> 6);
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | code >> 12);
-    *out++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | code >> 18);
-    *out++ = static_cast<char>(0x80 | (code >> 12 & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  }
-  return out;
-}
-
-
 // The \u escape at `in` (at its backslash) written to `out`: where reading
 // and writing go on, or nullptr for a cut one or a lone surrogate (left to
 // the full parsers, which read it as U+FFFD).
 std::pair<const char*, char*> UnescapeCodePoint(const char* in, const char* end, char* out) {
-  std::uint32_t code = 0;
-  if (!ReadHex4(in + 2, end, code) || (code >= 0xDC00 && code <= 0xDFFF)) return {nullptr, out};
-  in += 6;
-  if (code >= 0xD800 && code <= 0xDBFF) {
-    std::uint32_t low = 0;
-    if (end - in < 2 || in[0] != '\\' || in[1] != 'u' || !ReadHex4(in + 2, end, low) || low < 0xDC00 || low > 0xDFFF) {
-      return {nullptr, out};
-    }
-    in += 6;
-    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-  }
-  return {in, WriteUtf8(code, out)};
+  const std::string_view rest(in, static_cast<std::size_t>(end - in));
+  const std::int32_t unit = base::EscapedUnitAt(rest, 0);
+  if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF)) return {nullptr, out};
+  if (unit < 0xD800 || unit > 0xDBFF) return {in + 6, base::EncodeUtf8(static_cast<char32_t>(unit), out)};
+  const std::int32_t low = base::EscapedUnitAt(rest, 6);
+  if (low < 0xDC00 || low > 0xDFFF) return {nullptr, out};
+  const char32_t code = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (static_cast<char32_t>(low) - 0xDC00);
+  return {in + 12, base::EncodeUtf8(code, out)};
 }
 
 // The escape at `in` (at its backslash) written to `out`: where reading and
@@ -270,13 +233,13 @@ bool ReadWrittenForm(std::string_view value, std::string& text, std::size_t& len
     }
     std::uint64_t mask = special.All();
     while (mask) {
-      const std::size_t special = base + static_cast<std::size_t>(__builtin_ctzll(mask));
-      CopyBlocks(in + at, special - at, out);
-      out += special - at;
+      const std::size_t place = base + static_cast<std::size_t>(__builtin_ctzll(mask));
+      CopyBlocks(in + at, place - at, out);
+      out += place - at;
       // A quote inside means the string ended before the tail; a control
       // character is not JSON.
-      if (in[special] != '\\') return false;
-      const auto [next, written] = Unescape(in + special, end, out);
+      if (in[place] != '\\') return false;
+      const auto [next, written] = Unescape(in + place, end, out);
       if (!next) return false;
       out = written;
       at = static_cast<std::size_t>(next - in);

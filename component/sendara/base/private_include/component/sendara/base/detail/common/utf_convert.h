@@ -14,6 +14,10 @@ std::string ToUtf8(std::u16string_view text);
 // a buffer that takes one text after another without an allocation each.
 void ToUtf8(std::u16string_view text, std::string& out);
 
+// Writes one code point (not a surrogate) as UTF-8 to `out`, which has room
+// for four bytes; returns the end of what it wrote.
+char* EncodeUtf8(char32_t codePoint, char* out) noexcept;
+
 // UTF-8 to UTF-16. A byte sequence that is not valid UTF-8 (a stray
 // continuation byte, a truncated or overlong sequence, an encoded surrogate,
 // a value past U+10FFFF) becomes one U+FFFD per offending byte.

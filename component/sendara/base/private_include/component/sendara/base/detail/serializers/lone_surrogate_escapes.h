@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,5 +15,9 @@ namespace sendara::base {
 // ToUtf8 does for raw lone surrogates; nullopt, without copying, when there
 // is none. A text that is not JSON stays one.
 std::optional<std::string> ReplaceLoneSurrogateEscapes(std::string_view text);
+
+// The UTF-16 unit that the \uXXXX escape at `at` of `text` stands for, or -1
+// when no such escape starts there.
+std::int32_t EscapedUnitAt(std::string_view text, std::size_t at) noexcept;
 
 }  // namespace sendara::base
