@@ -88,8 +88,8 @@ class FollowTest : public ::testing::Test {
 
 // The file appears after the host started, grows in bursts, ends for a while
 // in half a line, is rotated by rename (its writer adding to it after the
-// rename), and truncated: every event arrives once, in order. (--follow is
-// one input, --events the other, never both.)
+// rename), and truncated: every event arrives once, in order connection by
+// connection. (--follow is one input, --events the other, never both.)
 TEST_F(FollowTest, BurstsRotationAndTruncationLoseAndRepeatNothing) {
   ChildProcess::Options quiet;
   quiet.stderrFile = Dir() / "both.err";
