@@ -29,7 +29,7 @@
 #include "host/program/follow_checkpoint.h"
 #include "host/program/followed_file.h"
 #include "host/program/host_event.h"
-#include "host/program/read_ahead_parser.h"
+#include "host/program/input_lines.h"
 #include "host/program/settling_positions.h"
 #include "host/response_server.h"
 #include "host/sensitive_data_policy.h"
@@ -211,9 +211,14 @@ int HostSession::Run() {
 
   m_started = std::chrono::steady_clock::now();
   std::uint32_t reported = 0;
-  // A line that is not blank, parsed: counted, and its event handed over.
-  const auto handOverParsed = [&](std::optional<HostEvent>& event, const std::string& error) {
+  const auto handOver = [&](const std::string& line) {
     ++summary.linesRead;
+    if (line.empty() || line.find_first_not_of(" \t\r") == std::string::npos) {
+      --summary.linesRead;
+      return;
+    }
+    std::string error;
+    std::optional<HostEvent> event = HostEvent::Parse(line, error);
     if (!event) {
       ++summary.malformed;
       const std::string text = "line " + std::to_string(summary.linesRead) + ": " + error;
@@ -234,24 +239,13 @@ int HostSession::Run() {
   };
   std::optional<FollowedFile::Position> followedTo;
   if (follow) {
-    // Parsed where it is handed over: the checkpoint's place is that of the
-    // lines handed over, and of no line read ahead.
-    const auto handOver = [&](const std::string& line) {
-      if (line.find_first_not_of(" \t\r") == std::string::npos) return;
-      std::string error;
-      std::optional<HostEvent> event = HostEvent::Parse(line, error);
-      handOverParsed(event, error);
-    };
     followedTo = Follow(*followed, checkpoint, SettleWindow(m_configuration.taskSettings), summary, handOver,
                         *tracer.Get());
   } else {
-    ReadAheadParser input(inputFd, m_stopRequested);
-    for (std::vector<ReadAheadParser::Line> lines; input.Next(lines);) {
-      for (ReadAheadParser::Line& line : lines) {
-        if (m_stopRequested) break;
-        handOverParsed(line.event, line.error);
-        ShowProgress(summary, false);
-      }
+    InputLines input(inputFd, m_stopRequested);
+    for (std::string line; input.Next(line);) {
+      handOver(line);
+      ShowProgress(summary, false);
     }
   }
   m_inputEnded = std::chrono::steady_clock::now();

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <utility>
 
 namespace reference_host {
 namespace {
@@ -15,14 +14,12 @@ constexpr std::size_t kReadSize = 64 * 1024;
 
 }  // namespace
 
-bool InputLines::Next(std::string& line, const std::function<void()>& beforeRead) {
+bool InputLines::Next(std::string& line) {
   char bytes[kReadSize];
-  bool called = false;
   for (;;) {
     if (m_stopRequested) return false;
     if (m_lines.Next(line)) return true;
     if (m_ended) return m_lines.Rest(line);
-    if (beforeRead && !std::exchange(called, true)) beforeRead();
     pollfd descriptor{m_fd, POLLIN, 0};
     const int ready = ::poll(&descriptor, 1, kPollMilliseconds);
     if (ready < 0 && errno != EINTR) return false;

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <functional>
 #include <string>
 
 #include "host/program/line_splitter.h"
@@ -24,10 +23,8 @@ class InputLines {
   // The next line without its line feed; false at the end of the input, on
   // a read error, or once a stop is requested. A line longer than the
   // maximum comes as its first `maximumLine` bytes, which no parser takes
-  // for an event; the rest of it is skipped. `beforeRead`, when given, is
-  // called whenever no whole line is left and the input must be read (and
-  // may have to be waited for).
-  bool Next(std::string& line, const std::function<void()>& beforeRead = {});
+  // for an event; the rest of it is skipped.
+  bool Next(std::string& line);
 
  private:
   const int m_fd;

@@ -4,9 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -16,7 +13,6 @@
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "host/program/host_event.h"
 #include "host/program/input_lines.h"
-#include "host/program/read_ahead_parser.h"
 
 namespace {
 
@@ -170,71 +166,6 @@ TEST(InputLines, ALineBeyondTheMaximumIsCutAndTheRestSkipped) {
   writer.join();
   ::close(fds[0]);
   EXPECT_EQ(read, (std::vector<std::string>{"first", std::string(10, 'x'), std::string(10, 'y'), "last"}));
-}
-
-// Lines read ahead come in the input's order, blank ones left out, each
-// event or the reason it is none. Lines that trickle into a pipe left open
-// are taken as they come, not held back for a batch; a stop on a silent
-// pipe ends the reading at once, and the end of the input after the rest.
-TEST(ReadAheadParser, TakesLinesInOrderAsTheyComeAndStopsOnASilentPipe) {
-  using reference_host::ReadAheadParser;
-  using Clock = std::chrono::steady_clock;
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const auto write = [&](const std::string& text) {
-    EXPECT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  };
-  std::atomic<bool> stop = false;
-  std::vector<std::string> seen;  // a type per event, "!" for a line that is none and says why
-  {
-    // A parser that holds lines back fails the test on this stop rather
-    // than hanging it.
-    std::jthread watchdog([&](std::stop_token cancelled) {
-      std::mutex mutex;
-      std::condition_variable_any never;
-      std::unique_lock lock(mutex);
-      never.wait_for(lock, cancelled, std::chrono::seconds(10), [] { return false; });
-      if (!cancelled.stop_requested()) stop = true;
-    });
-    ReadAheadParser parser(fds[0], stop);
-    const auto take = [&](std::size_t count) {
-      std::vector<ReadAheadParser::Line> lines;
-      while (seen.size() < count && parser.Next(lines)) {
-        for (const ReadAheadParser::Line& line : lines) {
-          seen.push_back(line.event ? sendara::base::ToUtf8(line.event->eventType) : line.error.empty() ? "" : "!");
-        }
-      }
-    };
-    write(LineWithIoaVersion("1") + "\n \t\n{\"eventType\":\n" + LineWithIoaVersion("2") + "\n");
-    take(3);
-    EXPECT_EQ(seen, (std::vector<std::string>{"DnsQuery", "!", "DnsQuery"}));
-    // Many batches' worth behind one that trickles in alone.
-    std::string many;
-    for (int i = 0; i < 1000; ++i) many += LineWithIoaVersion(std::to_string(i)) + "\n";
-    write(many);
-    take(1003);
-    write(LineWithIoaVersion("3") + "\n");
-    take(1004);
-    EXPECT_EQ(seen.size(), 1004u);
-    watchdog.request_stop();
-    const auto stopped = Clock::now();
-    stop = true;
-    std::vector<ReadAheadParser::Line> lines;
-    EXPECT_FALSE(parser.Next(lines));
-    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(1));
-  }
-  write(LineWithIoaVersion("4"));
-  ::close(fds[1]);
-  stop = false;
-  {
-    ReadAheadParser parser(fds[0], stop);
-    std::vector<ReadAheadParser::Line> lines;
-    ASSERT_TRUE(parser.Next(lines));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].event->ioas.at(0).version, 4u);
-    EXPECT_FALSE(parser.Next(lines));
-  }
-  ::close(fds[0]);
 }
 
 }  // namespace
