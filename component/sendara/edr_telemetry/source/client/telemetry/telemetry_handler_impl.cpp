@@ -82,33 +82,32 @@ void TelemetryHandlerImpl::SendTelemetry(std::u16string_view text) {
 }
 
 bool TelemetryHandlerImpl::QueueRestricted(std::u16string_view text, const FieldSet& allowed) {
-  std::string utf8 = base::ToUtf8(text);
+  const std::string utf8 = base::ToUtf8(text);
   std::unique_ptr<EventFieldStripper> stripper = TakeStripper();
-  EventFieldStripper::Outcome outcome;
-  std::string stripped;
+  bool queued = false;
   try {
-    outcome = stripper->Strip(utf8, allowed);
-    // A copy of exactly its size: the queue may hold the event for long.
-    if (outcome == EventFieldStripper::Outcome::kStripped) stripped = stripper->Stripped();
+    // The queue copies the text it is given: the stripper's is taken as it is.
+    switch (stripper->Strip(utf8, allowed)) {
+      case EventFieldStripper::Outcome::kUnchanged:
+        // Byte for byte as received, never re-serialised.
+        m_queue->PushBackUtf8(utf8);
+        queued = true;
+        break;
+      case EventFieldStripper::Outcome::kStripped:
+        m_queue->PushBackUtf8(stripper->Stripped());
+        queued = true;
+        break;
+      case EventFieldStripper::Outcome::kEmpty:
+        SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
+                      "All event fields removed. Event not sent: " << m_policy.Reveal(utf8));
+        break;
+    }
   } catch (...) {
     ReturnStripper(std::move(stripper));
     throw;
   }
   ReturnStripper(std::move(stripper));
-  switch (outcome) {
-    case EventFieldStripper::Outcome::kUnchanged:
-      // Byte for byte as received, never re-serialised.
-      m_queue->PushBackUtf8(std::move(utf8));
-      return true;
-    case EventFieldStripper::Outcome::kEmpty:
-      SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
-                    "All event fields removed. Event not sent: " << m_policy.Reveal(utf8));
-      return false;
-    case EventFieldStripper::Outcome::kStripped:
-      break;
-  }
-  m_queue->PushBackUtf8(std::move(stripped));
-  return true;
+  return queued;
 }
 
 std::unique_ptr<EventFieldStripper> TelemetryHandlerImpl::TakeStripper() {

@@ -1,6 +1,5 @@
 #include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_queue_impl.h"
 
-#include <algorithm>
 #include <iterator>
 #include <string>
 
@@ -45,14 +44,19 @@ void TelemetryQueueImpl::PushBackUtf8(std::string_view text) {
       m_records.pop_front();
     }
   }
-  if (!m_block || m_block->Room() < text.size()) {
-    // The room left in the old block, less than one event, stays unused.
-    EventTextBlock* fresh = EventTextBlock::Create(std::max(EventTextBlock::kDefaultCapacity, text.size()));
-    if (m_block) m_block->Release();
-    m_block = fresh;
+  if (text.size() > EventTextBlock::kDefaultCapacity) {
+    // A block of its own; the current block keeps its room for the next texts.
+    m_records.emplace_back(m_lastId + 1, text);
+  } else {
+    if (!m_block || m_block->Room() < text.size()) {
+      // The room left in the old block, less than one event, stays unused.
+      EventTextBlock* fresh = EventTextBlock::Create(EventTextBlock::kDefaultCapacity);
+      if (m_block) m_block->Release();
+      m_block = fresh;
+    }
+    const std::uint32_t offset = m_block->Append(text);
+    m_records.emplace_back(m_lastId + 1, *m_block, offset, static_cast<std::uint32_t>(text.size()));
   }
-  const std::uint32_t offset = m_block->Append(text);
-  m_records.emplace_back(m_lastId + 1, *m_block, offset, static_cast<std::uint32_t>(text.size()));
   ++m_lastId;
 }
 
