@@ -35,6 +35,7 @@ class FakeConsumer final : public oru::BasicObject<FakeConsumer, oru::UncountedO
  public:
   explicit FakeConsumer(std::uint64_t id) : m_id(id) {}
   ~FakeConsumer() override {
+    if (m_inCall) *freedInItsCall = true;
     if (onDestroy) onDestroy();
   }
 
@@ -43,10 +44,11 @@ class FakeConsumer final : public oru::BasicObject<FakeConsumer, oru::UncountedO
     return rc::NoError;
   }
   oru::Result SetAllEventTypesDefaultSettings(const std::vector<EventTypeSetting>&) noexcept override {
-    if (onDefaults) onDefaults();
+    InCall(onDefaults);
     return rc::NoError;
   }
   oru::Result GetAllEventTypesSettings(std::vector<EventTypeSetting>& out) noexcept override {
+    InCall(onAsked);
     if (oru::Succeeded(settingsResult)) out = {{u"T", true}};
     return settingsResult;
   }
@@ -56,6 +58,7 @@ class FakeConsumer final : public oru::BasicObject<FakeConsumer, oru::UncountedO
     return rc::False;
   }
   oru::Result ShouldEventBeDropped(std::uint32_t, std::u16string_view, bool* dropped) noexcept override {
+    InCall(onAsked);
     ++asked;
     *dropped = drops;
     return dropResult;
@@ -65,14 +68,24 @@ class FakeConsumer final : public oru::BasicObject<FakeConsumer, oru::UncountedO
     return rc::NotImplemented;
   }
 
-  std::function<void()> onDefaults, onDestroy;
+  std::function<void()> onDefaults, onAsked, onDestroy;
   oru::Result settingsResult = rc::NoError, dropResult = rc::NoError;
   bool drops = true;
   int asked = 0;
   std::u16string lastEvent;
+  // Shared: read after the consumer has gone.
+  const std::shared_ptr<bool> freedInItsCall = std::make_shared<bool>(false);
 
  private:
+  void InCall(const std::function<void()>& hook) {
+    if (!hook) return;
+    m_inCall = true;
+    hook();
+    m_inCall = false;
+  }
+
   const std::uint64_t m_id;
+  bool m_inCall = false;
 };
 
 class Listener final : public oru::BasicObject<Listener, oru::UncountedObject, ISiemTelemetryConsumersChangedEvent> {
@@ -186,6 +199,45 @@ TEST_F(ConsumersManagerTest, ConsumersMayCallBackAndAReplacedOneIsReleasedOutsid
     manager->AddTelemetryConsumer(FakeConsumer::Create(2).Get());
   }));
   EXPECT_EQ(m_listener->calls, 4);
+}
+
+// A consumer that removes itself and the next one while the manager walks
+// them: the walk goes on over what it started with, and neither is freed
+// while it is being called.
+TEST_F(ConsumersManagerTest, ConsumersRemovedDuringAWalkLiveUntilTheirCallsReturn) {
+  const std::vector<std::function<void(SiemTelemetryConsumersManager&)>> walks = {
+      [](SiemTelemetryConsumersManager& manager) { manager.SetAllEventTypesDefaultSettings({{u"A", true}}); },
+      [](SiemTelemetryConsumersManager& manager) {
+        std::vector<ConsumerEventTypeSettings> settings;
+        manager.GetAllEventTypesSettings(settings);
+      },
+      [](SiemTelemetryConsumersManager& manager) {
+        bool dropped = false;
+        manager.ShouldEventBeDropped(1, u"A", &dropped);
+      },
+  };
+  for (const auto& walk : walks) {
+    auto first = FakeConsumer::Create(1), second = FakeConsumer::Create(2);
+    const std::shared_ptr<bool> firstFreedInCall = first->freedInItsCall;
+    const std::shared_ptr<bool> secondFreedInCall = second->freedInItsCall;
+    const auto removeBoth = [manager = m_manager.Get(), a = first.Get(), b = second.Get()] {
+      manager->RemoveTelemetryConsumer(a);
+      manager->RemoveTelemetryConsumer(b);
+    };
+    for (FakeConsumer* consumer : {first.Get(), second.Get()}) {
+      consumer->onDefaults = consumer->onAsked = removeBoth;
+      m_manager->AddTelemetryConsumer(consumer);
+    }
+    // The manager holds them alone.
+    first.Reset();
+    second.Reset();
+    walk(*m_manager);
+    EXPECT_FALSE(*firstFreedInCall);
+    EXPECT_FALSE(*secondFreedInCall);
+    std::vector<std::uint64_t> ids;
+    m_manager->GetSiemTelemetryConsumers(ids);
+    EXPECT_TRUE(ids.empty());
+  }
 }
 
 // EventSource

@@ -1,6 +1,9 @@
+#include <dirent.h>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
@@ -8,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "component/oru/class_table.h"
 #include "component/oru/result_code.h"
+#include "component/platform/event.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/sendara/edr_telemetry/source/client/create_edr_telemetry_client.h"
@@ -63,6 +68,20 @@ std::size_t PartitionFiles(const std::filesystem::path& dataPath) {
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(dataPath / "queues", error)) {
     if (entry.path().extension() == ".db") ++count;
+  }
+  return count;
+}
+
+// The module's threads of this process, by the names it gives them.
+std::size_t ModuleThreads() {
+  std::size_t count = 0;
+  if (DIR* tasks = ::opendir("/proc/self/task")) {
+    while (const dirent* entry = ::readdir(tasks)) {
+      std::string name;
+      std::getline(std::ifstream("/proc/self/task/" + std::string(entry->d_name) + "/comm"), name);
+      if (name == "EdrTelemetry" || name == "Sendara") ++count;
+    }
+    ::closedir(tasks);
   }
   return count;
 }
@@ -257,6 +276,11 @@ TEST_F(EdrTelemetryClientTest, LargePartitionsInAMissingFolder) {
   settings.persistentTelemetryPartSize = 4096;
   auto client = Client(settings);
   ASSERT_TRUE(client);
+  // A folder that is not there yet is a warning, not a failed trace line.
+  const auto listed = m_tracer->LinesContaining("persistent storage content can't be listed");
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].level, 500);
+  EXPECT_EQ(m_tracer->Count("exception on trace"), 0u);
   // Never started: each release moves the queue into storage.
   for (int i = 0; i < 3; ++i) {
     Send(*client, 10 * i + 1, 10 * i + 5);
@@ -314,6 +338,41 @@ TEST_F(EdrTelemetryClientTest, ConnectionEventsReachTheHost) {
     EXPECT_EQ(records[i + 1].serverAddress, "127.0.0.1:" + server.Port());
     EXPECT_EQ(records[i + 1].tunnel, "10.0.0.1:3128");
   }
+}
+
+// A sink lets the client's last reference go on the client's own sending
+// thread, where its worker cannot be waited for and goes on by itself: the
+// module says it can be unloaded only once every thread of it has ended,
+// and traces nothing after that.
+TEST_F(EdrTelemetryClientTest, CanUnloadOnlyOnceEveryThreadHasLeft) {
+  auto sinks = reference_host::ConnectionSinks::Create();
+  m_locator->RegisterAs<oru::IConnectedSink, oru::IConnectionErrorSink, oru::IIncorrectSettingsSink>(sinks);
+  auto forwarder = std::make_shared<task::ConnectionEventForwarder>(oru::RefPtr<oru::ITracer>(m_tracer.Get()));
+  forwarder->SetPublisher(std::make_shared<task::ConnectionCallbackEventPublisher>(
+      oru::RefPtr<oru::ITracer>(m_tracer.Get()), m_locator.Get()));
+  LoopbackTcpServer server;
+  auto client = CreateEdrTelemetryClient(Settings({Tcp(server)}), m_locator.Get(), forwarder);
+  platform::Event released(platform::Event::ResetMode::kManual);
+  sinks->SetObserver([&](const reference_host::ConnectionSinks::Record&) {
+    if (!client) return;
+    client = nullptr;
+    released.Set();
+    // The sending thread stays in module code a while longer.
+    std::this_thread::sleep_for(50ms);
+  });
+  ASSERT_EQ(client->Start(), oru::rc::NoError);
+  Send(*client, 1, 1);
+  ASSERT_EQ(released.Wait(10000), platform::Event::kSignalled);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (oru::ClassTable::CanUnloadModule() != 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_EQ(oru::ClassTable::CanUnloadModule(), 0);
+  const std::size_t lines = m_tracer->Lines().size();
+  EXPECT_EQ(ModuleThreads(), 0u);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(m_tracer->Lines().size(), lines);
+  sinks->SetObserver({});
 }
 
 TEST_F(EdrTelemetryClientTest, DropDecisions) {

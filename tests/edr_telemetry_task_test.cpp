@@ -1,5 +1,7 @@
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <set>
 #include <string>
 #include <thread>
@@ -10,7 +12,10 @@
 #include "component/oru/class_table.h"
 #include "component/oru/i_task.h"
 #include "component/oru/module_object_counter.h"
+#include "component/platform/event.h"
+#include "component/platform/thread.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
+#include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_changed_event.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_provider.h"
 #include "component/sendara/edr_telemetry/source/task/connection_callback_event_publisher.h"
@@ -24,6 +29,7 @@
 #include "host/service_locator.h"
 #include "host/syslog_message_suffix.h"
 #include "host/tracer.h"
+#include "finishes_in_time.h"
 #include "loopback_servers.h"
 #include "temp_directory.h"
 #include "test_certificates.h"
@@ -60,6 +66,33 @@ std::vector<std::string> Lines(const std::string& received) {
   return lines;
 }
 
+// The host's listener of consumer changes.
+class ChangeListener final
+    : public oru::BasicObject<ChangeListener, oru::UncountedObject, ISiemTelemetryConsumersChangedEvent> {
+ public:
+  explicit ChangeListener(std::function<void()> onChange) : m_onChange(std::move(onChange)) {}
+  oru::Result OnConsumersChanged() noexcept override {
+    m_onChange();
+    return oru::rc::NoError;
+  }
+
+ private:
+  const std::function<void()> m_onChange;
+};
+
+// A response server that keeps every handler it was given, as a host may.
+class HoldingResponseServer final
+    : public oru::BasicObject<HoldingResponseServer, oru::UncountedObject, oru::IResponseServerEventSubscription> {
+ public:
+  oru::Result Subscribe(oru::IResponseServerEventHandler* handler) noexcept override {
+    handlers.emplace_back(handler);
+    return oru::rc::NoError;
+  }
+  oru::Result Unsubscribe(oru::IResponseServerEventHandler*) noexcept override { return oru::rc::NoError; }
+  oru::Result UnsubscribeAndWait(oru::IResponseServerEventHandler*) noexcept override { return oru::rc::NoError; }
+  std::vector<oru::RefPtr<oru::IResponseServerEventHandler>> handlers;
+};
+
 // A host with every service, and the component's three objects made
 // through the class table as a host makes them.
 class EdrTelemetryTaskTest : public ::testing::Test {
@@ -78,8 +111,12 @@ class EdrTelemetryTaskTest : public ::testing::Test {
     m_locator->Register(Query<IEdrTelemetryClientServiceFactory>(
         CreateObject(oru::ClassTable::kEdrTelemetryClientServiceFactory, m_locator.Get()).Get()));
     m_task = CreateObject(oru::ClassTable::kEdrTelemetryTask, m_locator.Get());
+    m_sinks->SetObserver([this](const reference_host::ConnectionSinks::Record&) { HostCode(kSink); });
+    Query<ISiemTelemetryConsumersChangedEventSource>(m_manager.Get())->Subscribe(m_listener.Get());
   }
   ~EdrTelemetryTaskTest() override {
+    m_sinks->SetObserver({});
+    if (m_manager) Query<ISiemTelemetryConsumersChangedEventSource>(m_manager.Get())->Unsubscribe(m_listener.Get());
     m_task = nullptr;
     m_provider = nullptr;
     m_manager = nullptr;
@@ -119,6 +156,36 @@ class EdrTelemetryTaskTest : public ::testing::Test {
     }
     return sent;
   }
+
+  // Host code, a consumers-changed listener or a connection sink, that
+  // reads the task from whatever thread calls it, once armed.
+  enum HostCodeKind { kNone, kListener, kSink };
+  void HostCode(HostCodeKind kind) {
+    HostCodeKind armed = kind;
+    if (!m_armed.compare_exchange_strong(armed, kNone)) return;
+    m_inHostCode.Set();
+    m_callBegun.Wait(platform::Event::kInfinite);
+    // Long enough for the call to reach whatever it would wait for.
+    std::this_thread::sleep_for(100ms);
+    if (m_readsBack) m_readsBack();
+  }
+  // Runs `trigger` on a thread of its own; host code of `kind` that it
+  // reaches waits until `call` has begun here, then reads the task back.
+  // False unless both end.
+  bool HostCodeCallsBackDuring(HostCodeKind kind, std::function<void()> trigger, std::function<void()> call) {
+    m_inHostCode.Reset();
+    m_callBegun.Reset();
+    m_armed = kind;
+    auto triggered = std::make_shared<std::promise<void>>();
+    std::future<void> done = triggered->get_future();
+    std::thread([trigger = std::move(trigger), triggered] {
+      trigger();
+      triggered->set_value();
+    }).detach();
+    if (m_inHostCode.Wait(10000) != platform::Event::kSignalled) return false;
+    m_callBegun.Set();
+    return FinishesInTime(std::move(call)) && done.wait_for(10s) == std::future_status::ready;
+  }
   std::vector<std::uint64_t> Consumers() {
     std::vector<std::uint64_t> ids;
     EXPECT_EQ(m_provider->GetSiemTelemetryConsumers(ids), oru::rc::NoError);
@@ -138,6 +205,14 @@ class EdrTelemetryTaskTest : public ::testing::Test {
   oru::RefPtr<oru::IObject> m_manager;
   oru::RefPtr<ISiemTelemetryConsumersProvider> m_provider;
   oru::RefPtr<oru::IObject> m_task;
+  std::atomic<HostCodeKind> m_armed{kNone};
+  platform::Event m_inHostCode{platform::Event::ResetMode::kManual};
+  platform::Event m_callBegun{platform::Event::ResetMode::kManual};
+  std::function<void()> m_readsBack = [this] {
+    EdrTelemetryTaskSettings settings;
+    TaskSettings().GetSettings(&settings);
+  };
+  oru::RefPtr<ChangeListener> m_listener = ChangeListener::Create([this] { HostCode(kListener); });
 };
 
 // A whole session: settings, start, events through the manager, stop.
@@ -328,6 +403,56 @@ TEST_F(EdrTelemetryTaskTest, ReleasedWithoutStop) {
   ASSERT_EQ(Task().Start(), oru::rc::NoError);
   m_task = nullptr;
   EXPECT_TRUE(Consumers().empty());
+}
+
+// Host code that reads the task back while another thread stops it or
+// changes its settings: a listener told of the delayed start's registration,
+// a connection sink on a sending thread while the client restarts, a
+// listener told of the producer's new defaults while the task's own types
+// change.
+TEST_F(EdrTelemetryTaskTest, HostCodeThatCallsBackNeverDeadlocksAStopOrASettingsChange) {
+  EdrTelemetryTaskSettings settings = Settings();
+  settings.startAfterResponseServer = true;
+  ASSERT_EQ(TaskSettings().SetSettings(&settings), oru::rc::NoError);
+  ASSERT_EQ(Task().Start(), oru::rc::NoError);
+  ASSERT_TRUE(HostCodeCallsBackDuring(
+      kListener, [this] { m_responseServer->SetStarted(kIntegrationId, true); }, [this] { Task().Stop(); }));
+  EXPECT_TRUE(Consumers().empty());
+
+  settings = Settings();
+  ASSERT_EQ(TaskSettings().SetSettings(&settings), oru::rc::NoError);
+  ASSERT_EQ(Task().Start(), oru::rc::NoError);
+  EdrTelemetryTaskSettings moved = settings;
+  moved.endpoints[0].host = "localhost";
+  ASSERT_TRUE(HostCodeCallsBackDuring(
+      kSink, [this] { Produce(1, 1); }, [&] { EXPECT_EQ(TaskSettings().SetSettings(&moved), oru::rc::NoError); }));
+
+  EdrTelemetryTaskSettings retyped = moved;
+  retyped.userDefinedEventTypes = {{u"Process", false}};
+  ASSERT_TRUE(HostCodeCallsBackDuring(
+      kListener, [this] { m_provider->SetAllEventTypesDefaultSettings({{u"Process", true}, {u"Other", true}}); },
+      [&] { EXPECT_EQ(TaskSettings().SetSettings(&retyped), oru::rc::NoError); }));
+  ASSERT_EQ(Task().Stop(), oru::rc::NoError);
+}
+
+// Once Stop has returned no client of the task runs, even while the host
+// still holds the delayed start's handler and calls it again.
+TEST_F(EdrTelemetryTaskTest, NothingRunsOnceStopHasReturned) {
+  const auto holding = HoldingResponseServer::Create();
+  m_locator->Register(oru::RefPtr<oru::IResponseServerEventSubscription>(holding.Get()));
+  EdrTelemetryTaskSettings settings = Settings();
+  settings.startAfterResponseServer = true;
+  ASSERT_EQ(TaskSettings().SetSettings(&settings), oru::rc::NoError);
+  ASSERT_EQ(Task().Start(), oru::rc::NoError);
+  ASSERT_EQ(holding->handlers.size(), 1u);
+  holding->handlers[0]->OnConnectionEvent(kIntegrationId, true);
+  EXPECT_GT(platform::Thread::LiveCount(), 0u);
+  ASSERT_EQ(Task().Stop(), oru::rc::NoError);
+  EXPECT_EQ(platform::Thread::LiveCount(), 0u);
+  holding->handlers[0]->OnConnectionEvent(kIntegrationId, true);
+  EXPECT_EQ(platform::Thread::LiveCount(), 0u);
+  EXPECT_TRUE(Consumers().empty());
+  holding->handlers.clear();
 }
 
 // A client certificate whose password does not open it is refused, and the

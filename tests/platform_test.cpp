@@ -61,18 +61,25 @@ TEST(Thread, IdIsTheKernelIdOfTheNewThread) {
   EXPECT_NE(id, platform::CurrentThreadId());
 }
 
-TEST(Thread, DestroyedFromItselfDetachesInsteadOfDeadlocking) {
-  std::atomic<bool> done{false};
+// A thread that destroys its own Thread object goes on detached, and counts
+// as live until it has ended: the module is not unloaded under it.
+TEST(Thread, DestroyedFromItselfGoesOnDetachedAndCountsUntilItEnds) {
+  ASSERT_EQ(platform::Thread::LiveCount(), 0u);
   auto* holder = new std::unique_ptr<platform::Thread>();
-  Event ready(Event::ResetMode::kManual);
+  Event ready(Event::ResetMode::kManual), detached(Event::ResetMode::kManual), finish(Event::ResetMode::kManual);
   *holder = std::make_unique<platform::Thread>([&, holder] {
     ready.Wait(Event::kInfinite);
     delete holder;  // destroys the Thread object on its own thread
-    done = true;
+    detached.Set();
+    finish.Wait(Event::kInfinite);
   });
   ready.Set();
-  for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_TRUE(done);
+  ASSERT_EQ(detached.Wait(5000), Event::kSignalled);
+  EXPECT_EQ(platform::Thread::LiveCount(), 1u);
+  finish.Set();
+  std::uint32_t live = 1;
+  for (int i = 0; i < 500 && (live = platform::Thread::LiveCount()) != 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(live, 0u);
 }
 
 TEST(FileReader, ReadsWholeFilesAndRefusesLargeOnes) {

@@ -6,6 +6,7 @@
 #include "component/oru/i_tracer.h"
 #include "component/oru/module_object_counter.h"
 #include "component/oru/service_lookup.h"
+#include "component/platform/thread.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/create_siem_telemetry_consumers_manager.h"
 #include "component/sendara/edr_telemetry/source/task/create_edr_telemetry_client_service_factory.h"
 #include "component/sendara/edr_telemetry/source/task/create_edr_telemetry_task.h"
@@ -54,7 +55,10 @@ Result ClassTable::CreateObject(ClassId classId, IServiceLocator* locator,
 }
 
 std::int32_t ClassTable::CanUnloadModule() noexcept {
-  return ModuleObjectCounter::Count() == 0 ? 0 : 1;
+  // Objects first: a thread may still be on its way out after the last of
+  // them has gone.
+  if (ModuleObjectCounter::Count() != 0) return 1;
+  return platform::Thread::LiveCount() == 0 ? 0 : 1;
 }
 
 }  // namespace oru

@@ -34,7 +34,8 @@ class ClassTable {
   // only on success.
   static Result CreateObject(ClassId classId, IServiceLocator* locator, IObject** object) noexcept;
 
-  // The work of oruCanUnloadModule: 0 when no object of the module is alive.
+  // The work of oruCanUnloadModule: 0 when no object of the module is alive
+  // and no thread it started is left.
   static std::int32_t CanUnloadModule() noexcept;
 };
 

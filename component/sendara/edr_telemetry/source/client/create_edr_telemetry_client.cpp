@@ -47,9 +47,10 @@ constexpr std::uint64_t kQueueLimit = 200000;
 void TraceStorageContent(oru::ITracer* tracer, const std::filesystem::path& path) {
   if (!tracer || !tracer->IsLevelEnabled(TraceLevel::kInfo)) return;
   try {
-    SENDARA_TRACE(tracer, TraceLevel::kInfo,
-                  "persistent storage content: " << boost::json::serialize(
-                      base::TraceDirectoryContent::GetDirectoryContent(path)));
+    // Listed before the trace line: inside it, a failure would be written as
+    // a failed trace at the line's level instead of the warning below.
+    const std::string content = boost::json::serialize(base::TraceDirectoryContent::GetDirectoryContent(path));
+    SENDARA_TRACE(tracer, TraceLevel::kInfo, "persistent storage content: " << content);
   } catch (...) {
     SENDARA_TRACE(tracer, TraceLevel::kWarning,
                   "persistent storage content can't be listed: " << oru::DescribeCurrentException());

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include <boost/json/serialize.hpp>
 
 #include "component/oru/exception_to_result.h"
 #include "component/oru/result_code.h"
+#include "component/platform/mutex_lock.h"
 #include "component/platform/system_error.h"
 #include "component/platform/this_thread.h"
 #include "component/sendara/base/detail/base_client/polling_thread.h"
@@ -32,17 +32,22 @@ using base::TraceLevel;
 
 constexpr const char* kWorkerThreadName = "EdrTelemetry";
 
-// The client whose sending threads the calling thread belongs to, if any. A
-// plain pointer: a thread-local with a destructor would keep the module
-// loaded for as long as host threads live.
-thread_local const void* t_sendingFor = nullptr;
+// The serial of the client whose sending threads the calling thread belongs
+// to, 0 for none. Plain data: a thread-local with a destructor would keep
+// the module loaded for as long as host threads live.
+thread_local std::uint64_t t_sendingFor = 0;
+
+std::uint64_t NextSerial() noexcept {
+  static std::atomic<std::uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 // Runs the polling client's passes on a thread marked as one of the
 // client's own, so that the client can tell when a connection event sink
 // calls it back from there.
 class OwnThreadClient final : public base::IPollingClient {
  public:
-  OwnThreadClient(std::shared_ptr<base::IPollingClient> client, const void* owner)
+  OwnThreadClient(std::shared_ptr<base::IPollingClient> client, std::uint64_t owner)
       : m_client(std::move(client)), m_owner(owner) {}
 
   void Process(base::StopToken stopToken) override {
@@ -54,7 +59,7 @@ class OwnThreadClient final : public base::IPollingClient {
 
  private:
   const std::shared_ptr<base::IPollingClient> m_client;
-  const void* const m_owner;
+  const std::uint64_t m_owner;
 };
 
 // The exception being handled, traced at level 300 with its whole chain.
@@ -102,7 +107,7 @@ std::string EndpointsText(const std::vector<EdrTelemetryEndpoint>& endpoints) {
 }  // namespace
 
 EdrTelemetryClient::EdrTelemetryClient(oru::RefPtr<oru::ITracer> tracer, Parts parts)
-    : m_shared(std::make_shared<Shared>(std::move(tracer), std::move(parts))) {
+    : m_shared(std::make_shared<Shared>(std::move(tracer), std::move(parts), NextSerial())) {
   const Parts& p = m_shared->parts;
   SENDARA_CONTRACT(p.settingsProvider && p.storage && p.requestSenderFactory && p.handler &&
                        p.telemetryClientFactory && p.filter && p.throttler,
@@ -112,7 +117,7 @@ EdrTelemetryClient::EdrTelemetryClient(oru::RefPtr<oru::ITracer> tracer, Parts p
 EdrTelemetryClient::~EdrTelemetryClient() {
   SENDARA_TRACE(m_shared->tracer, TraceLevel::kInfo, "call");
   try {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     // Events handed in after the worker ended, or to a client never
     // started; a worker that ends by itself moves them on its way out.
     if (StopLocked()) SpoolQueue(*m_shared);
@@ -135,10 +140,16 @@ oru::Result EdrTelemetryClient::SetSettings(const EdrTelemetryClientSettings& se
     const EdrTelemetryClientSettings current = parts.settingsProvider->GetSettings();
     if (IsNeedRestart(tracer, old, current)) {
       if (OnSendingThread()) {
-        RunDetached(&EdrTelemetryClient::Restart);
+        try {
+          RunDetached(&EdrTelemetryClient::Restart);
+        } catch (...) {
+          // Refused as a whole: the client goes on as it was.
+          parts.settingsProvider->SetSettings(old);
+          throw;
+        }
         return oru::rc::NoError;
       }
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       // Stopped meanwhile: the next start reads the new settings anyway.
       if (!m_shared->started) return oru::rc::NoError;
       StopLocked();
@@ -170,7 +181,7 @@ oru::Result EdrTelemetryClient::Start() noexcept {
       RunDetached(&EdrTelemetryClient::Start);
       return oru::rc::NoError;
     }
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     StartLocked();
     return oru::rc::NoError;
   } catch (...) {
@@ -187,9 +198,26 @@ oru::Result EdrTelemetryClient::Restart() noexcept {
     }
     // One hold of the lock around both steps: nothing starts or stops in
     // between.
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     StopLocked();
     StartLocked();
+    return oru::rc::NoError;
+  } catch (...) {
+    return Fail(m_shared->tracer.Get(), SENDARA_FUNCTION_NAME);
+  }
+}
+
+oru::Result EdrTelemetryClient::Stop() noexcept {
+  try {
+    SENDARA_TRACE_SCOPE(m_shared->tracer, TraceLevel::kInfo);
+    m_shared->stopped = true;
+    if (OnSendingThread()) {
+      // The lock may be held by a restart waiting for this very thread.
+      RunDetached(&EdrTelemetryClient::Stop);
+      return oru::rc::NoError;
+    }
+    platform::MutexLock lock(&m_mutex);
+    if (StopLocked()) SpoolQueue(*m_shared);
     return oru::rc::NoError;
   } catch (...) {
     return Fail(m_shared->tracer.Get(), SENDARA_FUNCTION_NAME);
@@ -320,6 +348,10 @@ std::uint32_t EdrTelemetryClient::ConvertGzipCompressionLevel(std::uint32_t leve
 
 void EdrTelemetryClient::StartLocked() {
   oru::ITracer* const tracer = m_shared->tracer.Get();
+  if (m_shared->stopped) {
+    SENDARA_TRACE(tracer, TraceLevel::kInfo, "stopped for good");
+    return;
+  }
   if (m_shared->started) {
     SENDARA_TRACE(tracer, TraceLevel::kInfo, "already started");
     return;
@@ -336,7 +368,7 @@ void EdrTelemetryClient::StartLocked() {
   m_shared->started = true;
   try {
     worker->thread = std::make_unique<platform::Thread>(
-        [shared = m_shared, owner = static_cast<const void*>(this), token] { Polling(shared, owner, token); });
+        [shared = m_shared, token] { Polling(shared, token); });
   } catch (const std::system_error& error) {
     m_shared->started = false;
     base::ThrowCheckFailed<base::tools_exception>(platform::ResultFromSystemError(error), SENDARA_FUNCTION_NAME,
@@ -368,11 +400,17 @@ bool EdrTelemetryClient::StopLocked() {
   return ended;
 }
 
-bool EdrTelemetryClient::OnSendingThread() const noexcept { return t_sendingFor == this; }
+bool EdrTelemetryClient::OnSendingThread() const noexcept { return t_sendingFor == m_shared->serial; }
 
 void EdrTelemetryClient::RunDetached(oru::Result (EdrTelemetryClient::*operation)() noexcept) {
   SENDARA_TRACE(m_shared->tracer, TraceLevel::kInfo, "called on a sending thread, goes on on a thread of its own");
-  std::thread([self = oru::RefPtr<EdrTelemetryClient>(this), operation] { ((*self).*operation)(); }).detach();
+  try {
+    // Counted like every thread of the module until it has ended.
+    platform::Thread([self = oru::RefPtr<EdrTelemetryClient>(this), operation] { ((*self).*operation)(); }).Detach();
+  } catch (const std::system_error& error) {
+    base::ThrowCheckFailed<base::tools_exception>(platform::ResultFromSystemError(error), SENDARA_FUNCTION_NAME,
+                                                  __FILE__, __LINE__, "can't start a thread");
+  }
 }
 
 void EdrTelemetryClient::ApplyStartSettingsLocked() {
@@ -393,8 +431,8 @@ void EdrTelemetryClient::SpoolQueue(Shared& shared) noexcept {
   }
 }
 
-void EdrTelemetryClient::Polling(std::shared_ptr<Shared> shared, const void* owner,
-                                 base::StopToken stopToken) noexcept {
+void EdrTelemetryClient::Polling(std::shared_ptr<Shared> shared, base::StopToken stopToken) noexcept {
+  const std::uint64_t owner = shared->serial;
   platform::SetCurrentThreadName(kWorkerThreadName);
   t_sendingFor = owner;
   oru::ITracer* const tracer = shared->tracer.Get();
@@ -410,7 +448,7 @@ void EdrTelemetryClient::Polling(std::shared_ptr<Shared> shared, const void* own
 
     while (!stopToken.StopRequested()) {
       try {
-        StartClientsPolling(*shared, owner, stopToken);
+        StartClientsPolling(*shared, stopToken);
       } catch (...) {
         TraceError(tracer, SENDARA_FUNCTION_NAME, "");
       }
@@ -449,10 +487,11 @@ void EdrTelemetryClient::Polling(std::shared_ptr<Shared> shared, const void* own
   SpoolQueue(*shared);
   // Ended by itself: the next Start makes a new worker.
   if (!stopToken.StopRequested()) shared->started = false;
-  t_sendingFor = nullptr;
+  t_sendingFor = 0;
 }
 
-void EdrTelemetryClient::StartClientsPolling(Shared& shared, const void* owner, const base::StopToken& stopToken) {
+void EdrTelemetryClient::StartClientsPolling(Shared& shared, const base::StopToken& stopToken) {
+  const std::uint64_t owner = shared.serial;
   oru::ITracer* const tracer = shared.tracer.Get();
   // A stop that came just before would still connect, and may report it.
   if (stopToken.StopRequested()) return;

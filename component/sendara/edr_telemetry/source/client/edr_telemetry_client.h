@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +15,8 @@
 #include "component/oru/module_object_counter.h"
 #include "component/oru/ref_ptr.h"
 #include "component/platform/event.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/platform/thread.h"
 #include "component/sendara/base/detail/common/stop_source.h"
 #include "component/sendara/base/detail/common/stop_token.h"
@@ -66,6 +67,7 @@ class EdrTelemetryClient final
                                    std::u16string_view event, std::vector<Ioa>& ioas,
                                    bool* shouldBeDropped) noexcept override;
   oru::Result Restart() noexcept override;
+  oru::Result Stop() noexcept override;
 
   // True when the change from `oldSettings` to `newSettings` needs new
   // connections: certificates, tolerated TLS errors, endpoints or tunnel.
@@ -80,12 +82,19 @@ class EdrTelemetryClient final
   // own sending threads cannot wait for its worker, which then ends by
   // itself with all it needs.
   struct Shared {
-    Shared(oru::RefPtr<oru::ITracer> tracer, Parts parts) : tracer(std::move(tracer)), parts(std::move(parts)) {}
+    Shared(oru::RefPtr<oru::ITracer> tracer, Parts parts, std::uint64_t serial)
+        : tracer(std::move(tracer)), parts(std::move(parts)), serial(serial) {}
     oru::RefPtr<oru::ITracer> tracer;
     Parts parts;
     // Cleared by a worker that ends by itself, so that the next Start makes
     // a new one.
     std::atomic<bool> started{false};
+    // Set by Stop: nothing starts again.
+    std::atomic<bool> stopped{false};
+    // Names the client to its sending threads. Not the client's address: a
+    // new client may be made where a released one stood while the old one's
+    // threads still end.
+    const std::uint64_t serial;
   };
   struct Worker {
     base::StopSource stopSource;
@@ -96,30 +105,32 @@ class EdrTelemetryClient final
   // connection event sink may call the client back from there.
   bool OnSendingThread() const noexcept;
   // Runs `operation` on a thread of its own that holds the client: on a
-  // sending thread, a stop would wait for the very thread asking.
+  // sending thread, a stop would wait for the very thread asking. Raises
+  // when no thread can be started.
   void RunDetached(oru::Result (EdrTelemetryClient::*operation)() noexcept);
 
-  // The steps below expect m_mutex held.
-  void StartLocked();
+  void StartLocked() REQUIRES(m_mutex);
   // False when the worker could not be waited for (a stop on its own
   // thread) and ends by itself.
-  bool StopLocked();
+  bool StopLocked() REQUIRES(m_mutex);
   // Applies what takes effect only at a start: the gzip level and the
   // storage limits.
-  void ApplyStartSettingsLocked();
+  void ApplyStartSettingsLocked() REQUIRES(m_mutex);
 
   // Moves what is left in the queue into persistent storage.
   static void SpoolQueue(Shared& shared) noexcept;
-  static void Polling(std::shared_ptr<Shared> shared, const void* owner, base::StopToken stopToken) noexcept;
-  static void StartClientsPolling(Shared& shared, const void* owner, const base::StopToken& stopToken);
+  static void Polling(std::shared_ptr<Shared> shared, base::StopToken stopToken) noexcept;
+  static void StartClientsPolling(Shared& shared, const base::StopToken& stopToken);
   static void WaitNextPolling(Shared& shared, platform::Event& wakeupEvent);
   bool ShouldDropEventOrIoaImpl(std::uint32_t throttlingId, std::u16string_view eventType,
                                 std::u16string_view event, std::vector<Ioa>& ioas);
 
   const std::shared_ptr<Shared> m_shared;
   telemetry::EventParserPool m_parsers;
-  std::mutex m_mutex;
-  std::unique_ptr<Worker> m_worker;
+  // Held while the worker starts or stops (a join included): never taken on
+  // a sending thread, which is what the worker waits for.
+  platform::Mutex m_mutex;
+  std::unique_ptr<Worker> m_worker GUARDED_BY(m_mutex);
 };
 
 }  // namespace sendara::edr_telemetry

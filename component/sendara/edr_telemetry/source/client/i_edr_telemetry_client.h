@@ -36,6 +36,12 @@ class IEdrTelemetryClient : public oru::IObject {
   // Stops the worker (the queue goes to persistent storage) and starts a
   // new one.
   virtual oru::Result Restart() noexcept = 0;
+  // Stops the worker for good, the queue going to persistent storage: a
+  // later Start, Restart or settings change starts nothing. Waits for the
+  // worker, except on one of the client's own sending threads (a connection
+  // event sink calling back), where the worker ends by itself once the call
+  // has returned.
+  virtual oru::Result Stop() noexcept = 0;
 
  protected:
   ~IEdrTelemetryClient() = default;

@@ -7,6 +7,7 @@
 #include "component/oru/exception_to_result.h"
 #include "component/oru/i_sensitive_data_policy.h"
 #include "component/oru/service_lookup.h"
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/not_found_exception.h"
 #include "component/sendara/base/detail/common/trace_level.h"
@@ -61,7 +62,10 @@ oru::Result SiemTelemetryConsumersManager::SetAllEventTypesDefaultSettings(
     const std::vector<EventTypeSetting>& settings) noexcept {
   try {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "in: event types = [ " << ToTraceText(settings) << "] ");
-    for (const auto& [id, consumer] : *Snapshot()) consumer->SetAllEventTypesDefaultSettings(settings);
+    // Named: the snapshot keeps the map, and each consumer, alive while it
+    // is walked, whatever Add or Remove does meanwhile.
+    const auto consumers = Snapshot();
+    for (const auto& [id, consumer] : *consumers) consumer->SetAllEventTypesDefaultSettings(settings);
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "out");
     return oru::rc::NoError;
   } catch (...) {
@@ -74,7 +78,8 @@ oru::Result SiemTelemetryConsumersManager::GetAllEventTypesSettings(
   try {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "in");
     std::vector<ConsumerEventTypeSettings> collected;
-    for (const auto& [id, consumer] : *Snapshot()) {
+    const auto consumers = Snapshot();
+    for (const auto& [id, consumer] : *consumers) {
       std::vector<EventTypeSetting> eventTypes;
       const oru::Result result = consumer->GetAllEventTypesSettings(eventTypes);
       // Without one consumer's event types the producer would stop events
@@ -132,7 +137,8 @@ oru::Result SiemTelemetryConsumersManager::ShouldEventBeDropped(std::uint32_t th
                   "in: throttling id = " << throttlingId << "; event type = " << base::ToUtf8(type));
     bool dropped = true;
     // No early stop: a consumer may count the events it was asked about.
-    for (const auto& [id, consumer] : *Snapshot()) {
+    const auto consumers = Snapshot();
+    for (const auto& [id, consumer] : *consumers) {
       bool consumerDrops = true;
       const oru::Result result = consumer->ShouldEventBeDropped(throttlingId, type, &consumerDrops);
       SENDARA_CHECK(result != oru::rc::NotInitialized, oru::CheckResultFailedException, result, ConsumerIdMessage(id));
@@ -193,7 +199,7 @@ oru::Result SiemTelemetryConsumersManager::AddTelemetryConsumer(ISiemTelemetryCo
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "in: consumer id = " << id);
     std::shared_ptr<const Consumers> old;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       auto changed = std::make_shared<Consumers>(*m_consumers);
       (*changed)[id] = oru::RefPtr<ISiemTelemetryConsumer>(consumer);
       old = std::exchange(m_consumers, std::move(changed));
@@ -217,7 +223,7 @@ oru::Result SiemTelemetryConsumersManager::RemoveTelemetryConsumer(ISiemTelemetr
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "in: consumer id = " << id);
     std::shared_ptr<const Consumers> old;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       const auto found = m_consumers->find(id);
       // A consumer that replaced this one under the same id stays.
       if (found != m_consumers->end() && found->second.Get() == consumer) {
@@ -241,7 +247,7 @@ oru::Result SiemTelemetryConsumersManager::SendConsumerChanged() noexcept {
 }
 
 std::shared_ptr<const SiemTelemetryConsumersManager::Consumers> SiemTelemetryConsumersManager::Snapshot() const {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return m_consumers;
 }
 

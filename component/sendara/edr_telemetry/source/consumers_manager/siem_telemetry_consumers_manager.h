@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,8 @@
 #include "component/oru/i_tracer.h"
 #include "component/oru/module_object_counter.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_changed_event.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h"
@@ -67,7 +68,7 @@ class SiemTelemetryConsumersManager final
 
   ~SiemTelemetryConsumersManager() override = default;
 
-  std::shared_ptr<const Consumers> Snapshot() const;
+  std::shared_ptr<const Consumers> Snapshot() const EXCLUDES(m_mutex);
   // Raises not_found_exception for an id that is not registered.
   static oru::RefPtr<ISiemTelemetryConsumer> Find(const Consumers& consumers, std::uint64_t consumerId);
   // The event text, or the policy's stand-in when texts may not be traced.
@@ -77,9 +78,10 @@ class SiemTelemetryConsumersManager final
   const oru::RefPtr<oru::IServiceLocator> m_locator;
   const oru::RefPtr<oru::ITracer> m_tracer;
   const base::SensitiveDataTracePolicy m_sensitiveDataPolicy;
-  mutable std::mutex m_mutex;
-  // Never changed in place; guarded by m_mutex.
-  std::shared_ptr<const Consumers> m_consumers;
+  // Held only to copy or swap the pointer; nothing is called under it.
+  mutable platform::Mutex m_mutex;
+  // Never changed in place.
+  std::shared_ptr<const Consumers> m_consumers GUARDED_BY(m_mutex);
 };
 
 }  // namespace sendara::edr_telemetry

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "component/oru/exception_to_result.h"
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/trace_level.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 
@@ -14,7 +15,7 @@ ConnectionEventForwarder::ConnectionEventForwarder(oru::RefPtr<oru::ITracer> tra
 
 void ConnectionEventForwarder::SetPublisher(std::shared_ptr<ConnectionCallbackEventPublisher> publisher) {
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     std::swap(m_publisher, publisher);
   }
   // The replaced publisher, and the host sinks it may be the last to hold,
@@ -24,12 +25,12 @@ void ConnectionEventForwarder::SetPublisher(std::shared_ptr<ConnectionCallbackEv
 void ConnectionEventForwarder::ResetPublisher() { SetPublisher(nullptr); }
 
 void ConnectionEventForwarder::SetTunnel(std::optional<std::string> tunnel) {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   m_tunnel = std::move(tunnel);
 }
 
 ConnectionEventForwarder::Target ConnectionEventForwarder::CurrentTarget() const {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return {m_publisher, m_tunnel};
 }
 

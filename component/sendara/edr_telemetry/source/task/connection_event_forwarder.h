@@ -1,13 +1,14 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/i_connection_event_handler.h"
 #include "component/sendara/edr_telemetry/source/task/connection_callback_event_publisher.h"
 
@@ -26,10 +27,10 @@ class ConnectionEventForwarder final : public IConnectionEventHandler {
  public:
   explicit ConnectionEventForwarder(oru::RefPtr<oru::ITracer> tracer);
 
-  void SetPublisher(std::shared_ptr<ConnectionCallbackEventPublisher> publisher);
-  void ResetPublisher();
+  void SetPublisher(std::shared_ptr<ConnectionCallbackEventPublisher> publisher) EXCLUDES(m_mutex);
+  void ResetPublisher() EXCLUDES(m_mutex);
   // The tunnel the host is told of with every later event.
-  void SetTunnel(std::optional<std::string> tunnel);
+  void SetTunnel(std::optional<std::string> tunnel) EXCLUDES(m_mutex);
 
   // The senders call these on their worker threads: nothing escapes them, a
   // failure is traced. The sender's `tunnel` is not passed on: the host
@@ -45,12 +46,13 @@ class ConnectionEventForwarder final : public IConnectionEventHandler {
   };
 
   // A copy taken under the lock.
-  Target CurrentTarget() const;
+  Target CurrentTarget() const EXCLUDES(m_mutex);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
-  mutable std::mutex m_mutex;
-  std::shared_ptr<ConnectionCallbackEventPublisher> m_publisher;
-  std::optional<std::string> m_tunnel;
+  // A leaf, taken after the task's lock.
+  mutable platform::Mutex m_mutex;
+  std::shared_ptr<ConnectionCallbackEventPublisher> m_publisher GUARDED_BY(m_mutex);
+  std::optional<std::string> m_tunnel GUARDED_BY(m_mutex);
 };
 
 }  // namespace sendara::edr_telemetry::task

@@ -21,7 +21,7 @@
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/base/detail/common/trace_scope.h"
 #include "component/sendara/edr_telemetry/source/client/exclusion_rules_converter.h"
-#include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_client_service_factory.h"
+#include "component/platform/mutex_lock.h"
 
 namespace sendara::edr_telemetry::task {
 namespace {
@@ -122,24 +122,60 @@ EdrTelemetryTask::EdrTelemetryTask(oru::RefPtr<oru::IServiceLocator> locator)
 EdrTelemetryTask::~EdrTelemetryTask() {
   // Released without a stop: the consumer would stay registered (it and the
   // manager holding each other) and the client would go on sending.
-  oru::RefPtr<IEdrTelemetryClient> client;
-  {
-    std::lock_guard lock(m_mutex);
-    if (HasAnything()) client = StopImpl();
-  }
+  StopRun();
 }
 
 oru::Result EdrTelemetryTask::Start() noexcept {
   try {
     SENDARA_TRACE_SCOPE(m_tracer, TraceLevel::kInfo);
-    std::lock_guard lock(m_mutex);
-    if (m_client) return oru::rc::NoError;
-    ValidateSettings(m_settings);
+    std::shared_ptr<TaskRun> run;
+    // Made outside the lock (it asks host services and tells the host's
+    // listeners); a start that raced another, or a settings change, begins
+    // anew or gives way.
+    for (;;) {
+      EdrTelemetryTaskSettings settings;
+      std::uint64_t version = 0;
+      {
+        platform::MutexLock lock(&m_mutex);
+        if (m_run) return oru::rc::NoError;
+        settings = m_settings;
+        version = m_settingsVersion;
+      }
+      ValidateSettings(settings);
+      EdrTelemetryClientSettings clientSettings =
+          ConvertSettings(m_tracer.Get(), m_locator.Get(), *m_publisher, settings);
+      auto made = std::make_shared<TaskRun>(m_tracer, m_locator.Get(), settings, clientSettings, m_forwarder);
+      platform::MutexLock lock(&m_mutex);
+      if (m_run) {
+        // Another start won: this one's run ends unbegun, outside the lock.
+        lock.Unlock();
+        made->Stop();
+        return oru::rc::NoError;
+      }
+      if (version != m_settingsVersion) {
+        lock.Unlock();
+        made->Stop();
+        continue;
+      }
+      m_run = made;
+      m_clientSettings = std::move(clientSettings);
+      m_forwarder->SetPublisher(m_publisher);
+      m_forwarder->SetTunnel(m_clientSettings.tunnel);
+      run = std::move(made);
+      break;
+    }
     try {
-      StartImpl();
+      run->Begin();
     } catch (...) {
       // Half a start is none: the next Start runs in full.
-      const oru::RefPtr<IEdrTelemetryClient> client = StopImpl();
+      {
+        platform::MutexLock lock(&m_mutex);
+        if (m_run == run) {
+          m_run = nullptr;
+          m_forwarder->ResetPublisher();
+        }
+      }
+      run->Stop();
       throw;
     }
     return oru::rc::NoError;
@@ -151,17 +187,22 @@ oru::Result EdrTelemetryTask::Start() noexcept {
 oru::Result EdrTelemetryTask::Stop() noexcept {
   try {
     SENDARA_TRACE_SCOPE(m_tracer, TraceLevel::kInfo);
-    oru::RefPtr<IEdrTelemetryClient> client;
-    {
-      std::lock_guard lock(m_mutex);
-      client = StopImpl();
-    }
-    // Released here, outside the lock: see StopImpl.
-    client = nullptr;
+    StopRun();
     return oru::rc::NoError;
   } catch (...) {
     return Fail(m_tracer.Get(), SENDARA_FUNCTION_NAME);
   }
+}
+
+void EdrTelemetryTask::StopRun() {
+  std::shared_ptr<TaskRun> run;
+  {
+    platform::MutexLock lock(&m_mutex);
+    run = std::exchange(m_run, nullptr);
+    // What the client's own shutdown raises never reaches the host.
+    if (run) m_forwarder->ResetPublisher();
+  }
+  if (run) run->Stop();
 }
 
 oru::Result EdrTelemetryTask::Pause() noexcept {
@@ -178,30 +219,65 @@ oru::Result EdrTelemetryTask::SetSettings(const EdrTelemetryTaskSettings* settin
   try {
     SENDARA_CONTRACT(settings != nullptr, "settings");
     ValidateSettings(*settings);
-    std::lock_guard lock(m_mutex);
-    // Every step that can refuse comes before anything is stored.
+    // Every step that can refuse comes before anything is stored; those that
+    // ask host services, outside the lock.
     EdrTelemetryClientSettings clientSettings = ConvertSettings(m_tracer.Get(), m_locator.Get(), *m_publisher, *settings);
-    edr_telemetry::ValidateSettings(clientSettings, m_client ? &m_clientSettings : nullptr);
     TaskSiemTelemetryConsumer::FilterEnabledInclusiveRules(settings->includeRules);
-
-    m_settings = *settings;
-    if (m_consumer) ApplyConsumerSettings(m_settings);
-    if (m_client) {
-      m_forwarder->SetTunnel(clientSettings.tunnel);
-      SENDARA_CHECK_RESULT(m_client->SetSettings(clientSettings), base::sendara_exception,
-                           "Cannot m_client->SetSettings");
-      m_clientSettings = std::move(clientSettings);
+    std::shared_ptr<TaskRun> run;
+    {
+      platform::MutexLock lock(&m_mutex);
+      edr_telemetry::ValidateSettings(clientSettings, m_run ? &m_clientSettings : nullptr);
+      m_settings = *settings;
+      ++m_settingsVersion;
+      if (m_run) {
+        m_clientSettings = std::move(clientSettings);
+        m_forwarder->SetTunnel(m_clientSettings.tunnel);
+        m_applyWanted = true;
+        run = m_run;
+      }
     }
-    return oru::rc::NoError;
+    return run ? ApplySettings(run) : oru::rc::NoError;
   } catch (...) {
     return Fail(m_tracer.Get(), SENDARA_FUNCTION_NAME);
+  }
+}
+
+oru::Result EdrTelemetryTask::ApplySettings(const std::shared_ptr<TaskRun>& run) {
+  {
+    platform::MutexLock lock(&m_mutex);
+    if (m_applying) return oru::rc::NoError;
+    m_applying = true;
+  }
+  oru::Result result = oru::rc::NoError;
+  for (;;) {
+    EdrTelemetryTaskSettings settings;
+    EdrTelemetryClientSettings clientSettings;
+    {
+      platform::MutexLock lock(&m_mutex);
+      // A stop took the run (or a start made another): nothing more to apply.
+      if (!m_applyWanted || m_run != run) {
+        m_applying = false;
+        return result;
+      }
+      m_applyWanted = false;
+      settings = m_settings;
+      clientSettings = m_clientSettings;
+    }
+    try {
+      run->Apply(settings, clientSettings);
+      result = oru::rc::NoError;
+    } catch (...) {
+      // The last round's answer is the caller's; the next round may still
+      // apply newer settings.
+      result = Fail(m_tracer.Get(), SENDARA_FUNCTION_NAME);
+    }
   }
 }
 
 oru::Result EdrTelemetryTask::GetSettings(EdrTelemetryTaskSettings* settings) noexcept {
   try {
     SENDARA_CONTRACT(settings != nullptr, "settings");
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     *settings = m_settings;
     return oru::rc::NoError;
   } catch (...) {
@@ -293,117 +369,6 @@ EdrTelemetryClientSettings EdrTelemetryTask::ConvertSettings(oru::ITracer* trace
 std::uint32_t EdrTelemetryTask::ConvertGzipCompressionLevel(std::uint32_t level) {
   SENDARA_CONTRACT(level == 0 || level == 5 || level == 9, "gzip compression level should be 0, 5 or 9");
   return level;
-}
-
-void EdrTelemetryTask::StartImpl() {
-  m_clientSettings = ConvertSettings(m_tracer.Get(), m_locator.Get(), *m_publisher, m_settings);
-  const auto factory = oru::GetRequiredService<IEdrTelemetryClientServiceFactory>(m_locator.Get());
-  IEdrTelemetryClient* created = nullptr;
-  SENDARA_CHECK_RESULT(factory->CreateEdrTelemetryClient(m_clientSettings, m_forwarder, &created),
-                       base::sendara_exception, "Cannot create EdrTelemetryClient");
-  m_client = oru::RefPtr<IEdrTelemetryClient>::Adopt(created);
-  m_reportSink = ReportEventSink::Create(m_client);
-  m_deciderSink = DeciderEventSink::Create(m_client);
-  m_excludeSink = ExcludeSettingsChangedEventSink::Create(m_client);
-
-  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "EdrTelemetryClient created, going to subscribe");
-  m_consumer = TaskSiemTelemetryConsumer::Create(m_locator.Get(), m_settings.consumerId);
-  SENDARA_CHECK_RESULT(static_cast<ISiemTelemetryReportEventSource&>(*m_consumer).Subscribe(m_reportSink.Get()),
-                       base::sendara_exception, "Cannot subscribe to ISiemTelemetryReportEvent");
-  SENDARA_CHECK_RESULT(static_cast<ISiemTelemetryDeciderEventSource&>(*m_consumer).Subscribe(m_deciderSink.Get()),
-                       base::sendara_exception, "Cannot subscribe to ISiemTelemetryDeciderEvent");
-  SENDARA_CHECK_RESULT(
-      static_cast<ISiemTelemetryExcludeSettingsChangedEventSource&>(*m_consumer).Subscribe(m_excludeSink.Get()),
-      base::sendara_exception, "Cannot subscribe to ISiemTelemetryExcludeSettingsChangedEvent");
-
-  void* manager = nullptr;
-  SENDARA_CHECK_RESULT(m_locator->GetInterface(ISiemTelemetryConsumersManager::kIid, 0, &manager),
-                       base::sendara_exception, "Cannot GetInterface to m_iSiemTelemetryConsumersManager");
-  m_consumersManager =
-      oru::RefPtr<ISiemTelemetryConsumersManager>::Adopt(static_cast<ISiemTelemetryConsumersManager*>(manager));
-  ApplyConsumerSettings(m_settings);
-
-  m_forwarder->SetPublisher(m_publisher);
-  m_forwarder->SetTunnel(m_clientSettings.tunnel);
-
-  // Holds the manager and the consumer, never the task: the delayed start
-  // may run after the task has gone.
-  auto addConsumer = [manager = m_consumersManager, consumer = m_consumer] {
-    SENDARA_CHECK_RESULT(manager->AddTelemetryConsumer(consumer.Get()), base::sendara_exception,
-                         "Cannot m_iSiemTelemetryConsumersManager->AddTelemetryConsumer(m_taskSiemTelemetryConsumer)");
-  };
-  m_gate = std::make_shared<TaskStartGate>();
-  if (!m_settings.startAfterResponseServer) {
-    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "start EdrTelemetryClient");
-    addConsumer();
-    SENDARA_CHECK_RESULT(m_client->Start(), base::sendara_exception, "Cannot start EdrTelemetryClient");
-    return;
-  }
-  const auto integrationId = static_cast<std::uint16_t>(m_settings.consumerId & 0xFFFF);
-  SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
-                "start EdrTelemetryClient after start response server: integration id = " << integrationId);
-  m_responseServerHandler =
-      ResponseServerEventHandler::Create(m_tracer, m_gate, m_client, std::move(addConsumer), integrationId);
-  m_responseServer = oru::GetRequiredService<oru::IResponseServerEventSubscription>(m_locator.Get());
-  SENDARA_CHECK_RESULT(m_responseServer->Subscribe(m_responseServerHandler.Get()), base::sendara_exception,
-                       "Cannot subscribe to IResponseServerEventSubscription");
-}
-
-void EdrTelemetryTask::ApplyConsumerSettings(const EdrTelemetryTaskSettings& settings) {
-  SENDARA_CHECK_RESULT(m_consumer->SetIncludeRules(settings.includeRules), base::sendara_exception,
-                       "Cannot m_taskSiemTelemetryConsumer->SetIncludeRules");
-  SENDARA_CHECK_RESULT(
-      m_consumer->SetUserDefinedEventTypes(settings.disableIfNotInEventTypes, settings.userDefinedEventTypes),
-      base::sendara_exception, "Cannot m_taskSiemTelemetryConsumer->SetUserDefinedEventTypes");
-}
-
-bool EdrTelemetryTask::HasAnything() const noexcept {
-  return m_client || m_consumer || m_consumersManager || m_gate || m_responseServerHandler;
-}
-
-oru::RefPtr<IEdrTelemetryClient> EdrTelemetryTask::StopImpl() noexcept {
-  // First the delayed start: once the gate is closed (after an action under
-  // way has finished) nothing registers the consumer or starts the client.
-  if (const std::shared_ptr<TaskStartGate> gate = std::exchange(m_gate, nullptr)) {
-    std::lock_guard lock(gate->mutex);
-    gate->open = false;
-  }
-  // No new calls reach the consumer...
-  if (m_consumersManager && m_consumer) {
-    std::uint64_t id = 0;
-    m_consumer->GetConsumerId(&id);
-    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "RemoveTelemetryConsumer with id=" << id);
-    const oru::Result removed = m_consumersManager->RemoveTelemetryConsumer(m_consumer.Get());
-    if (oru::Failed(removed)) SENDARA_TRACE(m_tracer, TraceLevel::kError, "RemoveTelemetryConsumer failed");
-  }
-  // ...and those under way have returned before the client goes.
-  auto unsubscribe = [this](auto& source, auto& sink, const char* failure) {
-    if (auto taken = std::exchange(sink, nullptr); taken && m_consumer) {
-      if (oru::Failed(source.UnsubscribeAndWait(taken.Get()))) SENDARA_TRACE(m_tracer, TraceLevel::kError, failure);
-    }
-  };
-  if (m_consumer) {
-    unsubscribe(static_cast<ISiemTelemetryReportEventSource&>(*m_consumer), m_reportSink,
-                "m_siemTelemetryReportEventsSubscriber.Unsubscribe failed");
-    unsubscribe(static_cast<ISiemTelemetryDeciderEventSource&>(*m_consumer), m_deciderSink,
-                "m_siemTelemetryDeciderEventsSubscriber.Unsubscribe failed");
-    unsubscribe(static_cast<ISiemTelemetryExcludeSettingsChangedEventSource&>(*m_consumer), m_excludeSink,
-                "m_siemTelemetryExcludeSettingsChangedEventsSubscriber.Unsubscribe failed");
-  }
-  m_reportSink = nullptr;
-  m_deciderSink = nullptr;
-  m_excludeSink = nullptr;
-  if (auto handler = std::exchange(m_responseServerHandler, nullptr); handler && m_responseServer) {
-    if (oru::Failed(m_responseServer->Unsubscribe(handler.Get()))) {
-      SENDARA_TRACE(m_tracer, TraceLevel::kError, "m_responseServerEventSubscriber.Unsubscribe failed");
-    }
-  }
-  m_responseServer = nullptr;
-  // What the client's own shutdown raises never reaches the host.
-  m_forwarder->ResetPublisher();
-  m_consumersManager = nullptr;
-  m_consumer = nullptr;
-  return std::exchange(m_client, nullptr);
 }
 
 }  // namespace sendara::edr_telemetry::task

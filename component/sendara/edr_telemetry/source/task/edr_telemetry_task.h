@@ -2,29 +2,22 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "component/oru/basic_object.h"
-#include "component/oru/i_response_server_event_handler.h"
 #include "component/oru/i_service_locator.h"
 #include "component/oru/i_task.h"
 #include "component/oru/i_tracer.h"
 #include "component/oru/module_object_counter.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings.h"
-#include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client.h"
-#include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h"
 #include "component/sendara/edr_telemetry/source/task/connection_callback_event_publisher.h"
 #include "component/sendara/edr_telemetry/source/task/connection_event_forwarder.h"
-#include "component/sendara/edr_telemetry/source/task/decider_event_sink.h"
 #include "component/sendara/edr_telemetry/source/task/edr_telemetry_task_settings.h"
-#include "component/sendara/edr_telemetry/source/task/exclude_settings_changed_event_sink.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_settings.h"
-#include "component/sendara/edr_telemetry/source/task/report_event_sink.h"
-#include "component/sendara/edr_telemetry/source/task/response_server_event_handler.h"
-#include "component/sendara/edr_telemetry/source/task/task_siem_telemetry_consumer.h"
-#include "component/sendara/edr_telemetry/source/task/task_start_gate.h"
+#include "component/sendara/edr_telemetry/source/task/task_run.h"
 
 namespace sendara::edr_telemetry::task {
 
@@ -40,12 +33,15 @@ class EdrTelemetryTask final : public oru::BasicObject<EdrTelemetryTask, oru::Mo
   explicit EdrTelemetryTask(oru::RefPtr<oru::IServiceLocator> locator);
   ~EdrTelemetryTask() override;
 
-  oru::Result Start() noexcept override;
-  oru::Result Stop() noexcept override;
+  oru::Result Start() noexcept override EXCLUDES(m_mutex);
+  // Once it returns, no client of the task runs (unless it was called from
+  // one of the client's own sending threads, through a connection sink:
+  // those end by themselves once the sink returns).
+  oru::Result Stop() noexcept override EXCLUDES(m_mutex);
   oru::Result Pause() noexcept override;
   oru::Result Resume() noexcept override;
-  oru::Result SetSettings(const EdrTelemetryTaskSettings* settings) noexcept override;
-  oru::Result GetSettings(EdrTelemetryTaskSettings* settings) noexcept override;
+  oru::Result SetSettings(const EdrTelemetryTaskSettings* settings) noexcept override EXCLUDES(m_mutex);
+  oru::Result GetSettings(EdrTelemetryTaskSettings* settings) noexcept override EXCLUDES(m_mutex);
 
   // Raises oru::CheckResultFailedException (InvalidArgument) naming the
   // first rule the settings break.
@@ -60,34 +56,32 @@ class EdrTelemetryTask final : public oru::BasicObject<EdrTelemetryTask, oru::Mo
   static std::uint32_t ConvertGzipCompressionLevel(std::uint32_t level);
 
  private:
-  // The steps below expect m_mutex held.
-  void StartImpl();
-  // Returns the client, to be released once m_mutex is unlocked: its
-  // release stops its worker, whose connection events may be on their way
-  // to a host sink that calls this task.
-  oru::RefPtr<IEdrTelemetryClient> StopImpl() noexcept;
-  bool HasAnything() const noexcept;
-  void ApplyConsumerSettings(const EdrTelemetryTaskSettings& settings);
+  // The steps of SetSettings and Start that run outside m_mutex.
+  oru::Result ApplySettings(const std::shared_ptr<TaskRun>& run) EXCLUDES(m_mutex);
+  // Takes the run out, so that nothing else ends it or applies settings to
+  // it, and ends it after letting the lock go.
+  void StopRun() EXCLUDES(m_mutex);
 
   const oru::RefPtr<oru::IServiceLocator> m_locator;
   const oru::RefPtr<oru::ITracer> m_tracer;
-  // Re-entrant: host code called under it (the response server's subscribe,
-  // the consumers manager) may call the task back on the same thread.
-  std::recursive_mutex m_mutex;
-  EdrTelemetryTaskSettings m_settings;
   const std::shared_ptr<ConnectionEventForwarder> m_forwarder;
   const std::shared_ptr<ConnectionCallbackEventPublisher> m_publisher;
-  // Set while started.
-  EdrTelemetryClientSettings m_clientSettings;
-  oru::RefPtr<IEdrTelemetryClient> m_client;
-  oru::RefPtr<TaskSiemTelemetryConsumer> m_consumer;
-  oru::RefPtr<ISiemTelemetryConsumersManager> m_consumersManager;
-  oru::RefPtr<ReportEventSink> m_reportSink;
-  oru::RefPtr<DeciderEventSink> m_deciderSink;
-  oru::RefPtr<ExcludeSettingsChangedEventSink> m_excludeSink;
-  std::shared_ptr<TaskStartGate> m_gate;
-  oru::RefPtr<oru::IResponseServerEventSubscription> m_responseServer;
-  oru::RefPtr<ResponseServerEventHandler> m_responseServerHandler;
+  // Held only to read or write what it guards: no host code, no wait, no
+  // client call under it. The host may call back from the consumers-changed
+  // listeners and the connection sinks at any time. Taken before the
+  // forwarder's own lock.
+  platform::Mutex m_mutex;
+  EdrTelemetryTaskSettings m_settings GUARDED_BY(m_mutex);
+  // Counts the changes of m_settings: a start that read older ones begins anew.
+  std::uint64_t m_settingsVersion GUARDED_BY(m_mutex) = 0;
+  // Set while started, with the client settings it runs with.
+  std::shared_ptr<TaskRun> m_run GUARDED_BY(m_mutex);
+  EdrTelemetryClientSettings m_clientSettings GUARDED_BY(m_mutex);
+  // One thread at a time applies settings to the run, the newest each round,
+  // so that two changes at once cannot leave the client with the older one.
+  // A change that comes while another thread applies is left to that thread.
+  bool m_applying GUARDED_BY(m_mutex) = false;
+  bool m_applyWanted GUARDED_BY(m_mutex) = false;
 };
 
 }  // namespace sendara::edr_telemetry::task

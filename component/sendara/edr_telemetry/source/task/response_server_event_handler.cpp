@@ -13,37 +13,18 @@ namespace sendara::edr_telemetry::task {
 using base::TraceLevel;
 
 ResponseServerEventHandler::ResponseServerEventHandler(oru::RefPtr<oru::ITracer> tracer,
-                                                       std::shared_ptr<TaskStartGate> gate,
-                                                       oru::RefPtr<IEdrTelemetryClient> client,
-                                                       std::function<void()> addConsumer, std::uint16_t integrationId)
-    : m_tracer(std::move(tracer)),
-      m_gate(std::move(gate)),
-      m_client(std::move(client)),
-      m_addConsumer(std::move(addConsumer)),
-      m_integrationId(integrationId) {}
+                                                       std::function<void(bool started)> onEvent,
+                                                       std::uint16_t integrationId)
+    : m_tracer(std::move(tracer)), m_onEvent(std::move(onEvent)), m_integrationId(integrationId) {}
 
 oru::Result ResponseServerEventHandler::OnConnectionEvent(std::uint16_t integrationId, bool started) noexcept {
   if (integrationId != m_integrationId) return oru::rc::NoError;
   try {
-    // Held while acting, so that a task closing the gate waits for this.
-    std::lock_guard lock(m_gate->mutex);
-    if (!m_gate->open) return oru::rc::NoError;
-    if (!m_consumerAdded.exchange(true)) {
-      try {
-        m_addConsumer();
-      } catch (...) {
-        // The next event tries again.
-        m_consumerAdded = false;
-        throw;
-      }
+    if (started) {
+      SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
+                    "response server started, start telemetry: integration id = " << integrationId);
     }
-    if (!started) return oru::rc::NoError;
-    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "response server started, start telemetry: integration id = "
-                                                   << integrationId);
-    const oru::Result result = m_client->Start();
-    if (oru::Failed(result)) {
-      SENDARA_TRACE(m_tracer, TraceLevel::kError, "client not started: result = " << result);
-    }
+    m_onEvent(started);
   } catch (...) {
     oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) + "]");
   }

@@ -12,6 +12,7 @@
 #include "component/oru/check_result_failed_exception.h"
 #include "component/oru/exception_to_result.h"
 #include "component/oru/service_lookup.h"
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/trace_level.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -84,7 +85,7 @@ oru::Result TaskSiemTelemetryConsumer::SetAllEventTypesDefaultSettings(
   try {
     ConsumerReaction reaction;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       m_defaultEventsTypeSettings = settings;
       reaction = UpdateActualEventTypes();
     }
@@ -99,7 +100,7 @@ oru::Result TaskSiemTelemetryConsumer::GetAllEventTypesSettings(std::vector<Even
   try {
     std::vector<EventTypeSetting> actual;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       if (!m_actualEventTypes) return oru::rc::NotInitialized;
       actual = *m_actualEventTypes;
     }
@@ -114,7 +115,7 @@ oru::Result TaskSiemTelemetryConsumer::GetIncludeRules(std::u16string& rules) no
   try {
     std::u16string copy;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       copy = m_includeRules;
     }
     rules = std::move(copy);
@@ -182,7 +183,7 @@ oru::Result TaskSiemTelemetryConsumer::SetUserDefinedEventTypes(bool disableIfNo
   try {
     ConsumerReaction reaction;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
                     "Try to set user-defined event types. "
                         << "\n\t"
@@ -210,7 +211,7 @@ oru::Result TaskSiemTelemetryConsumer::SetIncludeRules(std::u16string settings) 
     std::u16string filtered = FilterEnabledInclusiveRules(settings);
     bool changed = false;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       if (filtered != m_includeRules) {
         SENDARA_TRACE(
             m_tracer, TraceLevel::kInfo,
@@ -290,21 +291,22 @@ ConsumerReaction TaskSiemTelemetryConsumer::UpdateActualEventTypes() {
 }
 
 void TaskSiemTelemetryConsumer::ApplyOutOfMutexReaction(const ConsumerReaction& reaction) {
+  // The manager's listeners are the host's: told with no lock of ours held,
+  // since they may call the task or the manager back from any thread. They
+  // read the state anew, so the order of two threads' notices is moot.
+  if (reaction.actualEventTypesChanged) {
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "actualEventTypesChanged");
+    m_manager->SendConsumerChanged();
+  }
   // Reactions are computed under m_mutex but delivered after it, so those of
   // two threads (the producer's defaults, the task's user types) may arrive
   // in either order. Deliveries are therefore serialised, and what goes to
   // the exclude listeners is read from the current state, never taken from
   // the reaction: the last list passed on is always the latest one.
-  std::lock_guard apply(m_applyMutex);
-  if (reaction.actualEventTypesChanged) {
-    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "actualEventTypesChanged");
-    m_manager->SendConsumerChanged();
-  }
+  platform::MutexLock apply(&m_applyMutex);
   const std::optional<std::vector<std::u16string>> excluded = CurrentExcludedEventTypes();
   if (!excluded || excluded == m_lastPassedExcluded) return;
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "Actual excluded event types changed");
-  // Remembered first: a listener that sets event types again on this thread
-  // re-enters here and must compare with the list being delivered.
   m_lastPassedExcluded = excluded;
   ExcludeSource::Listeners().Notify([&excluded](ISiemTelemetryExcludeSettingsChangedEvent& listener) {
     listener.OnExcludeSettingsChanged(*excluded);
@@ -312,7 +314,7 @@ void TaskSiemTelemetryConsumer::ApplyOutOfMutexReaction(const ConsumerReaction& 
 }
 
 std::optional<std::vector<std::u16string>> TaskSiemTelemetryConsumer::CurrentExcludedEventTypes() const {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   if (!m_actualEventTypes) return std::nullopt;
   return ExcludedOf(*m_actualEventTypes);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +12,8 @@
 #include "component/oru/i_tracer.h"
 #include "component/oru/module_object_counter.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumer.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h"
 #include "component/sendara/edr_telemetry/source/task/consumer_reaction.h"
@@ -81,31 +82,32 @@ class TaskSiemTelemetryConsumer final
   ~TaskSiemTelemetryConsumer() override = default;
 
   // Recomputes the actual event types from the defaults and the user-defined
-  // types; m_mutex held.
-  ConsumerReaction UpdateActualEventTypes();
-  // Tells the manager and the exclude listeners; m_mutex not held.
-  void ApplyOutOfMutexReaction(const ConsumerReaction& reaction);
+  // types.
+  ConsumerReaction UpdateActualEventTypes() REQUIRES(m_mutex);
+  // Tells the manager's listeners, then the exclude listeners; no lock held
+  // on the way in.
+  void ApplyOutOfMutexReaction(const ConsumerReaction& reaction) EXCLUDES(m_mutex, m_applyMutex);
   // The excluded types of the current actual types; none before they exist.
-  std::optional<std::vector<std::u16string>> CurrentExcludedEventTypes() const;
+  std::optional<std::vector<std::u16string>> CurrentExcludedEventTypes() const EXCLUDES(m_mutex);
 
   const std::uint64_t m_consumerId;
   const oru::RefPtr<oru::ITracer> m_tracer;
   const oru::RefPtr<ISiemTelemetryConsumersManager> m_manager;
 
 
-  mutable std::mutex m_mutex;
-  std::optional<std::vector<EventTypeSetting>> m_defaultEventsTypeSettings;
-  std::optional<std::vector<EventTypeSetting>> m_userDefinedEventTypes;
-  bool m_disableIfNotInEventTypes = false;
-  std::optional<std::vector<EventTypeSetting>> m_actualEventTypes;
-  std::u16string m_includeRules;
+  // Serialises the deliveries to the exclude listeners (the task's own sink,
+  // which hands the list to its client: no host code), so that the list
+  // passed on last is the one of the latest state. Taken before m_mutex.
+  platform::Mutex m_applyMutex ACQUIRED_BEFORE(m_mutex);
+  std::optional<std::vector<std::u16string>> m_lastPassedExcluded GUARDED_BY(m_applyMutex);
 
-  // Serialises the deliveries of reactions, so that the excluded list passed
-  // on last is the one of the latest state. Re-entrant: a listener may set
-  // event types again from inside its notification, on the same thread.
-  std::recursive_mutex m_applyMutex;
-  // Guarded by m_applyMutex.
-  std::optional<std::vector<std::u16string>> m_lastPassedExcluded;
+  // A leaf: held only to read or write the state below.
+  mutable platform::Mutex m_mutex;
+  std::optional<std::vector<EventTypeSetting>> m_defaultEventsTypeSettings GUARDED_BY(m_mutex);
+  std::optional<std::vector<EventTypeSetting>> m_userDefinedEventTypes GUARDED_BY(m_mutex);
+  bool m_disableIfNotInEventTypes GUARDED_BY(m_mutex) = false;
+  std::optional<std::vector<EventTypeSetting>> m_actualEventTypes GUARDED_BY(m_mutex);
+  std::u16string m_includeRules GUARDED_BY(m_mutex);
 };
 
 }  // namespace sendara::edr_telemetry::task
