@@ -110,6 +110,12 @@ TEST_F(TaskConsumerTest, UserTypesOverrideTheDefaultsAndOnlyRealChangesAreAnnoun
   EXPECT_EQ(Actual(), (Types{{u"C", false}, {u"A", false}, {u"B", false}}));
   EXPECT_EQ(m_listeners->excluded.back(), (Excluded{u"A", u"B", u"C"}));
   EXPECT_EQ(m_manager->changes, 2);
+
+  // A type the producer lists twice takes the user's choice in every copy.
+  m_consumer->SetAllEventTypesDefaultSettings({{u"B", false}, {u"B", false}, {u"A", true}});
+  m_consumer->SetUserDefinedEventTypes(false, {{u"B", true}});
+  EXPECT_EQ(Actual(), (Types{{u"B", true}, {u"B", true}, {u"A", true}}));
+  EXPECT_EQ(m_tracer->Count("m_userDefinedEventTypes not in m_defaultEventsTypeSettings: B"), 0u);
 }
 
 TEST_F(TaskConsumerTest, OnlyEnabledInclusiveRulesAreKeptAndAnUnchangedResultIsNotAnnounced) {

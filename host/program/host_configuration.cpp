@@ -25,10 +25,24 @@ using sendara::edr_telemetry::task::EdrTelemetryTaskSettings;
 }
 
 std::vector<std::uint8_t> ReadFile(const std::string& key, const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) Refuse(key, path.string() + " is a folder, not a file");
   std::ifstream in(path, std::ios::binary);
   if (!in) Refuse(key, "can't read file " + path.string());
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  try {
+    in.exceptions(std::ios::badbit);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  } catch (const std::exception&) {
+    Refuse(key, "can't read file " + path.string());
+  }
 }
+
+// The key of an array's item: "endpoints[1]".
+std::string Item(const std::string& key, std::size_t index) { return key + "[" + std::to_string(index) + "]"; }
+
+// Whether the task sends to `protocol` over HTTP: protocol numbers past the
+// known ones are HTTP too.
+bool IsHttp(std::uint32_t protocol) { return protocol == 2 || protocol >= 4; }
 
 const json::object& Object(const std::string& key, const json::value& value) {
   if (!value.is_object()) Refuse(key, "should be an object");
@@ -84,21 +98,23 @@ std::uint32_t Protocol(const std::string& key, const json::value& value) {
 
 std::vector<EventTypeSetting> EventTypes(const std::string& key, const json::value& value) {
   std::vector<EventTypeSetting> types;
-  for (const json::value& item : Array(key, value)) {
-    const json::object& entry = Object(key, item);
+  const json::array& items = Array(key, value);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::string itemKey = Item(key, i);
+    const json::object& entry = Object(itemKey, items[i]);
     EventTypeSetting setting;
     bool hasEvent = false;
     for (const auto& [name, member] : entry) {
       if (name == "event") {
-        setting.event = sendara::base::ToUtf16(String(key + ".event", member));
+        setting.event = sendara::base::ToUtf16(String(itemKey + ".event", member));
         hasEvent = true;
       } else if (name == "included") {
-        setting.included = Bool(key + ".included", member);
+        setting.included = Bool(itemKey + ".included", member);
       } else {
-        Refuse(key + "." + std::string(name), "unknown key");
+        Refuse(itemKey + "." + std::string(name), "unknown key");
       }
     }
-    if (!hasEvent) Refuse(key + ".event", "missing");
+    if (!hasEvent) Refuse(itemKey + ".event", "missing");
     types.push_back(std::move(setting));
   }
   return types;
@@ -106,13 +122,15 @@ std::vector<EventTypeSetting> EventTypes(const std::string& key, const json::val
 
 std::vector<std::u16string> Strings16(const std::string& key, const json::value& value) {
   std::vector<std::u16string> out;
-  for (const json::value& item : Array(key, value)) out.push_back(sendara::base::ToUtf16(String(key, item)));
+  const json::array& items = Array(key, value);
+  for (std::size_t i = 0; i < items.size(); ++i) out.push_back(sendara::base::ToUtf16(String(Item(key, i), items[i])));
   return out;
 }
 
 std::vector<std::string> Strings(const std::string& key, const json::value& value) {
   std::vector<std::string> out;
-  for (const json::value& item : Array(key, value)) out.push_back(String(key, item));
+  const json::array& items = Array(key, value);
+  for (std::size_t i = 0; i < items.size(); ++i) out.push_back(String(Item(key, i), items[i]));
   return out;
 }
 
@@ -143,11 +161,13 @@ HostConfiguration HostConfiguration::Load(const std::filesystem::path& file) {
   const std::map<std::string, Reader> readers{
       {"endpoints",
        [&](const std::string& key, const json::value& v) {
-         for (const json::value& item : Array(key, v)) {
+         const json::array& items = Array(key, v);
+         for (std::size_t i = 0; i < items.size(); ++i) {
+           const std::string itemKey = Item(key, i);
            EdrTelemetryTaskEndpoint endpoint;
            bool hasHost = false, hasPort = false;
-           for (const auto& [name, member] : Object(key, item)) {
-             const std::string sub = key + "." + std::string(name);
+           for (const auto& [name, member] : Object(itemKey, items[i])) {
+             const std::string sub = itemKey + "." + std::string(name);
              if (name == "host") {
                endpoint.host = String(sub, member);
                hasHost = !endpoint.host.empty();
@@ -160,8 +180,8 @@ HostConfiguration HostConfiguration::Load(const std::filesystem::path& file) {
                Refuse(sub, "unknown key");
              }
            }
-           if (!hasHost) Refuse(key + ".host", "missing");
-           if (!hasPort) Refuse(key + ".port", "missing");
+           if (!hasHost) Refuse(itemKey + ".host", "missing");
+           if (!hasPort) Refuse(itemKey + ".port", "missing");
            s.endpoints.push_back(std::move(endpoint));
          }
          if (s.endpoints.empty()) Refuse(key, "should name at least one endpoint");
@@ -304,6 +324,16 @@ HostConfiguration HostConfiguration::Load(const std::filesystem::path& file) {
     reader->second(key, value);
   }
   if (s.endpoints.empty()) Refuse("endpoints", "missing");
+  // Only HTTP goes through a proxy: a tunnel no endpoint can use would be
+  // ignored without a word.
+  if (s.tunnelPresent) {
+    const auto http = std::count_if(s.endpoints.begin(), s.endpoints.end(),
+                                    [](const EdrTelemetryTaskEndpoint& endpoint) { return IsHttp(endpoint.protocol); });
+    if (http == 0) Refuse("tunnel", "serves HTTP endpoints only, and no endpoint is HTTP");
+    if (static_cast<std::size_t>(http) < s.endpoints.size()) {
+      config.notices.push_back("the tunnel serves the HTTP endpoints only; the others connect directly");
+    }
+  }
   if (s.persistentTelemetryPartSize == 0) Refuse("persistentTelemetryPartSize", "should not be 0");
   if (s.persistentTelemetryPartCount == 0) Refuse("persistentTelemetryPartCount", "should not be 0");
   if (s.persistentTelemetryPartRemoveCount == 0) Refuse("persistentTelemetryPartRemoveCount", "should not be 0");

@@ -35,6 +35,9 @@ class HostConfiguration {
   std::vector<sendara::edr_telemetry::EventTypeSetting> defaultEventTypes;
   std::filesystem::path dataFolder;
   bool traceSensitiveData = false;
+  // What the operator is told at start: settings taken, but not as they may
+  // expect.
+  std::vector<std::string> notices;
 };
 
 }  // namespace reference_host

@@ -15,6 +15,7 @@
 #include <simdjson.h>
 
 #include "component/sendara/base/detail/common/utf_convert.h"
+#include "component/sendara/base/detail/serializers/lone_surrogate_escapes.h"
 #include "component/sendara/base/detail/serializers/overlong_exponents.h"
 
 namespace reference_host {
@@ -270,20 +271,68 @@ std::optional<HostEvent> ParseFast(std::string_view line) {
   return event;
 }
 
-}  // namespace
+// The offset of the first byte of `text` that does not belong to well-formed
+// UTF-8 (overlong forms, surrogates and code points past U+10FFFF included),
+// or nothing when it is all well-formed.
+std::optional<std::size_t> FirstNonUtf8Byte(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return i;
+    }
+    if (i + length > text.size() || bytes[i + 1] < low || bytes[i + 1] > high) return i;
+    for (std::size_t k = 2; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return i;
+    }
+    i += length;
+  }
+  return std::nullopt;
+}
 
-std::optional<HostEvent> HostEvent::Parse(std::string_view line, std::string& error) {
+// Parse without a second reading of escaped lone surrogates.
+std::optional<HostEvent> ParseAsWritten(std::string_view line, std::string& error) {
   thread_local std::string padded;
   padded.assign(line);
   padded.append(simdjson::SIMDJSON_PADDING, '\0');
   const std::string_view paddedLine(padded.data(), line.size());
   if (std::optional<HostEvent> event = ParseFast(paddedLine)) return event;
-  std::optional<HostEvent> event = ParseWithBoostJson(line, error);
+  std::optional<HostEvent> event = HostEvent::ParseWithBoostJson(line, error);
   // As written here too: Boost.JSON writes a number beyond a double's range
   // as Infinity, which is not JSON, and any other number may come spelt
   // otherwise.
   if (event) {
     if (std::optional<std::u16string> text = CompactEventText(paddedLine)) event->text = std::move(*text);
+  }
+  return event;
+}
+
+}  // namespace
+
+std::optional<HostEvent> HostEvent::Parse(std::string_view line, std::string& error) {
+  std::optional<HostEvent> event = ParseAsWritten(line, error);
+  if (event) return event;
+  // An escaped lone surrogate (file names on the agent's platform can hold
+  // one) is read as U+FFFD, as the component reads it; the rare line that
+  // holds one is read again with those escapes replaced.
+  if (const std::optional<std::string> replaced = sendara::base::ReplaceLoneSurrogateEscapes(line)) {
+    return ParseAsWritten(*replaced, error);
   }
   return event;
 }
@@ -294,7 +343,11 @@ std::optional<HostEvent> HostEvent::ParseWithBoostJson(std::string_view line, st
   options.max_depth = kMaximumDepth;
   const json::value document = json::parse(line, parseError, {}, options);
   if (parseError) {
-    error = "not JSON: " + parseError.message();
+    if (const std::optional<std::size_t> at = FirstNonUtf8Byte(line)) {
+      error = "not UTF-8 at byte " + std::to_string(*at);
+    } else {
+      error = "not JSON: " + parseError.message();
+    }
     return std::nullopt;
   }
   if (!document.is_object()) {

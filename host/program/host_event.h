@@ -24,6 +24,7 @@ struct HostEvent {
   // line (a number beyond 64 bits, nesting at the limit, or a line that is
   // not such an object, which that reading then explains) or reads a number
   // that Boost.JSON refuses.
+  // An escaped lone surrogate reads as U+FFFD, as in the component.
   static std::optional<HostEvent> Parse(std::string_view line, std::string& error);
   // The same reading by Boost.JSON alone, member for member; "event" comes
   // as Boost.JSON writes it, which may spell numbers otherwise (one beyond a

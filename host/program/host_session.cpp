@@ -1,6 +1,7 @@
 #include "host/program/host_session.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -103,6 +104,13 @@ int HostSession::Run() {
     inputFd = ::open(m_options.events.c_str(), O_RDONLY | O_CLOEXEC);
     if (inputFd < 0) {
       std::cerr << "edr-telemetry-host: can't read events file " << m_options.events << "\n";
+      return kBadInput;
+    }
+    // A folder opens, and reads as nothing: a run that read nothing at all.
+    struct stat status {};
+    if (::fstat(inputFd, &status) == 0 && S_ISDIR(status.st_mode)) {
+      ::close(inputFd);
+      std::cerr << "edr-telemetry-host: events file " << m_options.events << " is a folder\n";
       return kBadInput;
     }
   }

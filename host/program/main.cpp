@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
   }
   try {
     reference_host::HostConfiguration configuration = reference_host::HostConfiguration::Load(options.config);
+    for (const std::string& notice : configuration.notices) std::cerr << "edr-telemetry-host: " << notice << "\n";
     InstallStopHandlers();
     HostSession session(std::move(options), std::move(configuration), g_stopRequested);
     return session.Run();

@@ -76,6 +76,29 @@ TEST(HostEvent, BothReadingsAgree) {
   }
 }
 
+// An escaped lone surrogate, which a file name on the agent's platform can
+// hold, reads as U+FFFD wherever it stands, as in the component; raw bytes
+// that are not UTF-8 are refused as such, with their place.
+TEST(HostEvent, LoneSurrogateEscapesReadAsReplacementCharactersAndOtherBytesAsNotUtf8) {
+  for (const auto& [line, text] : {
+           std::pair{R"({"eventType":"A","event":{"f":"\ud800"}})", R"({"f":"\uFFFD"})"},
+           std::pair{R"({"eventType":"A","event":{"f":"\uDFAAx\uD800\n"}})", R"({"f":"\uFFFDx\uFFFD\n"})"},
+           std::pair{R"({"eventType":"\ud800","event":{"\udc00":1}})", R"({"\uFFFD":1})"}}) {
+    SCOPED_TRACE(line);
+    std::string error;
+    const std::optional<HostEvent> event = HostEvent::Parse(line, error);
+    ASSERT_TRUE(event.has_value()) << error;
+    EXPECT_EQ(boost::json::parse(sendara::base::ToUtf8(event->text)), boost::json::parse(text));
+  }
+  for (const auto& [line, at] : {std::pair{std::string("{\"eventType\":\"A\xff\",\"event\":{}}"), 15},
+                                 std::pair{std::string("{\"eventType\":\"\xed\xa0\x80\",\"event\":{}}"), 14},
+                                 std::pair{std::string("{\"eventType\":\"A\",\"event\":{\"x\":\"\xc3\"}}"), 31}}) {
+    std::string error;
+    EXPECT_FALSE(HostEvent::Parse(line, error).has_value());
+    EXPECT_EQ(error, "not UTF-8 at byte " + std::to_string(at));
+  }
+}
+
 // The event goes as written but for whitespace, whichever parser read the
 // line: Boost.JSON would write a number beyond a double's range as Infinity,
 // which is not JSON, and respell every other number.

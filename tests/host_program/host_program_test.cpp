@@ -234,6 +234,20 @@ TEST_F(HostProgramTest, BadInputAtEveryDoor) {
         << ReadText(m_dir.Path() / "host.err");
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "summary.json")) << "nothing ran";
   }
+  // Over plain TCP: a folder where a file should be, a tunnel no endpoint can
+  // use, an item of an array named by its place.
+  for (const auto& [extra, message] : std::vector<std::pair<std::string, std::string>>{
+           {"\"serverCertificatesFile\":\".\"", "\"serverCertificatesFile\": " + m_dir.Path().string()},
+           {"\"tunnel\":{\"address\":\"127.0.0.1\",\"port\":3128}", "\"tunnel\": serves HTTP endpoints only"},
+           {"\"defaultEventTypes\":[{\"event\":\"A\"},{\"included\":true}]", "\"defaultEventTypes[1].event\": missing"},
+       }) {
+    SCOPED_TRACE(extra);
+    EXPECT_EQ(RunHost(Config("TCP", 9, extra), m_events), 2);
+    EXPECT_NE(ReadText(m_dir.Path() / "host.err").find(message), std::string::npos)
+        << ReadText(m_dir.Path() / "host.err");
+  }
+  EXPECT_EQ(RunHost(Config("TCP", 9), m_dir.Path().string()), 2);
+  EXPECT_NE(ReadText(m_dir.Path() / "host.err").find("is a folder"), std::string::npos);
 
   StartSink({"tcp"});
   const std::vector<std::string> examples = Lines(ReadText(m_events));

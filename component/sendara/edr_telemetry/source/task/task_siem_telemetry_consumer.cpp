@@ -6,6 +6,7 @@
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
 #include <map>
+#include <set>
 #include <tuple>
 #include <utility>
 
@@ -259,17 +260,20 @@ ConsumerReaction TaskSiemTelemetryConsumer::UpdateActualEventTypes() {
 
   std::vector<EventTypeSetting> actual;
   actual.reserve(m_defaultEventsTypeSettings->size());
+  std::set<std::u16string> matched;
   for (const EventTypeSetting& setting : *m_defaultEventsTypeSettings) {
+    // Every copy of a type the producer lists twice gets the user's choice.
     const auto user = userIncluded.find(setting.event);
     if (user != userIncluded.end()) {
       actual.push_back({setting.event, user->second});
-      userIncluded.erase(user);
+      matched.insert(setting.event);
     } else {
       actual.push_back({setting.event, m_disableIfNotInEventTypes ? false : setting.included});
     }
   }
   // The producer does not have them: a consumer cannot ask for them.
   for (const auto& [type, included] : userIncluded) {
+    if (matched.count(type)) continue;
     SENDARA_TRACE(m_tracer, TraceLevel::kError,
                   "m_userDefinedEventTypes not in m_defaultEventsTypeSettings: " << base::ToUtf8(type));
   }
