@@ -16,6 +16,7 @@
 #include "host/http/http_client_factory.h"
 #include "loopback_http_server.h"
 #include "recording_callback.h"
+#include "renegotiating_https_server.h"
 #include "test_certificates.h"
 
 namespace {
@@ -167,6 +168,57 @@ TEST(HttpsClient, WithoutCallbackTheSystemTrustStoreRefusesTheTestCa) {
 
   EXPECT_EQ(record->result, oru::http_result::kServerCertificateRejected);
   EXPECT_TRUE(server.Requests().empty());
+}
+
+// A connection outlives the request that opened it: libcurl keeps it for the
+// client's later requests, and the check installed in its TLS context with
+// it. A server that asks such a kept TLS 1.2 connection to renegotiate, after
+// the request that opened it is gone, is refused; the connection breaks and
+// libcurl sends the request again over a new connection, whose chain the
+// callback is asked about for that request.
+TEST(HttpsClient, RenegotiationOnAKeptConnectionIsRefused) {
+  using Renegotiation = RenegotiatingHttpsServer::Renegotiation;
+  const TestCertificates& certificates = TestCertificates::Get();
+  RenegotiatingHttpsServer server(certificates.serverCertPem, certificates.serverKeyPem);
+  auto recorder = ChainRecorder::Create(oru::rc::NoError);
+  oru::HttpClientSettings settings;
+  settings.verification = recorder;
+  auto factory = reference_host::HttpClientFactory::Create();
+  oru::IHttpClient* created = nullptr;
+  ASSERT_EQ(factory->CreateClient(settings, &created), oru::rc::NoError);
+  auto client = oru::RefPtr<oru::IHttpClient>::Adopt(created);
+  auto get = [&](const std::string& url) {
+    auto callback = RecordingCallback::Create();
+    oru::IHttpRequestController* controller = nullptr;
+    EXPECT_EQ(client->MakeRequestAsync(oru::HttpMethod::kGet, url, {}, nullptr, callback.Get(), &controller),
+              oru::rc::NoError);
+    // Only the client holds the request from here on.
+    oru::RefPtr<oru::IHttpRequestController>::Adopt(controller);
+    return callback->Recorded();
+  };
+
+  auto first = get(server.Url("/first"));
+  ASSERT_TRUE(first->WaitForCompletion());
+  ASSERT_EQ(first->result, oru::rc::NoError);
+  EXPECT_EQ(first->body, "/first");
+  // The client's thread lets the callback go as it completes the request,
+  // and the request itself right after, before it takes the next one in:
+  // the first request and its check are gone when the second starts.
+  ASSERT_TRUE(first->WaitForRelease());
+  ASSERT_EQ(recorder->Calls(), 1);
+
+  auto second = get(server.Url("/second"));
+  ASSERT_TRUE(second->WaitForCompletion());
+
+  EXPECT_EQ(server.Outcome(), Renegotiation::kRefused);
+  EXPECT_EQ(second->result, oru::rc::NoError);
+  EXPECT_EQ(second->status, 200);
+  EXPECT_EQ(second->body, "/second");
+  using Request = RenegotiatingHttpsServer::Request;
+  EXPECT_EQ(server.Requests(), (std::vector<Request>{{1, "/first"}, {1, "/second"}, {2, "/second"}}));
+  // The new connection's chain, for the second request.
+  EXPECT_EQ(recorder->Calls(), 2);
+  EXPECT_EQ(recorder->Url(), server.Url("/second"));
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
   }
 
   if (settings.verification) {
-    m_certificateCheck = std::make_unique<ServerCertificateCheck>(settings.verification, m_url, host);
+    m_certificateCheck = std::make_shared<ServerCertificateCheck>(settings.verification, m_url, host);
     // The callback decides on the host name as well (its class is in the
     // server certificate's mask), so libcurl must not refuse the name first.
     set(CURLOPT_SSL_VERIFYPEER, 1L);
@@ -142,11 +142,13 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
   } else {
     // The system's trust store and the host name decide; the check only
     // watches, to tell an expired certificate or a wrong name apart.
-    m_certificateCheck = std::make_unique<ServerCertificateCheck>(nullptr, m_url, host);
+    m_certificateCheck = std::make_shared<ServerCertificateCheck>(nullptr, m_url, host);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
   }
   if (scheme == "https") {
+    // The context of a new connection takes a share of the check: libcurl
+    // may keep the connection for later requests after this one is gone.
     set(CURLOPT_SSL_CTX_FUNCTION, &ServerCertificateCheck::InstallInContext);
     set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(m_certificateCheck.get()));
   }

@@ -4,6 +4,7 @@
 #include <openssl/x509v3.h>
 
 #include <span>
+#include <stdexcept>
 #include <utility>
 
 #include "component/oru/certificate_status.h"
@@ -32,6 +33,26 @@ class VerifyingScope {
   VerifyingScope& operator=(const VerifyingScope&) = delete;
 };
 
+// A context's share of the check installed in it, in the context's ex_data.
+using Share = std::shared_ptr<ServerCertificateCheck>;
+
+// OpenSSL calls it for every context it frees, with the context's share or,
+// for a context without one, null.
+void ReleaseShare(void*, void* share, CRYPTO_EX_DATA*, int, long, void*) noexcept {
+  delete static_cast<Share*>(share);
+}
+
+// The ex_data slot of the shares, taken on the first installation of the
+// process. A failure throws and leaves the slot for the next one to ask for.
+int ShareSlot() {
+  static const int slot = [] {
+    const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, &ReleaseShare);
+    if (index < 0) throw std::runtime_error("OpenSSL gave no ex_data slot");
+    return index;
+  }();
+  return slot;
+}
+
 bool IsIpAddress(const std::string& host) {
   unsigned char address[sizeof(in6_addr)];
   return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
@@ -55,6 +76,25 @@ ServerCertificateCheck::ServerCertificateCheck(oru::RefPtr<oru::ICertificateVeri
 CURLcode ServerCertificateCheck::InstallInContext(CURL*, void* sslContext, void* check) noexcept {
   try {
     auto* context = static_cast<SSL_CTX*>(sslContext);
+    // The context keeps the check for as long as it may call it: libcurl
+    // keeps the connection, and the context with it, after the request that
+    // made it. A share the context held before (libcurl installs once per
+    // context) is let go once the new one is in: setting the slot again does
+    // not call ReleaseShare.
+    const int slot = ShareSlot();
+    auto share = std::make_unique<Share>(static_cast<ServerCertificateCheck*>(check)->shared_from_this());
+    std::unique_ptr<Share> previous(static_cast<Share*>(SSL_CTX_get_ex_data(context, slot)));
+    if (SSL_CTX_set_ex_data(context, slot, share.get()) != 1) {
+      previous.release();
+      return CURLE_OUT_OF_MEMORY;
+    }
+    share.release();
+    // A TLS 1.2 server could ask for a new handshake on a kept connection,
+    // in the middle of a later request: its chain would be checked for the
+    // request that made the connection, and the later request would not
+    // learn of a refusal. The chain checked at the connection's handshake is
+    // the connection's only one.
+    SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION);
     // SSL_VERIFY_PEER as libcurl sets it; the per-certificate callback only
     // records, the chain callback decides.
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, &RecordError);

@@ -58,7 +58,9 @@ class HttpRequest final
   std::shared_ptr<const std::string> m_body;
   std::string m_url;
   std::string m_proxy;
-  std::unique_ptr<ServerCertificateCheck> m_certificateCheck;
+  // Shared with the TLS context of the connection the request opens (see
+  // ServerCertificateCheck::InstallInContext).
+  std::shared_ptr<ServerCertificateCheck> m_certificateCheck;
   curl_slist* m_headers = nullptr;
   CURL* m_transfer = nullptr;
   std::atomic<bool> m_cancelled{false};

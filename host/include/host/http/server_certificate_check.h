@@ -5,6 +5,7 @@
 #include <openssl/x509_vfy.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ namespace reference_host {
 
 // The check of a server's certificate chain for one request, installed in
 // libcurl's TLS context of each new connection (CURLOPT_SSL_CTX_FUNCTION).
+// The context holds a share of it: libcurl keeps a connection for later
+// requests, and the check must last as long as OpenSSL may call it, after the
+// request that made the connection is gone. Such a connection is checked once,
+// at its handshake: renegotiation, which would check a new chain in the middle
+// of a later request, is refused.
 //
 // With a verification callback, OpenSSL's verification runs to its end with
 // every error recorded (class per certificate, see CertificateStatus), the
@@ -23,17 +29,20 @@ namespace reference_host {
 // own check failed. Without a callback the check only watches: OpenSSL and
 // libcurl decide against the system's trust store and the host name, and the
 // check remembers enough to tell why a chain was refused.
-class ServerCertificateCheck {
+class ServerCertificateCheck : public std::enable_shared_from_this<ServerCertificateCheck> {
  public:
   // `host` is the host of `url` as the connection names it: a DNS name, or
-  // an IP address without brackets.
+  // an IP address without brackets. A check to install must be owned by a
+  // std::shared_ptr.
   ServerCertificateCheck(oru::RefPtr<oru::ICertificateVerificationCallback> callback, std::string url,
                          std::string host);
 
   ServerCertificateCheck(const ServerCertificateCheck&) = delete;
   ServerCertificateCheck& operator=(const ServerCertificateCheck&) = delete;
 
-  // CURLOPT_SSL_CTX_FUNCTION with the check as CURLOPT_SSL_CTX_DATA.
+  // CURLOPT_SSL_CTX_FUNCTION with the check as CURLOPT_SSL_CTX_DATA: the
+  // context takes a share of the check, let go when OpenSSL frees the
+  // context, and refuses renegotiation.
   static CURLcode InstallInContext(CURL* easy, void* sslContext, void* check) noexcept;
 
   // The callback refused the chain (or the decision could not be asked for).

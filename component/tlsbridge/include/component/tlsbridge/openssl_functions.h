@@ -128,7 +128,8 @@
   X(d2i_PrivateKey_bio)
 
 // Further TLS session and context functions: library set-up, peer
-// certificate and host-name checks, protocol and cipher settings.
+// certificate and host-name checks, protocol and cipher settings, and
+// what the test servers use to serve a socket and ask for renegotiation.
 #define TLSBRIDGE_TLS_FUNCTIONS(X) \
   X(OPENSSL_init_crypto) \
   X(OPENSSL_init_ssl) \
@@ -169,10 +170,13 @@
   X(SSL_load_client_CA_file) \
   X(SSL_peek) \
   X(SSL_pending) \
+  X(SSL_renegotiate) \
+  X(SSL_renegotiate_pending) \
   X(SSL_set1_host) \
   X(SSL_set_accept_state) \
   X(SSL_set_cipher_list) \
   X(SSL_set_connect_state) \
+  X(SSL_set_fd) \
   X(SSL_set_hostflags) \
   X(SSL_set_options) \
   X(SSL_state_string_long) \
