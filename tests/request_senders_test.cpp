@@ -229,7 +229,8 @@ TEST_F(RequestSendersTest, BadEndpointTextFailsAtConstruction) {
 
 TEST_F(RequestSendersTest, MediatorSkipsARefusingEndpointAndKeepsUdp) {
   LoopbackUdpServer udp;
-  const std::string refused = "127.0.0.1:" + ClosedPort();
+  // Named in brackets in the connection error, as everywhere else.
+  const std::string refused = "[::1]:" + ClosedPort();
   std::shared_ptr<RecordingSenderFactory> factory;
   const auto mediator =
       Mediator({{EdrTelemetryProtocol::TCP, refused}, {EdrTelemetryProtocol::UDP, "127.0.0.1:" + udp.Port()}}, factory);

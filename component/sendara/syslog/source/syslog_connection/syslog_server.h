@@ -13,10 +13,12 @@ struct SyslogServer {
   std::string port;
 
   friend bool operator==(const SyslogServer&, const SyslogServer&) = default;
-  std::string ToString() const { return host + ":" + port; }
-  friend std::ostream& operator<<(std::ostream& out, const SyslogServer& server) {
-    return out << server.host << ':' << server.port;
+  // "host:port"; an IPv6 address in brackets, as the endpoint is written in
+  // the settings and named in every other message.
+  std::string ToString() const {
+    return host.find(':') == std::string::npos ? host + ":" + port : "[" + host + "]:" + port;
   }
+  friend std::ostream& operator<<(std::ostream& out, const SyslogServer& server) { return out << server.ToString(); }
 };
 
 struct SyslogServerHash {
