@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "component/oru/http_client_settings.h"
+#include "component/oru/http_result.h"
 #include "component/oru/i_http_client.h"
 #include "component/oru/result_code.h"
 #include "connect_proxy.h"
@@ -161,6 +162,33 @@ TEST(HttpClient, SilentServerTimesOut) {
   ASSERT_TRUE(record->WaitForCompletion(std::chrono::seconds(5)));
   EXPECT_EQ(record->result, oru::rc::OperationTimeout);
   EXPECT_EQ(record->status, 0);
+}
+
+// Once a final status has come the server has decided: a body past the kept
+// size, or one that stalls before it is whole, changes nothing. The first
+// ends at the kept size, the second at the request's time-out.
+TEST(HttpClient, TheStatusDecidesWhateverTheBodyDoesAfterIt) {
+  LoopbackHttpServer server([](const Request& request) {
+    Response response;
+    response.trickle = request.target == "/endless" ? Response::Trickle::kEndless : Response::Trickle::kStalled;
+    return response;
+  });
+  auto client = MakeClient();
+  oru::HttpRequestOptions options;
+  options.requestTimeout = 1000;
+  for (const std::string path : {"/endless", "/stalled"}) {
+    SCOPED_TRACE(path);
+    auto record = Start(*client, oru::HttpMethod::kGet, server.Url(path), options);
+    ASSERT_TRUE(record->WaitForCompletion(std::chrono::seconds(10)));
+    EXPECT_EQ(record->result, oru::http_result::kAnswerBodyIncomplete);
+    EXPECT_EQ(record->status, 200);
+    if (path == "/endless") {
+      EXPECT_GE(record->body.size(), 1024u * 1024u);
+      EXPECT_LT(record->body.size(), 2u * 1024u * 1024u);
+    } else {
+      EXPECT_EQ(record->body, std::string(10, 'x'));
+    }
+  }
 }
 
 TEST(HttpClient, RefusedConnectionIsNetworkError) {

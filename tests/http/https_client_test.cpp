@@ -122,6 +122,34 @@ TEST(HttpsClient, AcceptedChainCompletesTheRequest) {
   EXPECT_EQ(chain.front().errorMask & (kHostNameClass | kValidityClass), 0u);
 }
 
+// The connection and the request have a time each: a handshake slower than
+// the request's time, within the connection's, still lets the request
+// through.
+TEST(HttpsClient, ASlowHandshakeWithinTheConnectionTimeLeavesTheRequestItsOwn) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  LoopbackHttpServer::Options slow = ServerWith(certificates.serverCertPem, certificates.serverKeyPem);
+  slow.handshakeDelay = std::chrono::milliseconds(600);
+  LoopbackHttpServer server(slow);
+  oru::HttpClientSettings settings;
+  settings.verification = ChainRecorder::Create(oru::rc::NoError);
+  auto factory = reference_host::HttpClientFactory::Create();
+  oru::IHttpClient* created = nullptr;
+  ASSERT_EQ(factory->CreateClient(settings, &created), oru::rc::NoError);
+  auto client = oru::RefPtr<oru::IHttpClient>::Adopt(created);
+  oru::HttpRequestOptions options;
+  options.connectionTimeout = 5000;
+  options.requestTimeout = 400;
+  auto callback = RecordingCallback::Create();
+  oru::IHttpRequestController* controller = nullptr;
+  ASSERT_EQ(client->MakeRequestAsync(oru::HttpMethod::kGet, server.Url("/slow"), options, nullptr, callback.Get(),
+                                     &controller),
+            oru::rc::NoError);
+  oru::RefPtr<oru::IHttpRequestController>::Adopt(controller);
+  ASSERT_TRUE(callback->Recorded()->WaitForCompletion());
+  EXPECT_EQ(callback->Recorded()->result, oru::rc::NoError);
+  EXPECT_EQ(callback->Recorded()->status, 200);
+}
+
 TEST(HttpsClient, RefusedChainRejectsTheServerCertificate) {
   const TestCertificates& certificates = TestCertificates::Get();
   LoopbackHttpServer server(ServerWith(certificates.serverCertPem, certificates.serverKeyPem));

@@ -40,6 +40,11 @@ class LoopbackHttpServer {
     std::string body;
     // Never answered; the connection stays open.
     bool hold = false;
+    // After the header, in place of `body`: a body announced as a gigabyte
+    // that never ends (written until the client goes), or that stops after
+    // its first bytes and never comes whole.
+    enum class Trickle { kNone, kEndless, kStalled };
+    Trickle trickle = Trickle::kNone;
 
     static Response With(unsigned status, std::string body = {},
                          std::vector<std::pair<std::string, std::string>> headers = {}) {
@@ -58,6 +63,8 @@ class LoopbackHttpServer {
     // TLS when set.
     std::string certificatePem;
     std::string keyPem;
+    // Before the TLS handshake's answer: a slow server.
+    std::chrono::milliseconds handshakeDelay{0};
   };
 
   // A plain server answering as `handler` says.
@@ -65,6 +72,7 @@ class LoopbackHttpServer {
 
   explicit LoopbackHttpServer(Options options)
       : m_handler(std::move(options.handler)),
+        m_handshakeDelay(options.handshakeDelay),
         m_acceptor(m_io, {boost::asio::ip::make_address(options.address), 0}) {
     if (!options.certificatePem.empty()) {
       m_tls.emplace(boost::asio::ssl::context::tls_server);
@@ -113,6 +121,10 @@ class LoopbackHttpServer {
     try {
       if (m_tls) {
         boost::asio::ssl::stream<Socket> stream(std::move(socket), *m_tls);
+        if (m_handshakeDelay.count() > 0) {
+          boost::asio::steady_timer delay(stream.get_executor(), m_handshakeDelay);
+          co_await delay.async_wait(boost::asio::use_awaitable);
+        }
         co_await stream.async_handshake(boost::asio::ssl::stream_base::server, boost::asio::use_awaitable);
         co_await Serve(stream);
       } else {
@@ -143,6 +155,23 @@ class LoopbackHttpServer {
         boost::asio::steady_timer forever(stream.get_executor(), boost::asio::steady_timer::time_point::max());
         co_await forever.async_wait(boost::asio::use_awaitable);
       }
+      if (response.trickle != Response::Trickle::kNone) {
+        const std::string head = "HTTP/1.1 " + std::to_string(response.status) + " OK\r\nContent-Length: 1000000000\r\n\r\n";
+        co_await boost::asio::async_write(stream, boost::asio::buffer(head), boost::asio::use_awaitable);
+        const std::string chunk(64 * 1024, 'x');
+        boost::asio::steady_timer pause(stream.get_executor());
+        if (response.trickle == Response::Trickle::kStalled) {
+          co_await boost::asio::async_write(stream, boost::asio::buffer(chunk.data(), 10), boost::asio::use_awaitable);
+          pause.expires_at(boost::asio::steady_timer::time_point::max());
+          co_await pause.async_wait(boost::asio::use_awaitable);
+        }
+        // Until the client goes: the write then fails and ends the session.
+        for (;;) {
+          co_await boost::asio::async_write(stream, boost::asio::buffer(chunk), boost::asio::use_awaitable);
+          pause.expires_after(std::chrono::milliseconds(2));
+          co_await pause.async_wait(boost::asio::use_awaitable);
+        }
+      }
       http::response<http::string_body> out{static_cast<http::status>(response.status), in.version()};
       for (const auto& [name, value] : response.headers) out.set(name, value);
       out.body() = response.body;
@@ -154,6 +183,7 @@ class LoopbackHttpServer {
   }
 
   const Handler m_handler;
+  const std::chrono::milliseconds m_handshakeDelay;
   // Before the I/O context: sessions it still holds at destruction use it.
   std::optional<boost::asio::ssl::context> m_tls;
   boost::asio::io_context m_io;

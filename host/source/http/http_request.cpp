@@ -98,6 +98,8 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
   set(CURLOPT_HTTPHEADER, m_headers);
   set(CURLOPT_WRITEFUNCTION, &HttpRequest::ReceiveBody);
   set(CURLOPT_WRITEDATA, static_cast<void*>(this));
+  set(CURLOPT_HEADERFUNCTION, &HttpRequest::ReceiveHeader);
+  set(CURLOPT_HEADERDATA, static_cast<void*>(this));
   set(CURLOPT_PRIVATE, static_cast<void*>(this));
 
   if (method == oru::HttpMethod::kPost) {
@@ -113,8 +115,20 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
 
   const std::uint32_t connectionTimeout = options.connectionTimeout ? options.connectionTimeout : settings.connectionTimeout;
   const std::uint32_t requestTimeout = options.requestTimeout ? options.requestTimeout : settings.requestTimeout;
+  // Each phase has its own limit: a handshake within the connection's time
+  // does not eat into the request's. libcurl's whole-transfer limit is the
+  // sum; the request's own is kept by BeforeRequest and Progress.
   if (connectionTimeout) set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectionTimeout));
-  if (requestTimeout) set(CURLOPT_TIMEOUT_MS, static_cast<long>(requestTimeout));
+  if (requestTimeout) {
+    m_requestTimeout = requestTimeout;
+    set(CURLOPT_TIMEOUT_MS, static_cast<long>(std::uint64_t{connectionTimeout ? connectionTimeout : 300000} +
+                                              requestTimeout));
+    set(CURLOPT_PREREQFUNCTION, &HttpRequest::BeforeRequest);
+    set(CURLOPT_PREREQDATA, static_cast<void*>(this));
+    set(CURLOPT_XFERINFOFUNCTION, &HttpRequest::Progress);
+    set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
+    set(CURLOPT_NOPROGRESS, 0L);
+  }
   if (options.stallTimeout) {
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.stallTimeout));
@@ -179,8 +193,45 @@ std::size_t HttpRequest::ReceiveBody(char* data, std::size_t size, std::size_t c
   // the transfer at once.
   if (request->CancelRequested() || !request->m_callback) return 0;
   const std::size_t bytes = size * count;
+  // The chunk that crosses the limit still goes up whole: the caller cuts
+  // what it keeps and says so. After it, the transfer ends.
+  if (request->m_bodyBytes >= kMaxAnswerBody) {
+    request->m_bodyCut = true;
+    return 0;
+  }
+  request->m_bodyBytes += bytes;
   request->m_callback->ResponseData({reinterpret_cast<const std::uint8_t*>(data), bytes});
   return bytes;
+}
+
+std::size_t HttpRequest::ReceiveHeader(char* data, std::size_t size, std::size_t count, void* self) noexcept {
+  auto* request = static_cast<HttpRequest*>(self);
+  const std::size_t bytes = size * count;
+  // The empty line that ends a header; an interim answer (1xx) has one too.
+  if (std::string_view(data, bytes) == "\r\n" || std::string_view(data, bytes) == "\n") {
+    long status = 0;
+    if (curl_easy_getinfo(request->m_transfer, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status >= 200) {
+      request->m_finalAnswer = true;
+    }
+  }
+  return bytes;
+}
+
+int HttpRequest::BeforeRequest(void* self, char*, char*, int, int) noexcept {
+  auto* request = static_cast<HttpRequest*>(self);
+  request->m_requestStart = std::chrono::steady_clock::now();
+  return CURL_PREREQFUNC_OK;
+}
+
+int HttpRequest::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {
+  auto* request = static_cast<HttpRequest*>(self);
+  if (request->m_requestStart == std::chrono::steady_clock::time_point{}) return 0;
+  if (std::chrono::steady_clock::now() - request->m_requestStart <
+      std::chrono::milliseconds(request->m_requestTimeout)) {
+    return 0;
+  }
+  request->m_requestTimedOut = true;
+  return 1;
 }
 
 void HttpRequest::Complete(CURLcode code) noexcept {
@@ -189,6 +240,12 @@ void HttpRequest::Complete(CURLcode code) noexcept {
   if (curl_easy_getinfo(m_transfer, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status < 0 || status > 0xFFFF) {
     status = 0;
   }
+  // Once a final answer's header has come the server has decided: a body
+  // cut short, damaged, endless or late changes nothing.
+  if (code != CURLE_OK && m_finalAnswer) {
+    return Finish(oru::http_result::kAnswerBodyIncomplete, static_cast<std::uint16_t>(status));
+  }
+  if (code == CURLE_ABORTED_BY_CALLBACK && m_requestTimedOut) code = CURLE_OPERATION_TIMEDOUT;
   Finish(ResultOf(code), static_cast<std::uint16_t>(status));
 }
 

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,7 +50,16 @@ class HttpRequest final
   void Complete(oru::Result result) noexcept;
 
  private:
+  // The most of an answer's body read: past it the transfer ends, and the
+  // status decides. As much as the component keeps of an answer.
+  static constexpr std::size_t kMaxAnswerBody = 1024 * 1024;
+
   static std::size_t ReceiveBody(char* data, std::size_t size, std::size_t count, void* self) noexcept;
+  static std::size_t ReceiveHeader(char* data, std::size_t size, std::size_t count, void* self) noexcept;
+  // Starts the request's own time once the connection (and its TLS
+  // handshake) is made; the connect has a time-out of its own.
+  static int BeforeRequest(void* self, char* primaryIp, char* localIp, int primaryPort, int localPort) noexcept;
+  static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept;
   oru::Result ResultOf(CURLcode code) const noexcept;
   void Finish(oru::Result result, std::uint16_t status) noexcept;
 
@@ -65,6 +75,14 @@ class HttpRequest final
   CURL* m_transfer = nullptr;
   std::atomic<bool> m_cancelled{false};
   bool m_completed = false;
+  // Touched on the transfer loop's thread only.
+  std::uint32_t m_requestTimeout = 0;
+  std::chrono::steady_clock::time_point m_requestStart{};
+  bool m_requestTimedOut = false;
+  // The header of a final answer (a status of 200 or above) has come whole.
+  bool m_finalAnswer = false;
+  std::size_t m_bodyBytes = 0;
+  bool m_bodyCut = false;
 };
 
 }  // namespace reference_host

@@ -8,6 +8,10 @@ namespace oru {
 // NoError, OperationCancelled (the request was cancelled), OperationTimeout
 // (a time-out ran out) and NetworkError (no connection, or it broke).
 namespace http_result {
+// A success: the final status came, but the body after it did not come
+// whole (cut short, damaged, past the kept size, or later than the request's
+// time-out). The status decides; the body is what arrived of it.
+inline constexpr Result kAnswerBodyIncomplete = static_cast<Result>(0x20010001u);
 // The TLS handshake failed for another reason than the server's certificate.
 inline constexpr Result kTlsFailure = static_cast<Result>(0xA0010002u);
 // The server's certificate chain was refused: by the verification callback,

@@ -5,6 +5,7 @@
 #include <new>
 #include <string_view>
 
+#include "component/oru/http_result.h"
 #include "component/sendara/base/detail/common/trace_level.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/base/detail/request_sender/http_status_text.h"
@@ -44,6 +45,11 @@ void HttpRequestCompletion::RequestCompleted(oru::Result result, std::uint16_t s
                                     << std::setw(8) << std::setfill('0')
                                     << static_cast<std::uint32_t>(result) << std::dec
                                     << "; status code is " << status << " " << HttpStatusText(status));
+  if (result == oru::http_result::kAnswerBodyIncomplete) {
+    SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
+                  "answer of url '" << m_uri << "' did not come whole after its status " << status
+                                    << "; the status stands");
+  }
   if (discarded != 0) {
     SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
                   "response of url '" << m_uri << "' cut to " << kMaxResponseSize << " bytes; discarded "
