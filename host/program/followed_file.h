@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "host/program/line_splitter.h"
@@ -11,10 +12,15 @@ namespace reference_host {
 
 // The lines of a file that grows, read as `tail -F` reads it: at its end it
 // waits for more; when the file is renamed away and another takes its name,
-// it finishes the old one and goes on with the new one from its start; when
-// the file shrinks below what was read, it starts again from 0; a file that
-// is not there yet is waited for. A last line without its line feed waits
-// for it, unless its file was renamed away, which ends that line.
+// it finishes the old one, then any file renamed away after it (a sibling
+// whose name starts with the file's, written to later: several rotations
+// may pass while the reader is away), oldest first, and goes on with the
+// new one from its start. When the file shrinks below what was read (a copy
+// taken and the file truncated), the rest of what it held is read from the
+// copy beside it, found by the bytes just read; without such a copy the
+// loss is counted, and reading starts again from 0. A file that is not
+// there yet is waited for. A last line without its line feed waits for it,
+// unless its file was renamed away, which ends that line.
 class FollowedFile {
  public:
   // A place in a file, named by what stays when the file is renamed.
@@ -55,12 +61,22 @@ class FollowedFile {
   // file is left, the start of the next one.
   Position Consumed() const;
 
+  // Truncations after which what the file held past the last read could not
+  // be found in a copy: its lines are lost.
+  std::uint64_t UnrecoveredTruncations() const noexcept { return m_unrecoveredTruncations; }
+
  private:
   bool Open(const std::filesystem::path& path, std::uint64_t offset);
   void Close();
   bool ReadMore();
   // Whether the path now names a file other than the open one.
   bool Replaced() const;
+  // The sibling renamed away first after the open file was last written, if
+  // any: the file to read after it.
+  std::optional<std::filesystem::path> NextRotated() const;
+  // After a truncation: opens the copy beside the file that holds what was
+  // read, at the place reached, to be read to its end first.
+  bool OpenTruncatedCopy();
 
   const std::filesystem::path m_path;
   const std::atomic<bool>& m_stopRequested;
@@ -71,6 +87,12 @@ class FollowedFile {
   std::uint64_t m_readOffset = 0;
   // The open file has another at its path: once read to its end, it is left.
   bool m_leaving = false;
+  // The last bytes read from the open file, ending at m_readOffset: how a
+  // copy of it is known.
+  std::string m_tail;
+  std::uint64_t m_unrecoveredTruncations = 0;
+  // The truncated file, read on from 0 once its copy has been read.
+  std::optional<std::filesystem::path> m_afterCopy;
 };
 
 }  // namespace reference_host

@@ -283,6 +283,7 @@ int HostSession::Run() {
       ++summary.connectionErrors[RunSummary::ReasonName(record.reason)];
   }
   summary.leftInSpool = RunSummary::CountSpooled(m_configuration.dataFolder);
+  if (followed) summary.unrecoveredTruncations = followed->UnrecoveredTruncations();
   ShowProgress(summary, true);
   summary.Print(std::cout);
   if (!m_options.summaryJson.empty()) {
@@ -330,9 +331,16 @@ FollowedFile::Position HostSession::Follow(FollowedFile& followed, const FollowC
       if (failures++ < 10) std::cerr << "edr-telemetry-host: " << text << "\n";
     }
   };
+  std::uint64_t truncations = followed.UnrecoveredTruncations();
   for (std::string line;;) {
     const FollowedFile::Read read = followed.Next(line);
     if (read == FollowedFile::Read::kStopped) break;
+    if (followed.UnrecoveredTruncations() != truncations) {
+      truncations = followed.UnrecoveredTruncations();
+      std::cerr << "edr-telemetry-host: " << m_options.follow.string()
+                << " was truncated with no copy of it beside it: lines written to it after the last read and "
+                   "before the truncation, if any, could not be read\n";
+    }
     if (read == FollowedFile::Read::kLine) {
       handOver(line);
       ++linesSinceNoted;

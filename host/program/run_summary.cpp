@@ -50,6 +50,9 @@ void RunSummary::Print(std::ostream& out) const {
   for (const auto& [reason, count] : connectionErrors) out << " " << reason << " " << count << ";";
   out << "\n"
       << "left in the spool: " << leftInSpool << "\n";
+  if (unrecoveredTruncations != 0) {
+    out << "truncations of the followed file with lines lost: " << unrecoveredTruncations << "\n";
+  }
 }
 
 void RunSummary::WriteJson(const std::filesystem::path& file) const {
@@ -58,7 +61,8 @@ void RunSummary::WriteJson(const std::filesystem::path& file) const {
   const boost::json::object document{{"linesRead", linesRead},   {"malformed", malformed},
                                      {"dropped", dropped},       {"handedOver", handedOver},
                                      {"connected", connected},   {"connectionErrors", std::move(errors)},
-                                     {"leftInSpool", leftInSpool}};
+                                     {"leftInSpool", leftInSpool},
+                                     {"unrecoveredTruncations", unrecoveredTruncations}};
   std::ofstream out(file);
   out << boost::json::serialize(document) << "\n";
   if (!out) throw std::runtime_error("can't write " + file.string());

@@ -18,6 +18,8 @@ struct RunSummary {
   // Reason name as the host hears it: count.
   std::map<std::string, std::uint64_t> connectionErrors;
   std::uint64_t leftInSpool = 0;
+  // Follow mode: truncations of the file whose unread end no copy held.
+  std::uint64_t unrecoveredTruncations = 0;
 
   // The name of a connection-error reason as a host sink receives it.
   static std::string ReasonName(std::uint32_t hostReason);

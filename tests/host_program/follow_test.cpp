@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -22,6 +23,7 @@
 
 #include "child_process.h"
 #include "host/program/follow_checkpoint.h"
+#include "host/program/followed_file.h"
 #include "host/program/settling_positions.h"
 #include "host_program_support.h"
 #include "sink_process.h"
@@ -144,7 +146,13 @@ TEST_F(FollowTest, BurstsRotationAndTruncationLoseAndRepeatNothing) {
   for (const std::string& line : lines) order.emplace_back(std::stoll(line), SeqOf(line));
   std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.second < b.second; }));
-  EXPECT_EQ(ReadText(Dir() / "host.err"), "");
+  // The truncation left no copy: whether anything was written after the last
+  // read cannot be known, and the operator hears so.
+  EXPECT_EQ(ReadText(Dir() / "host.err"),
+            "edr-telemetry-host: " + Log().string() +
+                " was truncated with no copy of it beside it: lines written to it after the last read and before "
+                "the truncation, if any, could not be read\n");
+  EXPECT_EQ(Number(summary, "unrecoveredTruncations"), 1);
 }
 
 // The host is killed in the middle of a stream, with events in its queue
@@ -247,6 +255,79 @@ TEST(FollowCheckpoint, ReplacedWholeAndRefusedWhenDamaged) {
   // A folder that is gone: the store says so rather than claiming a place.
   const reference_host::FollowCheckpoint nowhere(dir.Path() / "gone" / "follow.checkpoint");
   EXPECT_THROW(nowhere.Store(first), reference_host::FollowCheckpoint::Error);
+}
+
+// The lines a FollowedFile gives until it has nothing more for now.
+std::vector<std::string> ReadAvailable(reference_host::FollowedFile& file) {
+  std::vector<std::string> lines;
+  for (std::string line; file.Next(line) == reference_host::FollowedFile::Read::kLine;) lines.push_back(line);
+  return lines;
+}
+
+void Append(const std::filesystem::path& path, int first, int last) {
+  std::ofstream out(path, std::ios::app);
+  for (int n = first; n <= last; ++n) out << "line " << n << "\n";
+}
+
+std::vector<std::string> Numbered(int first, int last) {
+  std::vector<std::string> lines;
+  for (int n = first; n <= last; ++n) lines.push_back("line " + std::to_string(n));
+  return lines;
+}
+
+// The place a reader reached is in a file renamed away three rotations ago:
+// a restart finishes that file, then every file renamed after it, oldest
+// first, then the file at the path; an older rotated file stays unread.
+TEST(FollowedFile, ARestartReadsEveryFileRenamedSinceItsPlaceInOrder) {
+  const TempDirectory dir;
+  const std::filesystem::path path = dir.Path() / "events.log";
+  const auto base = std::filesystem::file_time_type::clock::now() - 1h;
+  Append(dir.Path() / "events.log.0", 100, 101);
+  std::filesystem::last_write_time(dir.Path() / "events.log.0", base - 1min);
+  const std::atomic<bool> stop{false};
+  Append(path, 0, 2);
+  reference_host::FollowedFile::Position reached;
+  {
+    reference_host::FollowedFile first(path, stop);
+    std::string line;
+    ASSERT_EQ(first.Next(line), reference_host::FollowedFile::Read::kLine);
+    reached = first.Consumed();
+  }
+  for (int k = 1; k <= 3; ++k) {
+    const std::filesystem::path rotated = dir.Path() / ("events.log." + std::to_string(k));
+    std::filesystem::rename(path, rotated);
+    std::filesystem::last_write_time(rotated, base + std::chrono::minutes(k));
+    Append(path, 3 * k, 3 * k + 2);
+  }
+  reference_host::FollowedFile second(path, stop);
+  ASSERT_TRUE(second.ResumeAt(reached));
+  EXPECT_EQ(ReadAvailable(second), Numbered(1, 11));
+}
+
+// A copy of the file is taken and the file truncated (copytruncate): what it
+// held past the last read comes from the copy, then the file from its start.
+// Without a copy the loss is counted.
+TEST(FollowedFile, ATruncatedFileIsReadOnFromItsCopyAndALossWithoutOneIsCounted) {
+  const TempDirectory dir;
+  const std::filesystem::path path = dir.Path() / "events.log";
+  const std::atomic<bool> stop{false};
+  Append(path, 0, 2);
+  reference_host::FollowedFile file(path, stop);
+  EXPECT_EQ(ReadAvailable(file), Numbered(0, 2));
+  Append(path, 3, 4);
+  std::filesystem::copy_file(path, dir.Path() / "events.log.1");
+  std::filesystem::resize_file(path, 0);
+  Append(path, 5, 5);
+  EXPECT_EQ(ReadAvailable(file), Numbered(3, 5));
+  EXPECT_EQ(file.UnrecoveredTruncations(), 0u);
+
+  Append(path, 6, 7);
+  EXPECT_EQ(ReadAvailable(file), Numbered(6, 7));
+  Append(path, 8, 8);
+  std::filesystem::resize_file(path, 0);
+  Append(path, 9, 9);
+  EXPECT_EQ(ReadAvailable(file), Numbered(9, 9));
+  EXPECT_EQ(file.UnrecoveredTruncations(), 1u);
 }
 
 // A place settles once the window has passed since it was first handed
