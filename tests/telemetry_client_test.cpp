@@ -89,10 +89,14 @@ class TelemetryClientTest : public ::testing::Test {
     settings.telemetryTransferSettings.maxPacketsInFallbackSendIteration = packages;
     m_provider->SetSettings(settings);
   }
+  // One factory per storage, as one serves a client's every pass.
   std::shared_ptr<TelemetryClient> Client(bool online) {
-    TelemetryClientFactory factory(Tracer(), m_storage, m_queue, m_handler, m_provider,
-                                   [this] { return m_sender; });
-    return factory.Create(online);
+    if (!m_factory || m_factoryStorage != m_storage) {
+      m_factoryStorage = m_storage;
+      m_factory = std::make_unique<TelemetryClientFactory>(Tracer(), m_storage, m_queue, m_handler, m_provider,
+                                                           [this] { return m_sender; });
+    }
+    return m_factory->Create(online);
   }
   // Queues events "q1", "q2", ... and returns their texts.
   std::vector<std::string> Enqueue(int count) {
@@ -146,6 +150,8 @@ class TelemetryClientTest : public ::testing::Test {
   std::shared_ptr<TelemetryHandlerImpl> m_handler;
   std::shared_ptr<PartitionedValueStorage> m_storage;
   std::shared_ptr<ScriptedSender> m_sender = std::make_shared<ScriptedSender>();
+  std::unique_ptr<TelemetryClientFactory> m_factory;
+  std::shared_ptr<PartitionedValueStorage> m_factoryStorage;
   base::StopSource m_stop;
   int m_queued = 0;
   int m_stored = 0;
@@ -257,11 +263,18 @@ TEST_F(TelemetryClientTest, StopAtAnyMomentLosesAndDuplicatesNothing) {
   ExpectEachEventOnce(queued, QueueTexts(), StoredTexts());
 }
 
-TEST_F(TelemetryClientTest, StorageThatFailsEveryInsertLosesNoEvent) {
+// A storage that refuses every insert loses no event, and keeps none from
+// being sent while an endpoint takes them: its failure is told once.
+TEST_F(TelemetryClientTest, StorageThatFailsEveryInsertLosesNoEventAndKeepsNoneFromBeingSent) {
   const auto queued = Enqueue(5);
   std::ofstream(m_dir.Path() / "queues").flush();  // a file where the folder should be
   EXPECT_THROW(Client(false)->Process(m_stop.GetToken()), base::tools_exception);
   EXPECT_EQ(QueueTexts(), queued);
+  for (const std::string& text : queued) m_handler->SendTelemetry(base::ToUtf16(text));  // back in the queue
+  for (int pass = 0; pass < 2; ++pass) Client(true)->Process(m_stop.GetToken());
+  EXPECT_EQ(m_sender->sent, queued);
+  EXPECT_EQ(m_tracer->Count("stored events cannot be read, the queue is sent without them"), 1u);
+  m_sender = std::make_shared<ScriptedSender>();
 
   Enqueue(2);
   m_sender->script = {{0, Throws<base::internal_exception>()}};

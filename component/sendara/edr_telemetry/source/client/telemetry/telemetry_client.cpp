@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include <boost/json/serialize.hpp>
 
@@ -46,11 +47,13 @@ TelemetryClient::TelemetryClient(oru::RefPtr<oru::ITracer> tracer, std::shared_p
                                  std::shared_ptr<base::storages::PartitionedValueStorage> storage,
                                  std::shared_ptr<ITelemetryQueue> queue,
                                  const std::shared_ptr<ITelemetryHandler>& handler,
-                                 const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider)
+                                 const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider,
+                                 std::shared_ptr<std::atomic<bool>> storageFailing)
     : m_tracer(std::move(tracer)),
       m_requestSender(std::move(requestSender)),
       m_storage(std::move(storage)),
       m_queue(std::move(queue)),
+      m_storageFailing(storageFailing ? std::move(storageFailing) : std::make_shared<std::atomic<bool>>(false)),
       m_wakeupEvent(std::make_shared<platform::Event>(platform::Event::ResetMode::kAuto)) {
   SENDARA_CONTRACT(m_storage != nullptr, "storage");
   SENDARA_CONTRACT(m_queue != nullptr, "queue");
@@ -87,7 +90,17 @@ void TelemetryClient::Process(base::StopToken stopToken) {
     const std::uint32_t limit = m_packagesPerPass;
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "Current limit: " << limit);
     try {
-      const std::uint32_t sent = ProcessStorage(stopToken, limit);
+      std::uint32_t sent = 0;
+      try {
+        sent = ProcessStorage(stopToken, limit);
+        if (m_storageFailing->exchange(false)) {
+          SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "stored events can be read again");
+        }
+      } catch (const base::internal_exception&) {
+        // A sender's own failure ends the pass as before.
+        if (std::exchange(m_sending, false)) throw;
+        ReportStorageFailure();
+      }
       const std::uint32_t remaining = sent < limit ? limit - sent : 0;
       SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "Online Queue limit: " << remaining);
       Records events = m_queue->PopFront(0);
@@ -281,11 +294,26 @@ void TelemetryClient::ProcessQueueOffline(Records& events, const base::StopToken
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
 }
 
+void TelemetryClient::ReportStorageFailure() {
+  // The backlog waits; the queue still goes out while an endpoint takes it.
+  // Once per outage: every pass of it would say the same.
+  if (m_storageFailing->exchange(true)) return;
+  try {
+    oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) +
+                                               "] stored events cannot be read, the queue is sent without them:");
+  } catch (...) {
+  }
+}
+
 bool TelemetryClient::Send(IRequestSender::Batch batch, const base::StopToken& stopToken, std::uint64_t& sentCount) {
   try {
+    // Left set when the send raises: the failure is the sender's.
+    m_sending = true;
     m_requestSender->Send(batch, sentCount, stopToken);
+    m_sending = false;
     return true;
   } catch (const base::bad_request_exception&) {
+    m_sending = false;
     // The endpoint will never take this package: it is handled by dropping it.
     SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "bad request, drop events");
     TraceCurrentException(m_tracer.Get(), SENDARA_FUNCTION_NAME);

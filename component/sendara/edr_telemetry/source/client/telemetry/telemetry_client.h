@@ -34,7 +34,8 @@ class TelemetryClient final : public base::IPollingClient {
   TelemetryClient(oru::RefPtr<oru::ITracer> tracer, std::shared_ptr<IRequestSender> requestSender,
                   std::shared_ptr<base::storages::PartitionedValueStorage> storage,
                   std::shared_ptr<ITelemetryQueue> queue, const std::shared_ptr<ITelemetryHandler>& handler,
-                  const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider);
+                  const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider,
+                  std::shared_ptr<std::atomic<bool>> storageFailing = nullptr);
   ~TelemetryClient() override;
 
   void Process(base::StopToken stopToken) override;
@@ -61,13 +62,21 @@ class TelemetryClient final : public base::IPollingClient {
   // Puts `events[from..]` back at the front of the queue, behind nothing.
   void PutBack(Records& events, std::size_t from, Records leftovers);
   void ApplySettings(const EdrTelemetryClientSettings& settings);
+  // Traces the storage failure being handled at level 300, unless the
+  // outage it belongs to was reported already.
+  void ReportStorageFailure();
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::shared_ptr<IRequestSender> m_requestSender;
   const std::shared_ptr<base::storages::PartitionedValueStorage> m_storage;
   const std::shared_ptr<ITelemetryQueue> m_queue;
+  // Set while stored events cannot be read; shared by the passes of one
+  // client, so that an outage is reported once.
+  const std::shared_ptr<std::atomic<bool>> m_storageFailing;
   // Used by the sending pass only.
   StoredValueReader m_storedValues;
+  // A package is with the request sender.
+  bool m_sending = false;
   const std::shared_ptr<platform::Event> m_wakeupEvent;
   std::atomic<std::uint32_t> m_sleepTime{30000};
   std::atomic<std::uint32_t> m_packageSize{1024};

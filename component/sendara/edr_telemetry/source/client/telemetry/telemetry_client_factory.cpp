@@ -19,7 +19,7 @@ std::shared_ptr<TelemetryClient> TelemetryClientFactory::Create(bool online) {
   std::shared_ptr<IRequestSender> sender;
   if (online && m_requestSenderMaker) sender = m_requestSenderMaker();
   return std::make_shared<TelemetryClient>(m_tracer, std::move(sender), m_storage, m_queue, m_handler,
-                                           m_settingsProvider);
+                                           m_settingsProvider, m_storageFailing);
 }
 
 }  // namespace sendara::edr_telemetry::telemetry

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -37,6 +38,9 @@ class TelemetryClientFactory {
   const std::shared_ptr<ITelemetryHandler> m_handler;
   const std::shared_ptr<IEdrTelemetryClientSettingsProvider> m_settingsProvider;
   const RequestSenderMaker m_requestSenderMaker;
+  // Whether stored events cannot be read, across the clients it makes: an
+  // outage is reported once, not once per pass or per cycle.
+  const std::shared_ptr<std::atomic<bool>> m_storageFailing = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace sendara::edr_telemetry::telemetry
