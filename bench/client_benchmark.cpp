@@ -13,11 +13,9 @@
 #include <barrier>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <string>
 #include <string_view>
@@ -29,6 +27,10 @@
 #include <boost/json.hpp>
 
 #include "component/oru/result_code.h"
+#include "component/platform/condition_variable.h"
+#include "component/platform/mutex.h"
+#include "component/platform/mutex_lock.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/sendara/edr_telemetry/source/client/create_edr_telemetry_client.h"
 #include "component/sendara/edr_telemetry/source/client/exclusion_rules_converter.h"
@@ -427,10 +429,14 @@ class CountingReceiver {
 
   std::string Port() const { return std::to_string(m_acceptor.local_endpoint().port()); }
   // Waits until `bytes` have arrived in all.
-  bool WaitFor(std::uint64_t bytes, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(m_mutex);
+  bool WaitFor(std::uint64_t bytes, std::chrono::milliseconds timeout) EXCLUDES(m_mutex) {
+    platform::MutexLock lock(&m_mutex);
     m_target = bytes;
-    return m_arrived.wait_for(lock, timeout, [&] { return m_bytes >= bytes; });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_bytes < bytes) {
+      if (!m_arrived.WaitUntil(&m_mutex, deadline)) return m_bytes >= bytes;
+    }
+    return true;
   }
 
  private:
@@ -448,8 +454,10 @@ class CountingReceiver {
                               if (error) return;
                               // Only a waiter whose count is reached is woken.
                               if ((m_bytes += size) >= m_target) {
-                                std::lock_guard lock(m_mutex);
-                                m_arrived.notify_all();
+                                // Under the lock: a waiter between its check
+                                // and its wait must not miss it.
+                                platform::MutexLock lock(&m_mutex);
+                                m_arrived.NotifyAll();
                               }
                               Read(socket);
                             });
@@ -460,8 +468,10 @@ class CountingReceiver {
   char m_buffer[256 * 1024];
   std::atomic<std::uint64_t> m_bytes{0};
   std::atomic<std::uint64_t> m_target{std::numeric_limits<std::uint64_t>::max()};
-  std::mutex m_mutex;
-  std::condition_variable m_arrived;
+  // Guards no data (the counts are atomic): it orders a wake-up after a
+  // waiter's check.
+  platform::Mutex m_mutex;
+  platform::ConditionVariable m_arrived;
   std::thread m_thread;
 };
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project builds and tests with, when any is missing.
 # Runs `apt-get update` only when something must be installed; installs nothing else.
-#   --fuzz   also the clang toolchain the fuzz targets build with
+#   --fuzz   also the clang runtime (sanitizers, libFuzzer) the fuzz targets link
 set -euo pipefail
 
 packages=(
@@ -12,9 +12,10 @@ packages=(
   dpkg-dev file pkgconf
   rsyslog rsyslog-openssl
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang
 )
 if [ "${1:-}" = "--fuzz" ]; then
-  packages+=(clang libclang-rt-14-dev)
+  packages+=(libclang-rt-14-dev)
 fi
 
 missing=()

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "component/platform/mutex_lock.h"
+
 namespace siem_sink {
 
 void ConnectionSet::Add(const std::shared_ptr<Connection>& connection) {
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     if (!m_stopped) {
       // Ended connections go here rather than when they end, so that a
       // connection never has to know the set it is in; only when the set
@@ -25,7 +27,7 @@ void ConnectionSet::Add(const std::shared_ptr<Connection>& connection) {
 void ConnectionSet::StopAll() {
   std::vector<std::weak_ptr<Connection>> connections;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     m_stopped = true;
     connections.swap(m_connections);
   }

@@ -2,9 +2,10 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "host/sink/connection.h"
 
 namespace siem_sink {
@@ -16,16 +17,17 @@ class ConnectionSet {
  public:
   // A connection added after StopAll is stopped at once: its accept raced
   // with the stop.
-  void Add(const std::shared_ptr<Connection>& connection);
-  void StopAll();
+  // Connections are stopped outside the lock.
+  void Add(const std::shared_ptr<Connection>& connection) EXCLUDES(m_mutex);
+  void StopAll() EXCLUDES(m_mutex);
 
  private:
   static constexpr std::size_t kFirstPrune = 64;
 
-  std::mutex m_mutex;
-  std::vector<std::weak_ptr<Connection>> m_connections;
-  std::size_t m_pruneAt = kFirstPrune;
-  bool m_stopped = false;
+  platform::Mutex m_mutex;
+  std::vector<std::weak_ptr<Connection>> m_connections GUARDED_BY(m_mutex);
+  std::size_t m_pruneAt GUARDED_BY(m_mutex) = kFirstPrune;
+  bool m_stopped GUARDED_BY(m_mutex) = false;
 };
 
 }  // namespace siem_sink

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "component/platform/mutex_lock.h"
 #include "host/sink/diagnostic_log.h"
 
 namespace siem_sink {
@@ -35,7 +36,7 @@ void EventWriter::Write(Protocol protocol, std::string_view batch, std::uint64_t
     if (!Numbered(batch, connection, numbered)) {
       // Counted and never written, as a failed write is.
       DiagnosticLog::Line("out of memory numbering a batch of events");
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       m_received[ProtocolIndex(protocol)] += events;
       m_failed = true;
       return;
@@ -44,7 +45,7 @@ void EventWriter::Write(Protocol protocol, std::string_view batch, std::uint64_t
   }
   std::function<void()> reached;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     m_received[ProtocolIndex(protocol)] += events;
     if (!m_failed && !WriteAll(batch)) {
       m_failed = true;
@@ -89,7 +90,7 @@ bool EventWriter::Numbered(std::string_view batch, std::uint64_t connection, std
 }
 
 void EventWriter::NotifyAt(std::uint64_t events, std::function<void()> reached) {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   m_notifyAt = events;
   m_reached = std::move(reached);
 }
@@ -111,18 +112,18 @@ bool EventWriter::WriteAll(std::string_view bytes) noexcept {
 }
 
 EventWriter::Counts EventWriter::Received() const {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return m_received;
 }
 
 bool EventWriter::Failed() const {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return m_failed;
 }
 
 std::optional<std::pair<EventWriter::Clock::time_point, EventWriter::Clock::time_point>> EventWriter::ArrivalTimes()
     const {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   if (m_total == 0) return std::nullopt;
   return std::pair(m_first, m_last);
 }

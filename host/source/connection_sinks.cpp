@@ -1,6 +1,9 @@
 #include "host/connection_sinks.h"
 
+#include <chrono>
 #include <utility>
+
+#include "component/platform/mutex_lock.h"
 
 namespace reference_host {
 
@@ -26,11 +29,11 @@ oru::Result ConnectionSinks::Add(Kind kind, std::uint32_t reason, std::string_vi
     Record record{kind, reason, std::string(serverAddress), tunnel};
     Observer observer;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       m_records.push_back(record);
       observer = m_observer;
     }
-    m_recordAdded.notify_all();
+    m_recordAdded.NotifyAll();
     if (observer) observer(record);
     return oru::rc::NoError;
   } catch (...) {
@@ -41,20 +44,25 @@ oru::Result ConnectionSinks::Add(Kind kind, std::uint32_t reason, std::string_vi
 void ConnectionSinks::SetObserver(Observer observer) {
   Observer replaced;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     replaced = std::exchange(m_observer, std::move(observer));
   }
   // What the old observer holds is released outside the lock.
 }
 
 std::vector<ConnectionSinks::Record> ConnectionSinks::Records() const {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return m_records;
 }
 
 bool ConnectionSinks::WaitFor(std::size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(m_mutex);
-  return m_recordAdded.wait_for(lock, timeout, [&] { return m_records.size() >= count; });
+  platform::MutexLock lock(&m_mutex);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (m_records.size() < count) {
+    // A record that came with the time-out still counts.
+    if (!m_recordAdded.WaitUntil(&m_mutex, deadline)) return m_records.size() >= count;
+  }
+  return true;
 }
 
 }  // namespace reference_host

@@ -2,13 +2,15 @@
 
 #include <utility>
 
+#include "component/platform/mutex_lock.h"
+
 namespace reference_host {
 
 void ServiceLocator::Register(oru::InterfaceId iid, oru::RefPtr<oru::IObject> service,
                               std::uint32_t serviceKey) {
   oru::RefPtr<oru::IObject> replaced;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     replaced = std::exchange(m_services[{iid, serviceKey}], std::move(service));
   }
   // Released outside the lock, as in Unregister.
@@ -17,7 +19,7 @@ void ServiceLocator::Register(oru::InterfaceId iid, oru::RefPtr<oru::IObject> se
 void ServiceLocator::Unregister(oru::InterfaceId iid, std::uint32_t serviceKey) {
   oru::RefPtr<oru::IObject> removed;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     const auto it = m_services.find({iid, serviceKey});
     if (it == m_services.end()) return;
     removed = std::move(it->second);
@@ -31,7 +33,7 @@ oru::Result ServiceLocator::GetInterface(oru::InterfaceId iid, std::uint32_t ser
   if (!object) return oru::rc::InvalidArgument;
   oru::RefPtr<oru::IObject> service;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     const auto it = m_services.find({iid, serviceKey});
     if (it == m_services.end()) return oru::rc::NotFound;
     service = it->second;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "component/platform/mutex_lock.h"
+
 namespace reference_host {
 
 SettingsHook::SettingsHook(Action action) : m_action(std::move(action)) {}
@@ -10,7 +12,7 @@ oru::Result SettingsHook::ProcessSettings(sendara::edr_telemetry::EdrTelemetryCl
   ++m_calls;
   Action action;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     action = m_action;
   }
   // Called outside the lock: the action may replace itself.
@@ -20,7 +22,7 @@ oru::Result SettingsHook::ProcessSettings(sendara::edr_telemetry::EdrTelemetryCl
 void SettingsHook::SetAction(Action action) {
   Action replaced;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     replaced = std::exchange(m_action, std::move(action));
   }
   // What the old action holds is released outside the lock.

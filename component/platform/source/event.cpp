@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "component/platform/mutex_lock.h"
+
 namespace platform {
 
 Event::Event(ResetMode mode, bool initiallySignalled)
@@ -10,32 +12,34 @@ Event::Event(ResetMode mode, bool initiallySignalled)
 oru::Result Event::Set() noexcept {
   // Notified under the lock: a waiter woken by the flag may destroy the
   // event as soon as the lock is free.
-  std::lock_guard lock(m_mutex);
+  MutexLock lock(&m_mutex);
   m_signalled = true;
   if (m_mode == ResetMode::kAuto) {
-    m_signalledChanged.notify_one();
+    m_signalledChanged.NotifyOne();
   } else {
-    m_signalledChanged.notify_all();
+    m_signalledChanged.NotifyAll();
   }
   return oru::rc::NoError;
 }
 
 oru::Result Event::Reset() noexcept {
-  std::lock_guard lock(m_mutex);
+  MutexLock lock(&m_mutex);
   m_signalled = false;
   return oru::rc::NoError;
 }
 
 oru::Result Event::Wait(std::uint32_t timeoutMilliseconds) noexcept {
-  std::unique_lock lock(m_mutex);
-  const auto signalled = [this] { return m_signalled; };
+  MutexLock lock(&m_mutex);
   if (timeoutMilliseconds == kInfinite) {
-    m_signalledChanged.wait(lock, signalled);
+    while (!m_signalled) m_signalledChanged.Wait(&m_mutex);
   } else {
     // A steady deadline: a wall-clock change must not stretch the sleep.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    if (!m_signalledChanged.wait_until(lock, deadline, signalled)) return kTimedOut;
+    while (!m_signalled) {
+      // A signal that came with the time-out still counts.
+      if (!m_signalledChanged.WaitUntil(&m_mutex, deadline) && !m_signalled) return kTimedOut;
+    }
   }
   if (m_mode == ResetMode::kAuto) m_signalled = false;
   return kSignalled;

@@ -25,6 +25,7 @@
 #include "component/oru/result_text.h"
 #include "component/platform/environment.h"
 #include "component/platform/file_reader.h"
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
 
 namespace tlsbridge {
@@ -116,7 +117,7 @@ TlsBridgeLoader::TlsBridgeLoader(std::filesystem::path ownDirectory)
 void* TlsBridgeLoader::Resolve(const char* name) {
   const std::string_view shownName = name ? name : "";
   EnsureLoaded();
-  void* const address = m_library.FindSymbol(name);
+  void* const address = LoadedLibrary().FindSymbol(name);
   if (!address) {
     Fail("Can't resolve address of '" + std::string(shownName) + "': undefined symbol");
   }
@@ -125,7 +126,7 @@ void* TlsBridgeLoader::Resolve(const char* name) {
 
 void TlsBridgeLoader::EnsureLoaded() {
   if (m_loaded.load(std::memory_order_acquire)) return;
-  const std::lock_guard lock(m_loadMutex);
+  platform::MutexLock lock(&m_loadMutex);
   if (m_loaded.load(std::memory_order_relaxed)) return;
   // Load exactly the path that was worked out (and, for a configured one,
   // checked): it is absolute, so the loader searches no other directory.

@@ -1,11 +1,9 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +13,9 @@
 #include "component/oru/i_connected_sink.h"
 #include "component/oru/i_connection_error_sink.h"
 #include "component/oru/i_incorrect_settings_sink.h"
+#include "component/platform/condition_variable.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 
 namespace reference_host {
 
@@ -46,19 +47,20 @@ class ConnectionSinks final
                               const std::optional<std::string>& tunnel) noexcept override;
   oru::Result IncorrectSettings(std::uint32_t reason) noexcept override;
 
-  void SetObserver(Observer observer);
-  std::vector<Record> Records() const;
+  void SetObserver(Observer observer) EXCLUDES(m_mutex);
+  std::vector<Record> Records() const EXCLUDES(m_mutex);
   // Waits until at least `count` events have been recorded.
-  bool WaitFor(std::size_t count, std::chrono::milliseconds timeout) const;
+  bool WaitFor(std::size_t count, std::chrono::milliseconds timeout) const EXCLUDES(m_mutex);
 
  private:
+  // The observer may call back into the sinks: it runs outside the lock.
   oru::Result Add(Kind kind, std::uint32_t reason, std::string_view serverAddress,
-                  const std::optional<std::string>& tunnel) noexcept;
+                  const std::optional<std::string>& tunnel) noexcept EXCLUDES(m_mutex);
 
-  mutable std::mutex m_mutex;
-  mutable std::condition_variable m_recordAdded;
-  Observer m_observer;
-  std::vector<Record> m_records;
+  mutable platform::Mutex m_mutex;
+  mutable platform::ConditionVariable m_recordAdded;
+  Observer m_observer GUARDED_BY(m_mutex);
+  std::vector<Record> m_records GUARDED_BY(m_mutex);
 };
 
 }  // namespace reference_host

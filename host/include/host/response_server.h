@@ -2,13 +2,15 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "component/oru/basic_object.h"
 #include "component/oru/provided_event_source.h"
 #include "component/oru/i_response_server_event_handler.h"
+#include "component/platform/mutex.h"
+#include "component/platform/mutex_lock.h"
+#include "component/platform/thread_annotations.h"
 
 namespace reference_host {
 
@@ -19,21 +21,22 @@ class ResponseServer final
     : public oru::BasicObject<ResponseServer, oru::UncountedObject,
                               oru::ProvidedEventSource<oru::IResponseServerEventSubscription>> {
  public:
-  void SetStarted(std::uint16_t integrationId, bool started) {
+  // The handlers run outside the lock: they may call back.
+  void SetStarted(std::uint16_t integrationId, bool started) EXCLUDES(m_mutex) {
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       m_states[integrationId] = started;
     }
     Listeners().Notify([&](oru::IResponseServerEventHandler& handler) { handler.OnConnectionEvent(integrationId, started); });
   }
 
   // Subscribes, then reports the current states to the new subscriber.
-  oru::Result Subscribe(oru::IResponseServerEventHandler* handler) noexcept override {
+  oru::Result Subscribe(oru::IResponseServerEventHandler* handler) noexcept override EXCLUDES(m_mutex) {
     const oru::Result subscribed = ProvidedEventSource::Subscribe(handler);
     if (oru::Failed(subscribed)) return subscribed;
     std::vector<std::pair<std::uint16_t, bool>> states;
     try {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       states.assign(m_states.begin(), m_states.end());
     } catch (...) {
       return oru::rc::OutOfMemory;
@@ -43,8 +46,8 @@ class ResponseServer final
   }
 
  private:
-  std::mutex m_mutex;
-  std::map<std::uint16_t, bool> m_states;
+  platform::Mutex m_mutex;
+  std::map<std::uint16_t, bool> m_states GUARDED_BY(m_mutex);
 };
 
 }  // namespace reference_host

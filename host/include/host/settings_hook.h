@@ -3,9 +3,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 
 #include "component/oru/basic_object.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings.h"
 #include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_hook.h"
 
@@ -23,14 +24,16 @@ class SettingsHook final
   // Without an action every record is accepted as it is.
   explicit SettingsHook(Action action = {});
 
-  oru::Result ProcessSettings(sendara::edr_telemetry::EdrTelemetryClientSettings& settings) override;
+  // The action runs outside the lock: it may replace itself.
+  oru::Result ProcessSettings(sendara::edr_telemetry::EdrTelemetryClientSettings& settings) override
+      EXCLUDES(m_mutex);
 
-  void SetAction(Action action);
+  void SetAction(Action action) EXCLUDES(m_mutex);
   std::uint32_t Calls() const noexcept { return m_calls; }
 
  private:
-  mutable std::mutex m_mutex;
-  Action m_action;
+  mutable platform::Mutex m_mutex;
+  Action m_action GUARDED_BY(m_mutex);
   std::atomic<std::uint32_t> m_calls{0};
 };
 

@@ -1,10 +1,12 @@
 #pragma once
 
-#include <mutex>
 #include <string>
 
 #include "component/oru/basic_object.h"
 #include "component/oru/i_syslog_message_suffix.h"
+#include "component/platform/mutex.h"
+#include "component/platform/mutex_lock.h"
+#include "component/platform/thread_annotations.h"
 
 namespace reference_host {
 
@@ -14,23 +16,23 @@ class SyslogMessageSuffix final
  public:
   explicit SyslogMessageSuffix(std::string suffix = {}) : m_suffix(std::move(suffix)) {}
 
-  oru::Result GetSuffix(std::string& suffix) noexcept override {
+  oru::Result GetSuffix(std::string& suffix) noexcept override EXCLUDES(m_mutex) {
     try {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       suffix = m_suffix;
       return oru::rc::NoError;
     } catch (...) {
       return oru::rc::OutOfMemory;
     }
   }
-  void SetSuffix(std::string suffix) {
-    std::lock_guard lock(m_mutex);
+  void SetSuffix(std::string suffix) EXCLUDES(m_mutex) {
+    platform::MutexLock lock(&m_mutex);
     m_suffix = std::move(suffix);
   }
 
  private:
-  std::mutex m_mutex;
-  std::string m_suffix;
+  platform::Mutex m_mutex;
+  std::string m_suffix GUARDED_BY(m_mutex);
 };
 
 }  // namespace reference_host

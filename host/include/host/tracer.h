@@ -1,11 +1,9 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -13,6 +11,9 @@
 
 #include "component/oru/basic_object.h"
 #include "component/oru/i_tracer.h"
+#include "component/platform/condition_variable.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 
 namespace reference_host {
 
@@ -29,25 +30,28 @@ class Tracer final : public oru::BasicObject<Tracer, oru::UncountedObject, oru::
   // Accepts levels up to and including `maximumLevel`.
   explicit Tracer(std::int32_t maximumLevel = 800, std::ostream* echo = nullptr, bool record = true);
 
-  bool IsLevelEnabled(std::int32_t level) override;
-  void Trace(std::int32_t level, const char* text, std::size_t size) override;
+  bool IsLevelEnabled(std::int32_t level) override EXCLUDES(m_mutex);
+  void Trace(std::int32_t level, const char* text, std::size_t size) override EXCLUDES(m_mutex);
 
-  void SetMaximumLevel(std::int32_t maximumLevel);
-  std::vector<Line> Lines() const;
+  void SetMaximumLevel(std::int32_t maximumLevel) EXCLUDES(m_mutex);
+  std::vector<Line> Lines() const EXCLUDES(m_mutex);
   // The recorded lines that contain `text`.
-  std::vector<Line> LinesContaining(std::string_view text) const;
-  std::size_t Count(std::string_view text) const;
+  std::vector<Line> LinesContaining(std::string_view text) const EXCLUDES(m_mutex);
+  std::size_t Count(std::string_view text) const EXCLUDES(m_mutex);
   // Waits until a line containing `text` has been recorded.
-  bool WaitFor(std::string_view text, std::chrono::milliseconds timeout) const;
-  void Clear();
+  bool WaitFor(std::string_view text, std::chrono::milliseconds timeout) const EXCLUDES(m_mutex);
+  void Clear() EXCLUDES(m_mutex);
 
  private:
-  mutable std::mutex m_mutex;
-  mutable std::condition_variable m_lineAdded;
-  std::int32_t m_maximumLevel;
-  std::ostream* m_echo;
+  bool HasLineContainingLocked(std::string_view text) const REQUIRES(m_mutex);
+
+  mutable platform::Mutex m_mutex;
+  mutable platform::ConditionVariable m_lineAdded;
+  std::int32_t m_maximumLevel GUARDED_BY(m_mutex);
+  // Written under the lock, so that echoed lines do not interleave.
+  std::ostream* const m_echo PT_GUARDED_BY(m_mutex);
   const bool m_record;
-  std::vector<Line> m_lines;
+  std::vector<Line> m_lines GUARDED_BY(m_mutex);
 };
 
 }  // namespace reference_host

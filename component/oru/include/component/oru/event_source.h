@@ -1,10 +1,8 @@
 #pragma once
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <new>
 #include <thread>
 #include <utility>
@@ -12,6 +10,10 @@
 
 #include "component/oru/ref_ptr.h"
 #include "component/oru/result_code.h"
+#include "component/platform/condition_variable.h"
+#include "component/platform/mutex.h"
+#include "component/platform/mutex_lock.h"
+#include "component/platform/thread_annotations.h"
 
 namespace oru {
 
@@ -33,10 +35,10 @@ class EventSource {
 
   // Adds a reference to `listener`. The same listener subscribed twice is
   // notified twice and must be unsubscribed twice.
-  Result Subscribe(Listener* listener) noexcept {
+  Result Subscribe(Listener* listener) noexcept EXCLUDES(m_mutex) {
     if (!listener) return rc::InvalidArgument;
     try {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       const auto free =
           std::find_if(m_entries.begin(), m_entries.end(), [](const Entry& entry) { return entry.IsFree(); });
       Entry& entry = free != m_entries.end() ? *free : m_entries.emplace_back();
@@ -52,23 +54,23 @@ class EventSource {
 
   // Releases the listener at once, or, while a notification runs in it, as
   // soon as the last running one returns.
-  Result Unsubscribe(Listener* listener) noexcept { return Remove(listener, false); }
+  Result Unsubscribe(Listener* listener) noexcept EXCLUDES(m_mutex) { return Remove(listener, false); }
 
   // As Unsubscribe, then waits until the listener's running notifications
   // have returned and its reference is released. Called from inside one of
   // them on the same thread, it cannot wait for itself and returns at once.
-  Result UnsubscribeAndWait(Listener* listener) noexcept { return Remove(listener, true); }
+  Result UnsubscribeAndWait(Listener* listener) noexcept EXCLUDES(m_mutex) { return Remove(listener, true); }
 
   // Calls `callable(Listener&)` for each subscribed listener, one after
   // another, on this thread. An exception from `callable` is dropped so that
   // the remaining listeners are still called: the callable reports failures
   // through its own captures. Returns how many listeners were called.
   template <class Callable>
-  std::size_t Notify(Callable&& callable) noexcept {
+  std::size_t Notify(Callable&& callable) noexcept EXCLUDES(m_mutex) {
     std::size_t called = 0;
     std::size_t end = 0;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       // Entries added while this runs wait for the next notification.
       end = m_entries.size();
     }
@@ -100,8 +102,8 @@ class EventSource {
 
   // The listener of entry `index` with its use count raised, or null when the
   // entry has no subscribed listener.
-  Listener* Enter(std::size_t index) noexcept {
-    std::lock_guard lock(m_mutex);
+  Listener* Enter(std::size_t index) noexcept EXCLUDES(m_mutex) {
+    platform::MutexLock lock(&m_mutex);
     Entry& entry = m_entries[index];
     if (!entry.subscribed) return nullptr;
     try {
@@ -114,10 +116,10 @@ class EventSource {
     return entry.listener.Get();
   }
 
-  void Leave(std::size_t index) noexcept {
+  void Leave(std::size_t index) noexcept EXCLUDES(m_mutex) {
     RefPtr<Listener> released;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       Entry& entry = m_entries[index];
       auto& threads = entry.notifyingThreads;
       threads.erase(std::find(threads.begin(), threads.end(), std::this_thread::get_id()));
@@ -133,17 +135,17 @@ class EventSource {
       // Outside the lock: the last release may run the listener's destructor,
       // which may call the source.
       released.Reset();
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       --m_entries[index].useCount;
     }
-    m_returned.notify_all();
+    m_returned.NotifyAll();
   }
 
-  Result Remove(Listener* listener, bool wait) noexcept {
+  Result Remove(Listener* listener, bool wait) noexcept EXCLUDES(m_mutex) {
     if (!listener) return rc::InvalidArgument;
     RefPtr<Listener> released;
     {
-      std::unique_lock lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       const auto found = std::find_if(m_entries.begin(), m_entries.end(), [listener](const Entry& entry) {
         return entry.subscribed && entry.listener.Get() == listener;
       });
@@ -160,10 +162,11 @@ class EventSource {
           // and a freed entry may take another listener before this wakes.
           const std::size_t index = static_cast<std::size_t>(found - m_entries.begin());
           const std::uint64_t generation = found->generation;
-          m_returned.wait(lock, [&] {
+          for (;;) {
             const Entry& entry = m_entries[index];
-            return entry.generation != generation || entry.useCount == 0;
-          });
+            if (entry.generation != generation || entry.useCount == 0) break;
+            m_returned.Wait(&m_mutex);
+          }
         }
       }
     }
@@ -171,9 +174,9 @@ class EventSource {
     return rc::NoError;
   }
 
-  std::mutex m_mutex;
-  std::condition_variable m_returned;
-  std::vector<Entry> m_entries;
+  platform::Mutex m_mutex;
+  platform::ConditionVariable m_returned;
+  std::vector<Entry> m_entries GUARDED_BY(m_mutex);
 };
 
 }  // namespace oru

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 #include "component/oru/result_code.h"
+#include "component/platform/condition_variable.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 
 namespace platform {
 
@@ -23,18 +24,18 @@ class Event {
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
 
-  oru::Result Set() noexcept;
-  oru::Result Reset() noexcept;
+  oru::Result Set() noexcept EXCLUDES(m_mutex);
+  oru::Result Reset() noexcept EXCLUDES(m_mutex);
 
   // kSignalled when the event was (or became) signalled, kTimedOut when
   // `timeoutMilliseconds` ran out first (kInfinite waits for ever).
-  oru::Result Wait(std::uint32_t timeoutMilliseconds) noexcept;
+  oru::Result Wait(std::uint32_t timeoutMilliseconds) noexcept EXCLUDES(m_mutex);
 
  private:
   const ResetMode m_mode;
-  std::mutex m_mutex;
-  std::condition_variable m_signalledChanged;
-  bool m_signalled;
+  Mutex m_mutex;
+  ConditionVariable m_signalledChanged;
+  bool m_signalled GUARDED_BY(m_mutex);
 };
 
 }  // namespace platform

@@ -4,7 +4,8 @@
 // data, which functions expect a mutex held or not held, and in which order
 // nested mutexes are taken. Under other compilers they expand to nothing.
 // Only a type marked CAPABILITY can be named by them: the project's mutexes
-// are platform::Mutex, never a bare std::mutex.
+// are platform::Mutex (and platform::SharedMutex where readers share), never
+// a bare std::mutex.
 
 #if defined(__clang__)
 #define THREAD_ANNOTATION_ATTRIBUTE__(x) __attribute__((x))
@@ -38,6 +39,19 @@
 #endif
 #ifndef RELEASE
 #define RELEASE(...) THREAD_ANNOTATION_ATTRIBUTE__(release_capability(__VA_ARGS__))
+#endif
+// The shared (reader) forms, for a SharedMutex.
+#ifndef REQUIRES_SHARED
+#define REQUIRES_SHARED(...) THREAD_ANNOTATION_ATTRIBUTE__(requires_shared_capability(__VA_ARGS__))
+#endif
+#ifndef ACQUIRE_SHARED
+#define ACQUIRE_SHARED(...) THREAD_ANNOTATION_ATTRIBUTE__(acquire_shared_capability(__VA_ARGS__))
+#endif
+#ifndef RELEASE_SHARED
+#define RELEASE_SHARED(...) THREAD_ANNOTATION_ATTRIBUTE__(release_shared_capability(__VA_ARGS__))
+#endif
+#ifndef ASSERT_SHARED_CAPABILITY
+#define ASSERT_SHARED_CAPABILITY(x) THREAD_ANNOTATION_ATTRIBUTE__(assert_shared_capability(x))
 #endif
 #ifndef TRY_ACQUIRE
 #define TRY_ACQUIRE(...) THREAD_ANNOTATION_ATTRIBUTE__(try_acquire_capability(__VA_ARGS__))

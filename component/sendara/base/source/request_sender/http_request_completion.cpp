@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "component/oru/http_result.h"
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/trace_level.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/base/detail/request_sender/http_status_text.h"
@@ -16,7 +17,7 @@ HttpRequestCompletion::HttpRequestCompletion(oru::RefPtr<oru::ITracer> tracer, s
     : m_tracer(std::move(tracer)), m_uri(std::move(uri)) {}
 
 void HttpRequestCompletion::ResponseData(std::span<const std::uint8_t> bytes) noexcept {
-  const std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   if (m_completed || m_outOfMemory) return;
   const std::size_t room = kMaxResponseSize - m_response.Size();
   const std::size_t kept = std::min(room, bytes.size());
@@ -33,7 +34,7 @@ void HttpRequestCompletion::ResponseData(std::span<const std::uint8_t> bytes) no
 void HttpRequestCompletion::RequestCompleted(oru::Result result, std::uint16_t status) noexcept {
   std::size_t discarded = 0;
   {
-    const std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     if (m_completed) return;
     m_completed = true;
     m_result = (m_outOfMemory && oru::Succeeded(result)) ? oru::rc::OutOfMemory : result;
@@ -64,22 +65,22 @@ bool HttpRequestCompletion::WaitForCompletion(std::uint32_t timeoutMilliseconds)
 }
 
 oru::Result HttpRequestCompletion::GetResult() const noexcept {
-  const std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return m_result;
 }
 
 std::uint16_t HttpRequestCompletion::GetStatus() const noexcept {
-  const std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return m_status;
 }
 
 std::size_t HttpRequestCompletion::DiscardedSize() const noexcept {
-  const std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return m_discarded;
 }
 
 SecureString HttpRequestCompletion::TakeResponse() noexcept {
-  const std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return std::move(m_response);
 }
 

@@ -1,5 +1,6 @@
 #include "component/sendara/base/detail/storages/partition_manager.h"
 
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/internal_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -14,7 +15,7 @@ PartitionManager::PartitionManager(oru::RefPtr<oru::ITracer> tracer,
 
 std::vector<std::uint64_t> PartitionManager::LoadPartitions() {
   std::vector<std::uint64_t> ids = m_storageManager->ListPartitions();
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   for (const std::uint64_t id : ids) {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "partition " << id);
     m_partitions.emplace(id, nullptr);
@@ -24,7 +25,7 @@ std::vector<std::uint64_t> PartitionManager::LoadPartitions() {
 }
 
 std::uint64_t PartitionManager::CreateNewPartition() {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   const std::uint64_t id = m_nextId;
   // Numbering never wraps onto a partition that still exists.
   SENDARA_CHECK(m_partitions.emplace(id, nullptr).second, internal_exception, oru::rc::OutOfRange,
@@ -43,7 +44,7 @@ bool PartitionManager::IsUnusedLocked(std::uint64_t id, const std::shared_ptr<IV
 }
 
 std::shared_ptr<IValueStorage> PartitionManager::GetStorage(std::uint64_t id) {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   const auto it = m_partitions.find(id);
   if (it == m_partitions.end()) {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "partition not found, id: " << id);
@@ -56,7 +57,7 @@ std::shared_ptr<IValueStorage> PartitionManager::GetStorage(std::uint64_t id) {
 
 void PartitionManager::ClosePartition(std::uint64_t id) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, id);
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   const auto it = m_partitions.find(id);
   if (it == m_partitions.end()) {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "partition not found, id: " << id);
@@ -69,7 +70,7 @@ void PartitionManager::ClosePartition(std::uint64_t id) {
 bool PartitionManager::TryToRemovePartition(std::uint64_t id) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, id);
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     const auto it = m_partitions.find(id);
     if (it == m_partitions.end()) {
       SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "partition not found, id: " << id);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "component/oru/exception_to_result.h"
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/internal_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -78,7 +79,7 @@ PartitionedValueStorage::Iterator PartitionedValueStorage::CreateIterator() {
   std::deque<std::uint64_t> ids;
   std::shared_ptr<const IdSet> skipped;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     ids = m_partitionIds;
     skipped = m_undeleted;
   }
@@ -87,7 +88,7 @@ PartitionedValueStorage::Iterator PartitionedValueStorage::CreateIterator() {
 
 void PartitionedValueStorage::SetLimits(std::uint64_t maxPartitionSize, std::uint32_t maxPartitionCount,
                                         std::uint32_t removeCount) {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   m_maxPartitionSize = maxPartitionSize;
   m_maxPartitionCount = maxPartitionCount;
   m_removeCount = removeCount;
@@ -101,7 +102,9 @@ void PartitionedValueStorage::Insert(std::span<const std::string> values) {
 }
 
 std::shared_ptr<IValueStorage> PartitionedValueStorage::UpdatePartitions() {
-  std::lock_guard lock(m_mutex);
+  // Ours, then the partition manager's in its calls below: the list of
+  // partitions changes with the manager's map.
+  platform::MutexLock lock(&m_mutex);
   if (!m_partitionIds.empty()) {
     std::shared_ptr<IValueStorage> active = m_partitionManager->GetStorage(m_partitionIds.back());
     if (active && active->GetSize() >= m_maxPartitionSize) {
@@ -137,7 +140,7 @@ std::shared_ptr<IValueStorage> PartitionedValueStorage::UpdatePartitions() {
 void PartitionedValueStorage::DeleteByIds(std::span<const PartitionedId> ids) {
   std::shared_ptr<const IdSet> undeleted;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     undeleted = m_undeleted;
   }
   // Rows left over from a failed call go with these.
@@ -166,7 +169,7 @@ void PartitionedValueStorage::DeleteByIds(std::span<const PartitionedId> ids) {
     }
   }
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     // What another call added meanwhile stays; what this one retried goes
     // unless it failed again.
     IdSet next = m_undeleted ? *m_undeleted : IdSet{};
@@ -189,7 +192,9 @@ void PartitionedValueStorage::ForgetUndeleted(std::uint64_t partitionId) {
 }
 
 void PartitionedValueStorage::RemoveEmptyPartitions() {
-  std::lock_guard lock(m_mutex);
+  // Ours, then the partition manager's in its calls below: the list of
+  // partitions changes with the manager's map.
+  platform::MutexLock lock(&m_mutex);
   while (!m_partitionIds.empty()) {
     const std::uint64_t id = m_partitionIds.front();
     bool empty;
@@ -206,7 +211,9 @@ void PartitionedValueStorage::RemoveEmptyPartitions() {
 }
 
 void PartitionedValueStorage::Clear() {
-  std::lock_guard lock(m_mutex);
+  // Ours, then the partition manager's in its calls below: the list of
+  // partitions changes with the manager's map.
+  platform::MutexLock lock(&m_mutex);
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin clear, partitions count = " << m_partitionIds.size());
   std::deque<std::uint64_t> kept;
   for (const std::uint64_t id : m_partitionIds) {

@@ -7,6 +7,7 @@
 #include <boost/json/serialize.hpp>
 
 #include "component/oru/exception_to_result.h"
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -65,7 +66,7 @@ void TelemetryThrottlerV1::SetSettings(const ThrottlerSettings& settings) {
                        (settings.maximumNumberOfEventsInHour > 0 && settings.numberOfEventsInBlock > 0),
                    "invalid settings, duration block equal zero");
 
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   m_settings = settings;
   // In 64 bits: a block of a million events times 3600 overflows 32.
   m_expectedMinDuration =
@@ -82,7 +83,7 @@ void TelemetryThrottlerV1::SetSettings(const ThrottlerSettings& settings) {
 
 bool TelemetryThrottlerV1::IsThrottled(std::uint32_t eventTypeId, bool throttleable) {
   try {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     if (!m_settings.useRequestCountLimits) return false;
     UpdateStatisticsLocked(eventTypeId, throttleable);
     if (!m_throttledMode || !throttleable) return false;
@@ -102,19 +103,19 @@ bool TelemetryThrottlerV1::IsThrottled(std::uint32_t eventTypeId, bool throttlea
 }
 
 bool TelemetryThrottlerV1::IsEventBlocked(std::uint32_t eventTypeId) {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   if (!m_settings.useRequestCountLimits || !m_throttledMode) return false;
   const auto spam = m_spamTable.find(eventTypeId);
   return spam != m_spamTable.end() && spam->second.percent == 0;
 }
 
 std::optional<ThrottlerStatistics> TelemetryThrottlerV1::GetPrevStatistics() {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return m_previous;
 }
 
 void TelemetryThrottlerV1::SetPrevStatistics(const ThrottlerStatistics& statistics) {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   SetPrevStatisticsLocked(statistics);
 }
 

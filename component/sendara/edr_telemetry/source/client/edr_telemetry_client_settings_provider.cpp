@@ -5,6 +5,7 @@
 
 #include <boost/json/serialize.hpp>
 
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/sendara_exception.h"
 #include "component/sendara/base/detail/common/thread_safe_subscription.h"
@@ -38,7 +39,7 @@ EdrTelemetryClientSettingsProvider::~EdrTelemetryClientSettingsProvider() = defa
 
 ConnectionParameters EdrTelemetryClientSettingsProvider::GetConnectionParameters() const {
   ConnectionParameters parameters;
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   parameters.clientCert = m_settings.clientCert;
   parameters.serverCerts = m_settings.serverCerts;
   parameters.validTlsErrors = m_settings.validTlsErrors;
@@ -59,14 +60,16 @@ std::shared_ptr<base::ISubscription> EdrTelemetryClientSettingsProvider::Subscri
 std::shared_ptr<base::ISubscription> EdrTelemetryClientSettingsProvider::SubscribeAndApply(
     std::string clientName, SettingsCallback callback) {
   SENDARA_CONTRACT(static_cast<bool>(callback), "callback should be set");
-  std::lock_guard publish(m_publishMutex);
+  // The publication lock first, then m_mutex in GetSettings: no change can
+  // come between the subscription and the current settings.
+  platform::MutexLock publish(&m_publishMutex);
   auto subscription = Subscribe(std::move(clientName), callback);
   callback(GetSettings());
   return subscription;
 }
 
 EdrTelemetryClientSettings EdrTelemetryClientSettingsProvider::GetSettings() const {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   return m_settings;
 }
 
@@ -74,10 +77,12 @@ void EdrTelemetryClientSettingsProvider::SetSettings(EdrTelemetryClientSettings 
   // The hook is the host's code: it runs outside the lock.
   RunSettingsHook(settings);
 
-  std::lock_guard publish(m_publishMutex);
+  // The publication lock first, then m_mutex: changes reach the subscribers
+  // in the order they became current.
+  platform::MutexLock publish(&m_publishMutex);
   EdrTelemetryClientSettings published;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     ValidateSettings(settings, &m_settings);
     // The excluded event types are set through SetExcludedEventTypes only.
     settings.excludedEventTypes = m_settings.excludedEventTypes;
@@ -94,10 +99,11 @@ void EdrTelemetryClientSettingsProvider::SetExcludedEventTypes(std::vector<std::
                 "new excluded event types = { \"data\" : "
                     << boost::json::serialize(EventTypesToTraceJson(eventTypes)) << "}");
 
-  std::lock_guard publish(m_publishMutex);
+  // As in SetSettings: the publication lock, then m_mutex.
+  platform::MutexLock publish(&m_publishMutex);
   EdrTelemetryClientSettings published;
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     published = m_settings;
     published.excludedEventTypes = std::move(eventTypes);
     std::vector<std::u16string> current = *published.excludedEventTypes;

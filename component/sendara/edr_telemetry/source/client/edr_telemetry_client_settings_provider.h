@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -9,6 +8,8 @@
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings.h"
 #include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_hook.h"
 #include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_provider.h"
@@ -35,14 +36,17 @@ class EdrTelemetryClientSettingsProvider final : public IEdrTelemetryClientSetti
   EdrTelemetryClientSettingsProvider& operator=(const EdrTelemetryClientSettingsProvider&) = delete;
   ~EdrTelemetryClientSettingsProvider() override;
 
-  ConnectionParameters GetConnectionParameters() const override;
+  ConnectionParameters GetConnectionParameters() const override EXCLUDES(m_mutex);
   std::shared_ptr<base::ISubscription> Subscribe(std::string clientName,
                                                  SettingsCallback callback) override;
+  // The callback runs under the publication lock: it must not change the
+  // settings.
   std::shared_ptr<base::ISubscription> SubscribeAndApply(std::string clientName,
-                                                         SettingsCallback callback) override;
-  EdrTelemetryClientSettings GetSettings() const override;
-  void SetSettings(EdrTelemetryClientSettings settings) override;
-  void SetExcludedEventTypes(std::vector<std::u16string> eventTypes) override;
+                                                         SettingsCallback callback) override
+      EXCLUDES(m_publishMutex, m_mutex);
+  EdrTelemetryClientSettings GetSettings() const override EXCLUDES(m_mutex);
+  void SetSettings(EdrTelemetryClientSettings settings) override EXCLUDES(m_publishMutex, m_mutex);
+  void SetExcludedEventTypes(std::vector<std::u16string> eventTypes) override EXCLUDES(m_publishMutex, m_mutex);
 
  private:
   using SettingsSignal = boost::signals2::signal<void(const EdrTelemetryClientSettings&)>;
@@ -52,11 +56,13 @@ class EdrTelemetryClientSettingsProvider final : public IEdrTelemetryClientSetti
   const oru::RefPtr<oru::ITracer> m_tracer;
   const oru::RefPtr<IEdrTelemetryClientSettingsHook> m_settingsHook;
   SettingsSignal m_settingsChanged;
-  // Held from a change until its subscribers have heard of it.
-  std::mutex m_publishMutex;
-  // Not recursive: nothing is called back while it is held.
-  mutable std::mutex m_mutex;
-  EdrTelemetryClientSettings m_settings;
+  // Held from a change until its subscribers have heard of it; taken before
+  // m_mutex, which a change takes to make itself current and a subscriber
+  // to read the settings back.
+  platform::Mutex m_publishMutex ACQUIRED_BEFORE(m_mutex);
+  // Nothing is called back while it is held.
+  mutable platform::Mutex m_mutex;
+  EdrTelemetryClientSettings m_settings GUARDED_BY(m_mutex);
 };
 
 }  // namespace sendara::edr_telemetry

@@ -8,6 +8,9 @@
 
 #include "component/oru/exception_to_result.h"
 #include "component/platform/event.h"
+#include "component/platform/mutex_lock.h"
+#include "component/platform/reader_mutex_lock.h"
+#include "component/platform/writer_mutex_lock.h"
 #include "component/sendara/base/detail/common/connection_exception.h"
 #include "component/sendara/syslog/source/syslog_connection/base_connection.h"
 #include "component/sendara/syslog/source/syslog_connection/connection_error.h"
@@ -37,20 +40,23 @@ BaseSyslogClient::~BaseSyslogClient() {
 }
 
 BaseConnection::Pool BaseSyslogClient::CurrentPool() {
-  std::lock_guard lock(m_poolMutex);
+  platform::MutexLock lock(&m_poolMutex);
   if (!m_pool) m_pool = std::make_shared<boost::asio::thread_pool>(2);
   return m_pool;
 }
 
 base::StopToken BaseSyslogClient::CurrentStopToken() {
-  std::lock_guard lock(m_stopMutex);
+  platform::MutexLock lock(&m_stopMutex);
   return m_stopSource.GetToken();
 }
 
 void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, std::string text) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, " to " << server << " message: " << m_policy.Reveal(text));
   // Declared first, released last: after the connection below is gone.
-  const std::shared_lock activity = EnterActivity();
+  // Through the gate, left once the activity is held (see m_activityGate).
+  platform::MutexLock gate(&m_activityGate);
+  const platform::ReaderMutexLock activity(&m_activity);
+  gate.Unlock();
   std::shared_ptr<ISyslogConnection> connection;
   try {
     std::string suffix = m_suffixSource ? m_suffixSource->GetSuffix() : std::string();
@@ -77,20 +83,11 @@ void BaseSyslogClient::MakeRequestAsync(const SyslogServer& server, std::string 
   }
 }
 
-std::shared_lock<std::shared_mutex> BaseSyslogClient::EnterActivity() {
-  const std::lock_guard gate(m_activityGate);
-  return std::shared_lock(m_activity);
-}
-
-std::unique_lock<std::shared_mutex> BaseSyslogClient::ExcludeActivity() {
-  const std::lock_guard gate(m_activityGate);
-  return std::unique_lock(m_activity);
-}
-
 std::shared_ptr<ISyslogConnection> BaseSyslogClient::ConnectionTo(const SyslogServer& server) {
   // Held across the first connect: a second sender to the same server waits
-  // for it instead of connecting twice.
-  std::lock_guard lock(m_connectionsMutex);
+  // for it instead of connecting twice. The stop and pool locks come after
+  // it, for the connect's token and pool.
+  platform::MutexLock lock(&m_connectionsMutex);
   const auto found = m_connections.find(server);
   if (found != m_connections.end()) return found->second;
   const base::StopToken stopToken = CurrentStopToken();
@@ -117,7 +114,7 @@ std::shared_ptr<ISyslogConnection> BaseSyslogClient::ConnectionTo(const SyslogSe
 void BaseSyslogClient::DropConnection(const SyslogServer& server,
                                       const std::shared_ptr<ISyslogConnection>& expected) {
   {
-    std::lock_guard lock(m_connectionsMutex);
+    platform::MutexLock lock(&m_connectionsMutex);
     const auto found = m_connections.find(server);
     if (found != m_connections.end() && found->second == expected) m_connections.erase(found);
   }
@@ -137,17 +134,19 @@ oru::Result BaseSyslogClient::CloseConnectionsImpl(std::vector<std::shared_ptr<I
   try {
     {
       // Closes a connect under way through its stop callback.
-      std::lock_guard stopLock(m_stopMutex);
+      platform::MutexLock stopLock(&m_stopMutex);
       m_stopSource.RequestStop();
     }
-    std::lock_guard lock(m_connectionsMutex);
+    platform::MutexLock lock(&m_connectionsMutex);
     if (closed) closed->reserve(closed->size() + m_connections.size());
     for (auto& [server, connection] : m_connections) {
       connection->Close();
       if (closed) closed->push_back(connection);
     }
     m_connections.clear();
-    std::lock_guard stopLock(m_stopMutex);
+    // Renewed within the connections lock: a connect after the clear finds
+    // the new token, never the stopped one.
+    platform::MutexLock stopLock(&m_stopMutex);
     m_stopSource = base::StopSource();
     return oru::rc::NoError;
   } catch (...) {
@@ -158,7 +157,7 @@ oru::Result BaseSyslogClient::CloseConnectionsImpl(std::vector<std::shared_ptr<I
 oru::Result BaseSyslogClient::WaitAndCloseConnections() noexcept {
   try {
     {
-      std::lock_guard stopLock(m_stopMutex);
+      platform::MutexLock stopLock(&m_stopMutex);
       m_stopSource.RequestStop();
     }
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "");
@@ -170,7 +169,11 @@ oru::Result BaseSyslogClient::WaitAndCloseConnections() noexcept {
     closed.clear();
     BaseConnection::Pool pool;
     {
-      const std::unique_lock activity = ExcludeActivity();
+      // Through the gate, as a send enters (see m_activityGate); the
+      // connections lock comes after, in CloseConnectionsImpl.
+      platform::MutexLock gate(&m_activityGate);
+      const platform::WriterMutexLock activity(&m_activity);
+      gate.Unlock();
       // A send that was under way may have connected again since: its
       // connection runs on this pool too.
       const oru::Result closedAgain = CloseConnectionsImpl(&closed);
@@ -181,7 +184,7 @@ oru::Result BaseSyslogClient::WaitAndCloseConnections() noexcept {
       WaitForCloses(closed);
       closed.clear();
       {
-        std::lock_guard lock(m_poolMutex);
+        platform::MutexLock lock(&m_poolMutex);
         pool = std::exchange(m_pool, nullptr);
       }
       if (pool) {

@@ -1,14 +1,15 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <unordered_map>
 #include <vector>
 
 #include "component/oru/basic_object.h"
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/shared_mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
 #include "component/sendara/base/detail/common/stop_source.h"
 #include "component/sendara/syslog/source/syslog_client_factory_impl/i_suffix_source.h"
@@ -24,10 +25,11 @@ namespace sendara::syslog {
 // dropped after every pass (WaitAndCloseConnections).
 class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
  public:
-  void MakeRequestAsync(const SyslogServer& server, std::string text) override;
-  void MakeRequestAsync(const SyslogServer& server, const SyslogMessage& message) override;
-  oru::Result CloseConnections() noexcept override;
-  oru::Result WaitAndCloseConnections() noexcept override;
+  void MakeRequestAsync(const SyslogServer& server, std::string text) override EXCLUDES(m_activityGate, m_activity);
+  void MakeRequestAsync(const SyslogServer& server, const SyslogMessage& message) override
+      EXCLUDES(m_activityGate, m_activity);
+  oru::Result CloseConnections() noexcept override EXCLUDES(m_connectionsMutex, m_stopMutex);
+  oru::Result WaitAndCloseConnections() noexcept override EXCLUDES(m_activityGate, m_activity);
 
  protected:
   BaseSyslogClient(oru::RefPtr<oru::ITracer> tracer, SyslogClientSettings settings,
@@ -42,41 +44,48 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
   const SyslogClientSettings m_settings;
 
  private:
-  BaseConnection::Pool CurrentPool();
-  base::StopToken CurrentStopToken();
+  // The pool, made when there is none; only within a send's activity, so
+  // that a pool being dropped is not handed out again.
+  BaseConnection::Pool CurrentPool() REQUIRES_SHARED(m_activity) EXCLUDES(m_poolMutex);
+  base::StopToken CurrentStopToken() EXCLUDES(m_stopMutex);
   // The connection to `server`, made and connected when there is none.
-  std::shared_ptr<ISyslogConnection> ConnectionTo(const SyslogServer& server);
+  std::shared_ptr<ISyslogConnection> ConnectionTo(const SyslogServer& server) REQUIRES_SHARED(m_activity)
+      EXCLUDES(m_connectionsMutex);
   // Closes `expected` and takes it out of the map when it is still the
   // server's connection there (another sender may have made a new one).
-  void DropConnection(const SyslogServer& server, const std::shared_ptr<ISyslogConnection>& expected);
-  // Shared by every send, exclusive while the pool is dropped. Both pass a
-  // gate first: the shared mutex favours readers, and back-to-back sends
-  // would otherwise keep the end of a pass out for ever.
-  std::shared_lock<std::shared_mutex> EnterActivity();
-  std::unique_lock<std::shared_mutex> ExcludeActivity();
+  void DropConnection(const SyslogServer& server, const std::shared_ptr<ISyslogConnection>& expected)
+      EXCLUDES(m_connectionsMutex);
   // Waits for the closes of `closed`, at most the request time-out and a
   // margin in all.
   void WaitForCloses(const std::vector<std::shared_ptr<ISyslogConnection>>& closed);
   // Closes and drops every connection; hands the closed ones to `closed`
   // when it is given.
-  oru::Result CloseConnectionsImpl(std::vector<std::shared_ptr<ISyslogConnection>>* closed) noexcept;
+  oru::Result CloseConnectionsImpl(std::vector<std::shared_ptr<ISyslogConnection>>* closed) noexcept
+      EXCLUDES(m_connectionsMutex, m_stopMutex);
 
   const std::shared_ptr<ISuffixSource> m_suffixSource;
   const base::SensitiveDataTracePolicy m_policy;
-  std::mutex m_connectionsMutex;
-  std::unordered_map<SyslogServer, std::shared_ptr<ISyslogConnection>, SyslogServerHash> m_connections;
+  // Passed on the way into m_activity, shared or exclusive, and left once
+  // it is held: the shared mutex favours readers, and back-to-back sends
+  // would otherwise keep the end of a pass out for ever.
+  platform::Mutex m_activityGate ACQUIRED_BEFORE(m_activity);
+  // Held shared by every send, exclusively while the pool is dropped: a
+  // send's connection must not outlive the pool its sockets run on. Taken
+  // before the connections lock, which both a send and the drop take under
+  // it.
+  platform::SharedMutex m_activity ACQUIRED_BEFORE(m_connectionsMutex);
+  // Held across a first connect; before the stop and pool locks, which a
+  // connect takes under it for its token and its pool.
+  platform::Mutex m_connectionsMutex ACQUIRED_BEFORE(m_stopMutex, m_poolMutex);
+  std::unordered_map<SyslogServer, std::shared_ptr<ISyslogConnection>, SyslogServerHash> m_connections
+      GUARDED_BY(m_connectionsMutex);
   // Renewed whenever the connections are dropped: a stop that ended one pass
   // must not keep the next pass from connecting. Its own lock: a stop must
   // reach a connect that runs under the connections lock.
-  std::mutex m_stopMutex;
-  base::StopSource m_stopSource;
-  // Held shared by every send, exclusively while the pool is dropped: a
-  // send's connection must not outlive the pool its sockets run on.
-  std::shared_mutex m_activity;
-  // Passed on the way into m_activity (see EnterActivity).
-  std::mutex m_activityGate;
-  std::mutex m_poolMutex;
-  BaseConnection::Pool m_pool;
+  platform::Mutex m_stopMutex;
+  base::StopSource m_stopSource GUARDED_BY(m_stopMutex);
+  platform::Mutex m_poolMutex;
+  BaseConnection::Pool m_pool GUARDED_BY(m_poolMutex);
 };
 
 }  // namespace sendara::syslog

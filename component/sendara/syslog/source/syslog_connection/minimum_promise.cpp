@@ -2,18 +2,20 @@
 
 #include <chrono>
 
+#include "component/platform/mutex_lock.h"
+
 namespace sendara::syslog {
 
 bool MinimumPromise::Complete(std::exception_ptr exception) noexcept {
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     if (m_completed) return false;
     m_completed = true;
     m_exception = std::move(exception);
   }
   // Outside the lock: a waiter woken under it would find the lock taken and
   // sleep once more, a second thread switch on every send.
-  m_completedChanged.notify_all();
+  m_completedChanged.NotifyAll();
   return true;
 }
 
@@ -24,14 +26,16 @@ void MinimumPromise::SetException(std::exception_ptr exception) noexcept { Compl
 oru::Result MinimumPromise::Wait(std::uint32_t timeoutMilliseconds) {
   std::exception_ptr failure;
   {
-    std::unique_lock lock(m_mutex);
-    const auto completed = [this] { return m_completed; };
+    platform::MutexLock lock(&m_mutex);
     if (timeoutMilliseconds == kInfinite) {
-      m_completedChanged.wait(lock, completed);
+      while (!m_completed) m_completedChanged.Wait(&m_mutex);
     } else {
       // A steady deadline: a wall-clock change must not stretch the wait.
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-      if (!m_completedChanged.wait_until(lock, deadline, completed)) return oru::rc::OperationTimeout;
+      while (!m_completed) {
+        // A completion that came with the time-out still counts.
+        if (!m_completedChanged.WaitUntil(&m_mutex, deadline) && !m_completed) return oru::rc::OperationTimeout;
+      }
     }
     // Taken out: the exception object then belongs to this thread alone,
     // and is not freed by a pool thread dropping the promise while this one

@@ -1,11 +1,12 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
-#include <mutex>
 
 #include "component/oru/result_code.h"
+#include "component/platform/condition_variable.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 
 namespace sendara::syslog {
 
@@ -22,20 +23,20 @@ class MinimumPromise {
   // Waits without end.
   static constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 
-  void SetValue() noexcept;
-  void SetException(std::exception_ptr exception) noexcept;
+  void SetValue() noexcept EXCLUDES(m_mutex);
+  void SetException(std::exception_ptr exception) noexcept EXCLUDES(m_mutex);
   // 0 when completed without an exception; rethrows a stored exception;
   // "Operation timeout" when the time ran out.
-  oru::Result Wait(std::uint32_t timeoutMilliseconds);
+  oru::Result Wait(std::uint32_t timeoutMilliseconds) EXCLUDES(m_mutex);
 
  private:
   // False when the promise was completed before.
-  bool Complete(std::exception_ptr exception) noexcept;
+  bool Complete(std::exception_ptr exception) noexcept EXCLUDES(m_mutex);
 
-  std::mutex m_mutex;
-  std::condition_variable m_completedChanged;
-  bool m_completed = false;
-  std::exception_ptr m_exception;
+  platform::Mutex m_mutex;
+  platform::ConditionVariable m_completedChanged;
+  bool m_completed GUARDED_BY(m_mutex) = false;
+  std::exception_ptr m_exception GUARDED_BY(m_mutex);
 };
 
 }  // namespace sendara::syslog

@@ -2,12 +2,13 @@
 
 #include <atomic>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "component/platform/dynamic_library.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 
 namespace tlsbridge {
 
@@ -45,7 +46,7 @@ class TlsBridgeLoader {
 
   // The address of the OpenSSL function `name`, loading the library first when
   // no earlier call did. Safe to call from any number of threads at once.
-  void* Resolve(const char* name);
+  void* Resolve(const char* name) EXCLUDES(m_loadMutex);
 
   // The full path of the library to load: the directory that the
   // configuration names, or the directory of the component's own file,
@@ -57,7 +58,10 @@ class TlsBridgeLoader {
   // program) that contains this code.
   TlsBridgeLoader() = default;
 
-  void EnsureLoaded();
+  void EnsureLoaded() EXCLUDES(m_loadMutex);
+  // The library once EnsureLoaded has returned, read without the lock (see
+  // m_loaded).
+  const platform::DynamicLibrary& LoadedLibrary() const NO_THREAD_SAFETY_ANALYSIS { return m_library; }
   std::filesystem::path OwnDirectory() const;
   // The library path that "tlsbridge.config" names, or nothing when there is
   // no configuration file.
@@ -67,11 +71,11 @@ class TlsBridgeLoader {
 
   // Empty for the loader of the process.
   std::optional<std::filesystem::path> m_ownDirectory;
-  std::mutex m_loadMutex;
+  platform::Mutex m_loadMutex;
   // Set, with release ordering, once m_library holds the loaded library; it
   // is never changed after that, so readers that saw the flag need no lock.
   std::atomic<bool> m_loaded{false};
-  platform::DynamicLibrary m_library;
+  platform::DynamicLibrary m_library GUARDED_BY(m_loadMutex);
 };
 
 }  // namespace tlsbridge

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "component/oru/exception_to_result.h"
+#include "component/platform/mutex_lock.h"
 #include "component/platform/system_error.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/sqlite_corrupt_exception.h"
@@ -30,7 +31,7 @@ SqliteConnection::SqliteConnection(oru::RefPtr<oru::ITracer> tracer, std::filesy
 }
 
 SqliteHandle SqliteConnection::GetConnection() {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   if (m_handle) return m_handle;
   try {
     m_handle = OpenLocked();
@@ -61,7 +62,7 @@ void SqliteConnection::RepairConnection() {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "path to db = " << m_path.string());
   // Under the lock, as in GetConnection: nobody may reopen the old file
   // between the close and the replacement.
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   const std::filesystem::path rebuilt = m_handle ? SalvageLocked(m_handle) : std::filesystem::path();
   DropHandleLocked();
   ReplaceLocked(rebuilt);

@@ -10,6 +10,7 @@
 #include <simdjson.h>
 
 #include "component/oru/result_code.h"
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/invalid_json_exception.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
@@ -103,7 +104,7 @@ EventParserPool::Parsed EventParserPool::Parse(std::u16string_view event) {
 
 std::unique_ptr<EventParserPool::Slot> EventParserPool::Take() {
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     if (!m_free.empty()) {
       std::unique_ptr<Slot> slot = std::move(m_free.back());
       m_free.pop_back();
@@ -124,7 +125,7 @@ void EventParserPool::Return(std::unique_ptr<Slot> slot) noexcept {
   slot->parser.reset();
   slot->memory.release();
   try {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     m_free.push_back(std::move(slot));
   } catch (...) {
     // Without room in the pool the slot is simply freed.

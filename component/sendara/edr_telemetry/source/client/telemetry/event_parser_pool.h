@@ -2,10 +2,11 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/edr_telemetry/source/client/filtration/event_fields.h"
 
 namespace sendara::edr_telemetry::telemetry {
@@ -43,11 +44,11 @@ class EventParserPool {
  private:
   struct Slot;
 
-  std::unique_ptr<Slot> Take();
-  void Return(std::unique_ptr<Slot> slot) noexcept;
+  std::unique_ptr<Slot> Take() EXCLUDES(m_mutex);
+  void Return(std::unique_ptr<Slot> slot) noexcept EXCLUDES(m_mutex);
 
-  std::mutex m_mutex;
-  std::vector<std::unique_ptr<Slot>> m_free;
+  platform::Mutex m_mutex;
+  std::vector<std::unique_ptr<Slot>> m_free GUARDED_BY(m_mutex);
 };
 
 // One parsed event; gives its slot back to the pool when it goes.

@@ -1,7 +1,6 @@
 #include "component/sendara/edr_telemetry/source/client/telemetry/telemetry_filter.h"
 
 #include <algorithm>
-#include <mutex>
 #include <utility>
 
 #include <boost/json/array.hpp>
@@ -9,6 +8,7 @@
 #include <boost/json/serialize.hpp>
 
 #include "component/oru/exception_to_result.h"
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/sendara_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -61,7 +61,7 @@ void TelemetryFilter::Apply(const EdrTelemetryClientSettings& settings) {
 }
 
 std::shared_ptr<const TelemetryFilter::State> TelemetryFilter::Snapshot() const {
-  std::lock_guard lock(m_stateMutex);
+  platform::MutexLock lock(&m_stateMutex);
   return m_state;
 }
 
@@ -164,7 +164,7 @@ void TelemetryFilter::SetFilters(ExclusionRules rules, bool onlyTaggedEvents,
   const EventTypes& allowed = state->allowedEventTypes;
 
   std::shared_ptr<const State> previous;
-  std::lock_guard lock(m_stateMutex);
+  platform::MutexLock lock(&m_stateMutex);
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
                 "rules = " << boost::json::serialize(ToTraceJson(rules)) << "; onlyTaggedEvents = "
                            << (onlyTaggedEvents ? "yes" : "no") << "; excludedEventTypes = "

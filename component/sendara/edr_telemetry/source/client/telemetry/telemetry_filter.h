@@ -2,12 +2,13 @@
 
 #include <memory>
 #include <optional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/i_subscription.h"
 #include "component/sendara/edr_telemetry/source/client/exclusion_rules.h"
 #include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_provider.h"
@@ -44,7 +45,7 @@ class TelemetryFilter final : public ITelemetryFilter {
   bool IsTagFiltered(const std::vector<Ioa>& ioas) const override;
 
   void SetFilters(ExclusionRules rules, bool onlyTaggedEvents, const EventTypes& excludedEventTypes,
-                  const EventTypes& allowedEventTypes);
+                  const EventTypes& allowedEventTypes) EXCLUDES(m_stateMutex);
 
  private:
   struct State {
@@ -57,14 +58,14 @@ class TelemetryFilter final : public ITelemetryFilter {
     EventTypes allowedEventTypes;
   };
 
-  std::shared_ptr<const State> Snapshot() const;
+  std::shared_ptr<const State> Snapshot() const EXCLUDES(m_stateMutex);
   static bool IsTagFiltered(const State& state, const std::vector<Ioa>& ioas);
   void CustomizeIoas(const ExclusionRule& rule, std::vector<Ioa>& ioas) const;
   void Apply(const EdrTelemetryClientSettings& settings);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
-  mutable std::mutex m_stateMutex;
-  std::shared_ptr<const State> m_state = std::make_shared<const State>();
+  mutable platform::Mutex m_stateMutex;
+  std::shared_ptr<const State> m_state GUARDED_BY(m_stateMutex) = std::make_shared<const State>();
   // Last: dropped first, so that no settings callback runs into a
   // half-destroyed filter.
   std::shared_ptr<base::ISubscription> m_subscription;

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "component/platform/mutex_lock.h"
 #include "component/platform/probes.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/thread_safe_subscription.h"
@@ -44,7 +45,7 @@ void TelemetryHandlerImpl::ApplySettings(const EdrTelemetryClientSettings& setti
     allowed = std::move(fields);
   }
 
-  std::lock_guard lock(m_fieldsMutex);
+  platform::MutexLock lock(&m_fieldsMutex);
   const std::int32_t packageSize = settings.telemetryTransferSettings.maximumNumberOfEventsInPackage;
   m_packageSize = packageSize;
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "New settings: size of package = " << packageSize);
@@ -70,7 +71,7 @@ void TelemetryHandlerImpl::SendTelemetry(std::u16string_view text) {
   if (m_fieldsRestricted) {
     // The set itself decides: a change may have lifted the restriction
     // since the flag was read.
-    std::lock_guard lock(m_fieldsMutex);
+    platform::MutexLock lock(&m_fieldsMutex);
     allowed = m_allowedFields;
   }
   if (!allowed) {
@@ -112,7 +113,7 @@ bool TelemetryHandlerImpl::QueueRestricted(std::u16string_view text, const Field
 
 std::unique_ptr<EventFieldStripper> TelemetryHandlerImpl::TakeStripper() {
   {
-    std::lock_guard lock(m_strippersMutex);
+    platform::MutexLock lock(&m_strippersMutex);
     if (!m_strippers.empty()) {
       std::unique_ptr<EventFieldStripper> stripper = std::move(m_strippers.back());
       m_strippers.pop_back();
@@ -123,12 +124,12 @@ std::unique_ptr<EventFieldStripper> TelemetryHandlerImpl::TakeStripper() {
 }
 
 void TelemetryHandlerImpl::ReturnStripper(std::unique_ptr<EventFieldStripper> stripper) {
-  std::lock_guard lock(m_strippersMutex);
+  platform::MutexLock lock(&m_strippersMutex);
   m_strippers.push_back(std::move(stripper));
 }
 
 void TelemetryHandlerImpl::CountEvent() {
-  std::lock_guard lock(m_counterMutex);
+  platform::MutexLock lock(&m_counterMutex);
   if (++m_counter < m_packageSize) return;
   const std::int32_t counted = m_counter;
   m_counter = 0;

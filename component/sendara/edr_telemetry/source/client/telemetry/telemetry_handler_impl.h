@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +11,8 @@
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
 #include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_provider.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/event_field_stripper.h"
@@ -31,22 +32,24 @@ class TelemetryHandlerImpl final : public ITelemetryHandler {
 
   std::shared_ptr<base::ISubscription> Subscribe(std::string clientName,
                                                  std::function<void()> callback) override;
-  void SendTelemetry(std::u16string_view text) override;
+  void SendTelemetry(std::u16string_view text) override EXCLUDES(m_fieldsMutex, m_counterMutex, m_strippersMutex);
 
  private:
   using FieldSet = EventFieldStripper::FieldSet;
 
-  void ApplySettings(const EdrTelemetryClientSettings& settings);
+  void ApplySettings(const EdrTelemetryClientSettings& settings) EXCLUDES(m_fieldsMutex);
   // Queues the event, stripped of disallowed top-level members. False when
   // no member was left: the event is dropped.
-  bool QueueRestricted(std::u16string_view text, const FieldSet& allowed);
-  void CountEvent();
+  bool QueueRestricted(std::u16string_view text, const FieldSet& allowed) EXCLUDES(m_strippersMutex);
+  // Runs the package subscribers under the counter lock: one that sent an
+  // event from its callback would wait for itself.
+  void CountEvent() EXCLUDES(m_counterMutex);
   // A stripper of its own for the calling thread, kept for the next event:
   // as many as threads strip at once, freed with the handler (a per-thread
   // object would keep the module from being unloaded while host threads
   // live).
-  std::unique_ptr<EventFieldStripper> TakeStripper();
-  void ReturnStripper(std::unique_ptr<EventFieldStripper> stripper);
+  std::unique_ptr<EventFieldStripper> TakeStripper() EXCLUDES(m_strippersMutex);
+  void ReturnStripper(std::unique_ptr<EventFieldStripper> stripper) EXCLUDES(m_strippersMutex);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::shared_ptr<ITelemetryQueue> m_queue;
@@ -56,12 +59,12 @@ class TelemetryHandlerImpl final : public ITelemetryHandler {
   std::atomic<bool> m_fieldsRestricted{false};
   // A snapshot taken under the lock is used outside it, so that stripping
   // on several threads does not serialise on the lock.
-  std::shared_ptr<const FieldSet> m_allowedFields;
-  std::mutex m_fieldsMutex;
-  std::mutex m_counterMutex;
-  std::int32_t m_counter = 0;
-  std::mutex m_strippersMutex;
-  std::vector<std::unique_ptr<EventFieldStripper>> m_strippers;
+  std::shared_ptr<const FieldSet> m_allowedFields GUARDED_BY(m_fieldsMutex);
+  platform::Mutex m_fieldsMutex;
+  platform::Mutex m_counterMutex;
+  std::int32_t m_counter GUARDED_BY(m_counterMutex) = 0;
+  platform::Mutex m_strippersMutex;
+  std::vector<std::unique_ptr<EventFieldStripper>> m_strippers GUARDED_BY(m_strippersMutex);
   boost::signals2::signal<void()> m_queueFull;
   const base::SensitiveDataTracePolicy m_policy;
   // Last: dropped first, so that no settings callback meets a half-destroyed

@@ -3,6 +3,7 @@
 #include <iterator>
 #include <string>
 
+#include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
 
@@ -29,7 +30,7 @@ void TelemetryQueueImpl::PushBack(std::u16string_view text) {
 }
 
 void TelemetryQueueImpl::PushBackUtf8(std::string_view text) {
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   const std::uint64_t size = m_records.size();
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                 "size queue = " << size << "; event id = " << m_lastId + 1
@@ -63,7 +64,7 @@ void TelemetryQueueImpl::PushBackUtf8(std::string_view text) {
 template <class Iterator>
 void TelemetryQueueImpl::PushFrontRange(Iterator first, Iterator last) {
   if (first == last) return;
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                 "size queue = " << m_records.size() << "; size of the pushed = " << std::distance(first, last)
                                 << "; event ids = " << first->Id() << ", " << std::prev(last)->Id());
@@ -80,7 +81,7 @@ void TelemetryQueueImpl::PushFront(const TelemetryEventRecord* first, const Tele
 
 void TelemetryQueueImpl::PushFront(Records records) {
   if (records.empty()) return;
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                 "size queue = " << m_records.size() << "; size of the pushed = " << records.size()
                                 << "; event ids = " << records.front().Id() << ", " << records.back().Id());
@@ -90,7 +91,7 @@ void TelemetryQueueImpl::PushFront(Records records) {
 
 ITelemetryQueue::Records TelemetryQueueImpl::PopFront(std::uint64_t count) {
   Records popped;
-  std::lock_guard lock(m_mutex);
+  platform::MutexLock lock(&m_mutex);
   if (count == 0 || count >= m_records.size()) {
     popped.swap(m_records);
     return popped;

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_queue.h"
 
@@ -21,24 +22,25 @@ class TelemetryQueueImpl final : public ITelemetryQueue {
   TelemetryQueueImpl(const TelemetryQueueImpl&) = delete;
   TelemetryQueueImpl& operator=(const TelemetryQueueImpl&) = delete;
 
-  void PushBack(std::u16string_view text) override;
-  void PushFront(Records::iterator first, Records::iterator last) override;
-  void PushFront(const TelemetryEventRecord* first, const TelemetryEventRecord* last) override;
-  void PushFront(Records records) override;
-  Records PopFront(std::uint64_t count) override;
-  void PushBackUtf8(std::string_view text) override;
+  void PushBack(std::u16string_view text) override EXCLUDES(m_mutex);
+  void PushFront(Records::iterator first, Records::iterator last) override EXCLUDES(m_mutex);
+  void PushFront(const TelemetryEventRecord* first, const TelemetryEventRecord* last) override EXCLUDES(m_mutex);
+  void PushFront(Records records) override EXCLUDES(m_mutex);
+  Records PopFront(std::uint64_t count) override EXCLUDES(m_mutex);
+  void PushBackUtf8(std::string_view text) override EXCLUDES(m_mutex);
 
  private:
   template <class Iterator>
-  void PushFrontRange(Iterator first, Iterator last);
+  void PushFrontRange(Iterator first, Iterator last) EXCLUDES(m_mutex);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::uint64_t m_limit;
-  std::mutex m_mutex;
-  std::uint64_t m_lastId = 0;
-  Records m_records;
-  // Where the next texts go; the queue holds it once.
-  EventTextBlock* m_block = nullptr;
+  platform::Mutex m_mutex;
+  std::uint64_t m_lastId GUARDED_BY(m_mutex) = 0;
+  Records m_records GUARDED_BY(m_mutex);
+  // Where the next texts go; the queue holds it once. Texts are appended
+  // to it under the lock only.
+  EventTextBlock* m_block GUARDED_BY(m_mutex) PT_GUARDED_BY(m_mutex) = nullptr;
   const base::SensitiveDataTracePolicy m_policy;
 };
 

@@ -4,8 +4,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +13,10 @@
 #include "component/oru/exception_to_result.h"
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/reader_mutex_lock.h"
+#include "component/platform/shared_mutex.h"
+#include "component/platform/thread_annotations.h"
+#include "component/platform/writer_mutex_lock.h"
 #include "component/sendara/base/detail/common/function_name.h"
 #include "component/sendara/base/detail/common/i_subscription.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -83,10 +85,13 @@ class ThreadSafeSubscription<void(Args...)> final : public ISubscription {
     Callback released;
     {
       // Waits for every callback that is running to return.
-      std::unique_lock lock(m_state->lock);
+      platform::WriterMutexLock lock(&m_state->lock);
       if (!m_state->subscribed.exchange(false)) return;
       SENDARA_TRACE(m_state->tracer, TraceLevel::kInfo, "unsubscribe " << m_state->clientName);
-      released = std::exchange(m_state->callback, nullptr);
+      // Moved out and cleared apart: the clearing is a write the analysis
+      // checks for the exclusive lock.
+      released = std::move(m_state->callback);
+      m_state->callback = nullptr;
     }
     // What the callback holds is released outside the lock: its destructors
     // may be long, or take locks of their own.
@@ -98,9 +103,11 @@ class ThreadSafeSubscription<void(Args...)> final : public ISubscription {
         : tracer(std::move(t)), clientName(std::move(name)), callback(std::move(c)) {}
 
     const oru::RefPtr<oru::ITracer> tracer;
-    std::shared_mutex lock;
+    // Shared by the callbacks that run, exclusive while Unsubscribe takes the
+    // callback away: emissions on several threads do not wait for each other.
+    platform::SharedMutex lock;
     const std::string clientName;
-    Callback callback;
+    Callback callback GUARDED_BY(lock);
     std::atomic<bool> subscribed{true};
   };
 
@@ -111,10 +118,20 @@ class ThreadSafeSubscription<void(Args...)> final : public ISubscription {
 
   template <class... Forwarded>
   static void Deliver(State& state, Forwarded&&... args) {
-    // A nested emission on this thread already holds the lock shared: taking
-    // it again could block behind a waiting Unsubscribe.
-    std::shared_lock lock(state.lock, std::defer_lock);
-    if (!IsDeliveringOnThisThread(state)) lock.lock();
+    if (IsDeliveringOnThisThread(state)) {
+      // A nested emission: an outer frame of this thread holds the lock
+      // shared already, and taking it again could block behind a waiting
+      // Unsubscribe.
+      state.lock.AssertReaderHeld();
+      DeliverLocked(state, std::forward<Forwarded>(args)...);
+      return;
+    }
+    platform::ReaderMutexLock lock(&state.lock);
+    DeliverLocked(state, std::forward<Forwarded>(args)...);
+  }
+
+  template <class... Forwarded>
+  static void DeliverLocked(State& state, Forwarded&&... args) REQUIRES_SHARED(state.lock) {
     if (!state.subscribed) return;
     auto& delivering = detail::DeliveringOnThisThread();
     delivering.push_back(&state);

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <span>
 #include <string>
 
@@ -11,6 +10,8 @@
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
 #include "component/platform/event.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/request_sender/secure_string.h"
 
 namespace sendara::base {
@@ -28,29 +29,29 @@ class HttpRequestCompletion final
 
   HttpRequestCompletion(oru::RefPtr<oru::ITracer> tracer, std::string uri);
 
-  void ResponseData(std::span<const std::uint8_t> bytes) noexcept override;
-  void RequestCompleted(oru::Result result, std::uint16_t status) noexcept override;
+  void ResponseData(std::span<const std::uint8_t> bytes) noexcept override EXCLUDES(m_mutex);
+  void RequestCompleted(oru::Result result, std::uint16_t status) noexcept override EXCLUDES(m_mutex);
 
   // True when the request ended within `timeoutMilliseconds`.
   bool WaitForCompletion(std::uint32_t timeoutMilliseconds) noexcept;
   // The client's result; OutOfMemory when the body could not be kept.
-  oru::Result GetResult() const noexcept;
-  std::uint16_t GetStatus() const noexcept;
-  std::size_t DiscardedSize() const noexcept;
-  SecureString TakeResponse() noexcept;
+  oru::Result GetResult() const noexcept EXCLUDES(m_mutex);
+  std::uint16_t GetStatus() const noexcept EXCLUDES(m_mutex);
+  std::size_t DiscardedSize() const noexcept EXCLUDES(m_mutex);
+  SecureString TakeResponse() noexcept EXCLUDES(m_mutex);
 
  private:
   ~HttpRequestCompletion() override = default;
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::string m_uri;
-  mutable std::mutex m_mutex;
-  SecureString m_response;
-  std::size_t m_discarded = 0;
-  bool m_outOfMemory = false;
-  bool m_completed = false;
-  oru::Result m_result = oru::rc::Unexpected;
-  std::uint16_t m_status = 0;
+  mutable platform::Mutex m_mutex;
+  SecureString m_response GUARDED_BY(m_mutex);
+  std::size_t m_discarded GUARDED_BY(m_mutex) = 0;
+  bool m_outOfMemory GUARDED_BY(m_mutex) = false;
+  bool m_completed GUARDED_BY(m_mutex) = false;
+  oru::Result m_result GUARDED_BY(m_mutex) = oru::rc::Unexpected;
+  std::uint16_t m_status GUARDED_BY(m_mutex) = 0;
   platform::Event m_done{platform::Event::ResetMode::kManual};
 };
 

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +14,8 @@ struct libdeflate_compressor;
 #include "component/oru/i_http_client.h"
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
 #include "component/sendara/base/detail/request_sender/i_request_sender_string.h"
 
@@ -61,7 +62,7 @@ class RequestSenderString final : public IRequestSenderString {
   SecureString MakeRequest(oru::HttpMethod method, std::string_view uri,
                            std::vector<oru::HttpHeader> headers, std::shared_ptr<const std::string> body,
                            const StopToken& stopToken);
-  std::string Compress(std::string_view body);
+  std::string Compress(std::string_view body) EXCLUDES(m_compressorMutex);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const SensitiveDataTracePolicy m_policy;
@@ -76,8 +77,8 @@ class RequestSenderString final : public IRequestSenderString {
   struct CompressorDeleter {
     void operator()(libdeflate_compressor* compressor) const noexcept;
   };
-  std::mutex m_compressorMutex;
-  std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor;
+  platform::Mutex m_compressorMutex;
+  std::unique_ptr<libdeflate_compressor, CompressorDeleter> m_compressor GUARDED_BY(m_compressorMutex);
 };
 
 }  // namespace sendara::base

@@ -4,13 +4,14 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <span>
 #include <string>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
 #include "component/sendara/base/detail/storages/base_iterator.h"
 #include "component/sendara/base/detail/storages/partition_manager.h"
@@ -39,17 +40,18 @@ class PartitionedValueStorage {
 
   // Over the partitions that exist now, oldest first. While it sits in a
   // partition, that partition is in use.
-  virtual Iterator CreateIterator();
+  virtual Iterator CreateIterator() EXCLUDES(m_mutex);
   // All values into the active partition, all or none.
-  virtual void Insert(std::span<const std::string> values);
+  virtual void Insert(std::span<const std::string> values) EXCLUDES(m_mutex);
   // Rows that were handed over. Rows the file refuses to delete (a full
   // disk) are kept out of every iterator made from then on, and deleted
   // with the next call that gets through, so that they are not sent again
   // while this object lives; the failure is traced, not raised.
-  virtual void DeleteByIds(std::span<const PartitionedId> ids);
-  virtual void Clear();
+  virtual void DeleteByIds(std::span<const PartitionedId> ids) EXCLUDES(m_mutex);
+  virtual void Clear() EXCLUDES(m_mutex);
   // New limits, applied from the next insert on.
-  void SetLimits(std::uint64_t maxPartitionSize, std::uint32_t maxPartitionCount, std::uint32_t removeCount);
+  void SetLimits(std::uint64_t maxPartitionSize, std::uint32_t maxPartitionCount, std::uint32_t removeCount)
+      EXCLUDES(m_mutex);
 
   // Rows lost so far: beyond reading in a damaged file, or unreadable as
   // read and counted by the reader.
@@ -66,23 +68,23 @@ class PartitionedValueStorage {
  private:
   using IdSet = std::set<PartitionedId>;
 
-  std::shared_ptr<IValueStorage> UpdatePartitions();
-  void RemoveEmptyPartitions();
+  std::shared_ptr<IValueStorage> UpdatePartitions() EXCLUDES(m_mutex);
+  void RemoveEmptyPartitions() EXCLUDES(m_mutex);
   // A removed partition's number may come back: its undeleted ids must go.
-  // Called with m_mutex held.
-  void ForgetUndeleted(std::uint64_t partitionId);
+  void ForgetUndeleted(std::uint64_t partitionId) REQUIRES(m_mutex);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::shared_ptr<PartitionManager> m_partitionManager;
-  std::mutex m_mutex;
-  std::deque<std::uint64_t> m_partitionIds;
-  // Guarded by m_mutex.
-  std::uint32_t m_maxPartitionCount;
-  std::uint32_t m_removeCount;
-  std::uint64_t m_maxPartitionSize;
+  // Taken before the partition manager's: the list of partitions and the
+  // manager's map change together.
+  platform::Mutex m_mutex ACQUIRED_BEFORE(m_partitionManager->m_mutex);
+  std::deque<std::uint64_t> m_partitionIds GUARDED_BY(m_mutex);
+  std::uint32_t m_maxPartitionCount GUARDED_BY(m_mutex);
+  std::uint32_t m_removeCount GUARDED_BY(m_mutex);
+  std::uint64_t m_maxPartitionSize GUARDED_BY(m_mutex);
   // Handed over but not yet deleted; replaced, never changed, so that an
   // iterator can keep the set it was made with. Null when empty.
-  std::shared_ptr<const IdSet> m_undeleted;
+  std::shared_ptr<const IdSet> m_undeleted GUARDED_BY(m_mutex);
 };
 
 // The store under <baseDirectory>/queues with files "telemetry-<id>.db".

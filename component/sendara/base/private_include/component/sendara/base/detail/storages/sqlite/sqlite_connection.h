@@ -5,10 +5,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/storages/sqlite/i_sqlite_scheme.h"
 #include "component/sendara/base/detail/storages/sqlite/sqlite_handle.h"
 #include "component/sendara/base/detail/storages/sqlite/sqlite_query_executor.h"
@@ -34,12 +35,12 @@ class SqliteConnection {
 
   // The open handle; opens and prepares the file first when needed, and
   // repairs it once when it is corrupt.
-  virtual SqliteHandle GetConnection();
+  virtual SqliteHandle GetConnection() EXCLUDES(m_mutex);
   // Carries what can be read over into a new file, closes the database (at
   // once, even while others hold the handle) and puts the new file in its
   // place; without an open database, or when nothing can be carried over,
   // deletes its files, and the next GetConnection starts an empty one.
-  virtual void RepairConnection();
+  virtual void RepairConnection() EXCLUDES(m_mutex);
 
   const std::filesystem::path& Path() const noexcept { return m_path; }
   // Changes with every repair: statements of the old handle must not be
@@ -47,23 +48,26 @@ class SqliteConnection {
   std::uint64_t Generation() const noexcept { return m_generation.load(std::memory_order_acquire); }
 
  private:
-  SqliteHandle OpenLocked();
+  SqliteHandle OpenLocked() REQUIRES(m_mutex);
   // Opens and prepares `path`; `closed` tells the handle's deleter that a
   // repair closed it already.
   SqliteHandle Open(const std::filesystem::path& path, std::shared_ptr<std::atomic<bool>> closed);
-  void DropHandleLocked();
+  void DropHandleLocked() REQUIRES(m_mutex);
   static void DeleteFiles(const std::filesystem::path& path);
   // The rebuilt file with what `damaged` can still give, or an empty path
   // when nothing could be carried over.
-  std::filesystem::path SalvageLocked(const SqliteHandle& damaged);
+  std::filesystem::path SalvageLocked(const SqliteHandle& damaged) REQUIRES(m_mutex);
   // Replaces the file with the rebuilt one; none deletes it.
-  void ReplaceLocked(const std::filesystem::path& rebuilt);
+  void ReplaceLocked(const std::filesystem::path& rebuilt) REQUIRES(m_mutex);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
-  std::mutex m_mutex;
-  SqliteHandle m_handle;
+  // Last in the storages' lock order: taken under the partitioned storage's
+  // mutex (a partition's size, its first row), and nothing under it takes
+  // another of ours.
+  platform::Mutex m_mutex;
+  SqliteHandle m_handle GUARDED_BY(m_mutex);
   // Whether m_handle was closed already; shared with its deleter.
-  std::shared_ptr<std::atomic<bool>> m_handleClosed;
+  std::shared_ptr<std::atomic<bool>> m_handleClosed GUARDED_BY(m_mutex);
   std::atomic<std::uint64_t> m_generation{0};
   const std::filesystem::path m_path;
   const std::shared_ptr<SqliteQueryExecutor> m_executor;
