@@ -5,6 +5,8 @@
 #include <thread>
 #include <utility>
 
+#include "component/platform/mutex_lock.h"
+
 namespace reference_host {
 namespace {
 
@@ -29,7 +31,7 @@ HttpTransferLoop::~HttpTransferLoop() { curl_multi_cleanup(m_multi); }
 
 oru::Result HttpTransferLoop::Submit(oru::RefPtr<HttpRequest> request) {
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     if (m_stopping) return oru::rc::InvalidState;
     m_incoming.push_back(std::move(request));
   }
@@ -39,7 +41,7 @@ oru::Result HttpTransferLoop::Submit(oru::RefPtr<HttpRequest> request) {
 
 void HttpTransferLoop::NotifyCancel() noexcept {
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     m_cancelRequested = true;
   }
   curl_multi_wakeup(m_multi);
@@ -47,7 +49,7 @@ void HttpTransferLoop::NotifyCancel() noexcept {
 
 void HttpTransferLoop::Stop() noexcept {
   {
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     m_stopping = true;
   }
   curl_multi_wakeup(m_multi);
@@ -59,7 +61,7 @@ void HttpTransferLoop::Run() noexcept {
     bool cancel = false;
     bool stop = false;
     {
-      std::lock_guard lock(m_mutex);
+      platform::MutexLock lock(&m_mutex);
       incoming.swap(m_incoming);
       cancel = std::exchange(m_cancelRequested, false);
       stop = m_stopping;
@@ -115,7 +117,7 @@ void HttpTransferLoop::EndCancelled() noexcept {
     }
   } catch (...) {
     // Without the list, the next cancel notice tries again.
-    std::lock_guard lock(m_mutex);
+    platform::MutexLock lock(&m_mutex);
     m_cancelRequested = true;
     return;
   }

@@ -2,12 +2,13 @@
 
 #include <curl/curl.h>
 
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
 #include "component/oru/ref_ptr.h"
 #include "component/oru/result_code.h"
+#include "component/platform/mutex.h"
+#include "component/platform/thread_annotations.h"
 #include "host/http/http_request.h"
 
 namespace reference_host {
@@ -45,10 +46,11 @@ class HttpTransferLoop {
   oru::RefPtr<HttpRequest> Remove(CURL* transfer) noexcept;
 
   CURLM* const m_multi;
-  std::mutex m_mutex;
-  std::vector<oru::RefPtr<HttpRequest>> m_incoming;
-  bool m_cancelRequested = false;
-  bool m_stopping = false;
+  // A leaf: held to hand requests and notices over, never across libcurl.
+  platform::Mutex m_mutex;
+  std::vector<oru::RefPtr<HttpRequest>> m_incoming GUARDED_BY(m_mutex);
+  bool m_cancelRequested GUARDED_BY(m_mutex) = false;
+  bool m_stopping GUARDED_BY(m_mutex) = false;
   // The requests whose transfers are in the multi handle; loop thread only.
   std::unordered_map<CURL*, oru::RefPtr<HttpRequest>> m_running;
 };
