@@ -1,3 +1,9 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -5,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "component/sendara/base/detail/common/internal_exception.h"
+#include "component/sendara/base/detail/common/tools_exception.h"
 #include "component/sendara/base/detail/storages/partitioned_value_storage.h"
+#include "component/sendara/base/detail/storages/persistent_storage_registry.h"
 #include "host/tracer.h"
 #include "temp_directory.h"
 
@@ -139,6 +147,55 @@ TEST_F(PartitionedStorageTest, ClearRemovesEverythingButWhatIsInUse) {
   EXPECT_TRUE(Rows(*storage).empty());
   EXPECT_TRUE(HasPartition(0));
   EXPECT_FALSE(HasPartition(1));
+}
+
+// Every user of a folder in the process shares one store, however the
+// folder is spelt: one that empties a partition deletes no file another
+// still writes to. A folder locked by another process is refused.
+TEST_F(PartitionedStorageTest, OneStorePerFolderAndNoneOnAFolderAnotherProcessHolds) {
+  auto writer = Open();
+  auto sender = CreatePersistentStorage(m_dir.Path() / "." / "", oru::RefPtr<oru::ITracer>(m_tracer.Get()), {},
+                                        1 << 20, 40, 4);
+  EXPECT_EQ(writer, sender);
+  for (int i = 0; i < 50; ++i) Insert(*writer, "first " + std::to_string(i));
+  std::vector<PartitionedId> sent;
+  for (const PartitionedRow& row : Rows(*sender)) sent.push_back(row.id);
+  sender->DeleteByIds(sent);
+  for (int i = 0; i < 50; ++i) Insert(*writer, "second " + std::to_string(i));
+  writer.reset();
+  sender.reset();
+  auto reopened = Open();
+  const std::vector<PartitionedRow> rows = Rows(*reopened);
+  ASSERT_EQ(rows.size(), 50u);
+  EXPECT_EQ(rows.front().value, "second 0");
+  reopened.reset();
+
+  // Another process's hold, as flock sees it: another open of the file.
+  const int fd = ::open((m_dir.Path() / PersistentStorageRegistry::kLockFileName).c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << std::strerror(errno);
+  try {
+    Open();
+    ADD_FAILURE() << "a folder another process holds was opened";
+  } catch (const tools_exception& e) {
+    EXPECT_EQ(e.Code(), oru::rc::Locked);
+    EXPECT_NE(e.ToString().find(m_dir.Path().string()), std::string::npos);
+  }
+  ::close(fd);
+  EXPECT_EQ(Rows(*Open()).size(), 50u);
+}
+
+// A partition whose file cannot be made is never listed: the store stays
+// readable (empty), and takes rows once the folder can be written.
+TEST_F(PartitionedStorageTest, APartitionThatCannotBeMadeIsNotListed) {
+  auto storage = Open();
+  std::ofstream(Queues()).flush();  // a file where the folder should be
+  EXPECT_ANY_THROW(Insert(*storage, "refused"));
+  EXPECT_TRUE(Rows(*storage).empty());
+  std::filesystem::remove(Queues());
+  Insert(*storage, "taken");
+  ASSERT_EQ(Rows(*storage).size(), 1u);
+  EXPECT_EQ(Rows(*storage)[0].value, "taken");
 }
 
 TEST(PartitionSize, MebibytesBecomeBytesWithoutWrapping) {

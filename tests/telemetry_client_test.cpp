@@ -273,6 +273,19 @@ TEST_F(TelemetryClientTest, StorageThatFailsEveryInsertLosesNoEventAndKeepsNoneF
   for (const std::string& text : queued) m_handler->SendTelemetry(base::ToUtf16(text));  // back in the queue
   for (int pass = 0; pass < 2; ++pass) Client(true)->Process(m_stop.GetToken());
   EXPECT_EQ(m_sender->sent, queued);
+
+  // A backlog that cannot be read (a folder where a partition file should
+  // be) holds back no queued event either, and is told once.
+  m_factory.reset();
+  m_factoryStorage.reset();
+  m_storage.reset();
+  std::filesystem::remove(m_dir.Path() / "queues");
+  std::filesystem::create_directories(m_dir.Path() / "queues" / "telemetry-0.db");
+  m_storage = base::storages::CreatePersistentStorage(m_dir.Path(), Tracer(), {}, 1 << 30, 40, 4);
+  m_sender = std::make_shared<ScriptedSender>();
+  const auto more = Enqueue(3);
+  for (int pass = 0; pass < 2; ++pass) Client(true)->Process(m_stop.GetToken());
+  EXPECT_EQ(m_sender->sent, more);
   EXPECT_EQ(m_tracer->Count("stored events cannot be read, the queue is sent without them"), 1u);
   m_sender = std::make_shared<ScriptedSender>();
 

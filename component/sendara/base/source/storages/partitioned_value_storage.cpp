@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "component/oru/exception_to_result.h"
@@ -9,6 +10,7 @@
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/internal_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
+#include "component/sendara/base/detail/storages/persistent_storage_registry.h"
 
 namespace sendara::base::storages {
 namespace {
@@ -111,7 +113,9 @@ std::shared_ptr<IValueStorage> PartitionedValueStorage::UpdatePartitions() {
       active.reset();  // held here, it would count as in use
       if (m_partitionIds.size() > 1) m_partitionManager->ClosePartition(m_partitionIds.back());
       SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "active partition exceeded the size limit, create new partition");
-      m_partitionIds.push_back(m_partitionManager->CreateNewPartition());
+      // Opened before it is listed, so that one that cannot be opened (a
+      // full disk) leaves the list as it was.
+      m_partitionIds.push_back(CreatePartition().first);
     }
   }
 
@@ -133,8 +137,26 @@ std::shared_ptr<IValueStorage> PartitionedValueStorage::UpdatePartitions() {
     m_partitionIds.insert(m_partitionIds.begin(), failed.begin(), failed.end());
   }
 
-  if (m_partitionIds.empty()) m_partitionIds.push_back(m_partitionManager->CreateNewPartition());
+  if (m_partitionIds.empty()) {
+    auto [id, storage] = CreatePartition();
+    m_partitionIds.push_back(id);
+    return storage;
+  }
   return m_partitionManager->GetStorage(m_partitionIds.back());
+}
+
+std::pair<std::uint64_t, std::shared_ptr<IValueStorage>> PartitionedValueStorage::CreatePartition() {
+  const std::uint64_t id = m_partitionManager->CreateNewPartition();
+  try {
+    std::shared_ptr<IValueStorage> storage = m_partitionManager->GetStorage(id);
+    SENDARA_CHECK(storage != nullptr, internal_exception, oru::rc::NotFound, "can't open the new partition");
+    return {id, std::move(storage)};
+  } catch (...) {
+    // Never listed: a partition whose file could not be opened would fail
+    // every later read of the store.
+    m_partitionManager->TryToRemovePartition(id);
+    throw;
+  }
 }
 
 void PartitionedValueStorage::DeleteByIds(std::span<const PartitionedId> ids) {
@@ -235,11 +257,8 @@ std::shared_ptr<PartitionedValueStorage> CreatePersistentStorage(const std::file
                                                                  std::uint64_t maxPartitionSizeBytes,
                                                                  std::uint32_t maxPartitionCount,
                                                                  std::uint32_t removeCount) {
-  auto storageManager =
-      std::make_shared<PartitionStorageManager>(tracer, std::move(policy), baseDirectory / "queues", "telemetry-");
-  auto partitionManager = std::make_shared<PartitionManager>(tracer, std::move(storageManager));
-  return std::make_shared<PartitionedValueStorage>(std::move(tracer), std::move(partitionManager),
-                                                   maxPartitionSizeBytes, maxPartitionCount, removeCount);
+  return PersistentStorageRegistry::Open(baseDirectory, std::move(tracer), std::move(policy), maxPartitionSizeBytes,
+                                         maxPartitionCount, removeCount);
 }
 
 }  // namespace sendara::base::storages

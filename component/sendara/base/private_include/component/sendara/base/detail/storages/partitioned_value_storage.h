@@ -7,6 +7,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
@@ -72,6 +73,8 @@ class PartitionedValueStorage {
   void RemoveEmptyPartitions() EXCLUDES(m_mutex);
   // A removed partition's number may come back: its undeleted ids must go.
   void ForgetUndeleted(std::uint64_t partitionId) REQUIRES(m_mutex);
+  // A new partition, opened; raises, with nothing listed, when it cannot be.
+  std::pair<std::uint64_t, std::shared_ptr<IValueStorage>> CreatePartition() REQUIRES(m_mutex);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::shared_ptr<PartitionManager> m_partitionManager;
@@ -87,7 +90,9 @@ class PartitionedValueStorage {
   std::shared_ptr<const IdSet> m_undeleted GUARDED_BY(m_mutex);
 };
 
-// The store under <baseDirectory>/queues with files "telemetry-<id>.db".
+// The store under <baseDirectory>/queues with files "telemetry-<id>.db",
+// shared by every user of that folder in the process (see
+// PersistentStorageRegistry).
 std::shared_ptr<PartitionedValueStorage> CreatePersistentStorage(const std::filesystem::path& baseDirectory,
                                                                  oru::RefPtr<oru::ITracer> tracer,
                                                                  SensitiveDataTracePolicy policy,
