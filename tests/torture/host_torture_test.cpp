@@ -18,7 +18,11 @@
 // themselves. Refused settings, NotFound and NotSupported are answers, not
 // failures.
 //
-//   host_torture_tests [--seconds N] [--seed S] [--threads T] [--module PATH]
+//   host_torture_tests [--seconds N] [--seed S] [--threads T] [--module PATH] [--keep-going]
+//
+// It stops after the first round that failed, unless --keep-going: then a
+// failed round's objects, and the module when it was not unloaded, are left as
+// they are and the next round loads it again.
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -44,6 +48,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -91,6 +96,7 @@ struct Options {
   std::uint64_t seed = 1;
   int threads = 4;
   std::string module = EDR_TELEMETRY_MODULE_PATH;
+  bool keepGoing = false;
 };
 
 constexpr int kTasks = 3;
@@ -103,6 +109,8 @@ std::uint64_t g_seed = 1;
 const Clock::time_point g_begun = Clock::now();
 std::atomic<std::uint64_t> g_lastSequence{0};
 std::atomic<int> g_failures{0};
+// A failed round left the module loaded (--keep-going).
+bool g_moduleLeftLoaded = false;
 // A thread of the test's own, and how deep the module has called into the
 // test's host code on this thread.
 thread_local bool t_hostThread = false;
@@ -514,6 +522,7 @@ class Round {
   // Hands over `count` events (of `type`, or of any) to the consumer.
   void Produce(std::uint64_t consumerId, int task, Rng& rng, int count, int type = -1);
   void ProbeStopDuringNotification(int task, Rng& rng);
+  void ProbeStopDuringDelayedStart(int task, Rng& rng);
   // The producer's default event types, every type wanted, as a host pushes
   // them once its task has started: a client decides nothing before.
   void PushDefaults();
@@ -542,6 +551,11 @@ class Round {
   oru::RefPtr<edr::ISiemTelemetryConsumersProvider> m_provider GUARDED_BY(m_mutex);
   oru::RefPtr<edr::ISiemTelemetryConsumersManager> m_manager GUARDED_BY(m_mutex);
   bool m_hostConsumerAdded[kHostConsumers] GUARDED_BY(m_mutex) = {};
+  // The delayed-start probe: the listener on this thread holds still until
+  // another thread is stopping the task.
+  std::thread::id m_holdOn GUARDED_BY(m_mutex);
+  bool m_held GUARDED_BY(m_mutex) = false;
+  bool m_stopping GUARDED_BY(m_mutex) = false;
   // Sequence number and task of every event a task's consumer took.
   std::vector<std::pair<std::uint64_t, int>> m_accepted GUARDED_BY(m_mutex);
 
@@ -754,6 +768,12 @@ void Round::HostThread(int index, Clock::time_point end) {
     Pause(std::chrono::milliseconds(rng.Below(500)));
     ProbeStopDuringNotification(static_cast<int>(rng.Below(kTasks)), rng);
   }
+  // In every other round, another stops a task while the notification that
+  // starts it after the response server tells the consumers' listeners.
+  if (index == 1 && !m_calm && rng.Percent(50)) {
+    Pause(std::chrono::milliseconds(rng.Below(500)));
+    ProbeStopDuringDelayedStart(static_cast<int>(rng.Below(kTasks)), rng);
+  }
   while (!m_calm && Clock::now() < end) Act(rng);
   t_slot = nullptr;
 }
@@ -781,9 +801,11 @@ void Round::Act(Rng& rng) {
     Fire(task, rng.Percent(80), [&] {
       if (rng.Percent(20)) Pause(std::chrono::milliseconds(rng.Below(200)));
     });
-  } else if (action < 36) {
+  } else if (action < 39) {
+    // The next start of the task subscribes without hearing a state: its
+    // consumer is added by a later notification, on that thread.
     m_responseServer->Forget(Integration(task));
-  } else if (action < 41) {
+  } else if (action < 44) {
     const int which = static_cast<int>(rng.Below(kHostConsumers));
     const auto manager = Manager();
     bool added = false;
@@ -1025,6 +1047,37 @@ void Round::ProbeStopDuringNotification(int task, Rng& rng) {
   });
 }
 
+// A task started after the response server, whose state the host does not
+// know yet: a notification adds its consumer, and the consumers' listener that
+// this tells reads the task while another host thread is stopping it.
+void Round::ProbeStopDuringDelayedStart(int task, Rng& rng) {
+  EdrTelemetryTaskSettings settings = RandomSettings(task, rng);
+  settings.startAfterResponseServer = true;
+  settings.maximumNumberOfEventsInPackage = 10;
+  settings.gzipCompressionLevel = 5;
+  m_responseServer->Forget(Integration(task));
+  if (oru::Failed(SetSettings(task, settings)) || oru::Failed(Start(task))) return;
+  {
+    platform::MutexLock lock(&m_mutex);
+    m_holdOn = std::this_thread::get_id();
+  }
+  std::thread stopper([&] {
+    t_hostThread = true;
+    {
+      platform::MutexLock lock(&m_mutex);
+      for (const auto until = Clock::now() + 2s; !m_held && Clock::now() < until;) m_changed.WaitUntil(&m_mutex, until);
+      m_stopping = true;
+      m_changed.NotifyAll();
+    }
+    Stop(task);
+  });
+  Fire(task, true, nullptr);
+  stopper.join();
+  platform::MutexLock lock(&m_mutex);
+  m_holdOn = {};
+  m_held = m_stopping = false;
+}
+
 void Round::OnClientTrace(std::string_view text) {
   constexpr std::string_view kHost = "127.0.0.1:";
   for (std::size_t at = text.find(kHost); at != std::string_view::npos; at = text.find(kHost, at + 1)) {
@@ -1077,6 +1130,19 @@ void Round::OnConsumersChanged() {
   InHostCode inHostCode;
   ++m_listenerCalls;
   Rng& rng = ThreadRng();
+  {
+    platform::MutexLock lock(&m_mutex);
+    if (m_holdOn == std::this_thread::get_id() && !m_held) {
+      m_held = true;
+      m_changed.NotifyAll();
+      for (const auto until = Clock::now() + 2s; !m_stopping && Clock::now() < until;) {
+        m_changed.WaitUntil(&m_mutex, until);
+      }
+      lock.Unlock();
+      // Time for the stop to get under way.
+      Pause(100ms);
+    }
+  }
   if (rng.Percent(30)) Pause(std::chrono::microseconds(rng.Below(2000)));
   for (int task = 0; task < kTasks; ++task) {
     if (rng.Percent(60)) GetSettings(task);
@@ -1168,8 +1234,12 @@ bool Round::Unload() {
   // crash.
   for (const auto until = Clock::now() + 3s; !left.empty() && Clock::now() < until; left = newThreads()) Pause(10ms);
   if (!left.empty()) Fail("round " + std::to_string(m_index) + ": threads of the module outlived its unload:" + left);
-  if (!left.empty() || m_ranAfterUnloadable) return false;
+  if (!left.empty() || m_ranAfterUnloadable) {
+    g_moduleLeftLoaded = true;
+    return false;
+  }
   ::dlclose(m_module);
+  if (g_moduleLeftLoaded) return true;
   if (void* again = ::dlopen(m_options.module.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
     ::dlclose(again);
     Fail("round " + std::to_string(m_index) + ": the module stayed loaded after dlclose");
@@ -1229,6 +1299,10 @@ void Round::CheckEvents() {
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view name = argv[i];
+    if (name == "--keep-going") {
+      options.keepGoing = true;
+      continue;
+    }
     if (i + 1 >= argc) return false;
     const char* value = argv[++i];
     if (name == "--seconds") {
@@ -1251,7 +1325,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: host_torture_tests [--seconds N] [--seed S] [--threads T] [--module PATH]\n");
+    std::fprintf(stderr, "usage: host_torture_tests [--seconds N] [--seed S] [--threads T] [--module PATH] [--keep-going]\n");
     return 2;
   }
   ::signal(SIGPIPE, SIG_IGN);
@@ -1267,15 +1341,15 @@ int main(int argc, char** argv) {
   for (; Clock::now() < end; ++rounds) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
     const auto activity = std::min(left, std::chrono::milliseconds(2000 + rng.Below(2000)));
-    Round round(options, rounds, rounds == 0);
-    if (!round.Run(activity)) {
-      // The module may still be loaded, with threads that call the host's
-      // objects: nothing is torn down, the round's folder stays for a look.
-      Log("round %d FAILED, its folder: %s", rounds, round.Folder().c_str());
-      std::fflush(stderr);
-      std::_Exit(1);
-    }
+    auto round = std::make_unique<Round>(options, rounds, rounds == 0);
+    if (round->Run(activity)) continue;
+    // The module may still be loaded, with threads that call the round's
+    // objects: nothing of it is torn down, its folder stays for a look.
+    Log("round %d FAILED, its folder: %s", rounds, round.release()->Folder().c_str());
+    if (!options.keepGoing) break;
   }
-  Log("%d rounds, no failure", rounds);
+  Log("%d rounds, %s", rounds, g_failures == 0 ? "no failure" : "FAILED");
+  std::fflush(stderr);
+  if (g_failures != 0) std::_Exit(1);
   return 0;
 }
