@@ -38,6 +38,10 @@ class ConnectionEventForwarder final : public IConnectionEventHandler {
   void Connected(std::string_view serverAddress, std::string_view tunnel) noexcept override;
   void ConnectionError(const ConnectionErrorInfo& info) noexcept override;
   void IncorrectSettingsApplying() noexcept;
+  // Whether the calling thread is inside a host sink this forwarder called:
+  // a sending thread of one of the task's clients, which a stop of the task
+  // may be waiting for.
+  bool InSinkCall() const noexcept;
 
  private:
   struct Target {

@@ -195,14 +195,34 @@ oru::Result EdrTelemetryTask::Stop() noexcept {
 }
 
 void EdrTelemetryTask::StopRun() {
+  const std::thread::id self = std::this_thread::get_id();
   std::shared_ptr<TaskRun> run;
   {
     platform::MutexLock lock(&m_mutex);
     run = std::exchange(m_run, nullptr);
+    if (!run) {
+      // Another thread is ending the run: wait for it, unless this thread is
+      // the one it waits for (a sink on a sending thread) or is ending it
+      // itself (a listener told of the consumer's removal).
+      const auto endingElsewhere = [&]() REQUIRES(m_mutex) {
+        return std::any_of(m_stopping.begin(), m_stopping.end(), [&](std::thread::id id) { return id != self; }) &&
+               std::find(m_stopping.begin(), m_stopping.end(), self) == m_stopping.end();
+      };
+      if (!m_forwarder->InSinkCall()) {
+        while (endingElsewhere()) m_stopped.Wait(&m_mutex);
+      }
+      return;
+    }
     // What the client's own shutdown raises never reaches the host.
-    if (run) m_forwarder->ResetPublisher();
+    m_forwarder->ResetPublisher();
+    m_stopping.push_back(self);
   }
-  if (run) run->Stop();
+  run->Stop();
+  {
+    platform::MutexLock lock(&m_mutex);
+    m_stopping.erase(std::find(m_stopping.begin(), m_stopping.end(), self));
+  }
+  m_stopped.NotifyAll();
 }
 
 oru::Result EdrTelemetryTask::Pause() noexcept {

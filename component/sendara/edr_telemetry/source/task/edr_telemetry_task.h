@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "component/oru/basic_object.h"
 #include "component/oru/i_service_locator.h"
@@ -10,6 +12,7 @@
 #include "component/oru/i_tracer.h"
 #include "component/oru/module_object_counter.h"
 #include "component/oru/ref_ptr.h"
+#include "component/platform/condition_variable.h"
 #include "component/platform/mutex.h"
 #include "component/platform/thread_annotations.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings.h"
@@ -82,6 +85,10 @@ class EdrTelemetryTask final : public oru::BasicObject<EdrTelemetryTask, oru::Mo
   // A change that comes while another thread applies is left to that thread.
   bool m_applying GUARDED_BY(m_mutex) = false;
   bool m_applyWanted GUARDED_BY(m_mutex) = false;
+  // The threads ending a run: a stop that finds the run taken waits for
+  // them, so that once any Stop returns nothing of the task runs.
+  std::vector<std::thread::id> m_stopping GUARDED_BY(m_mutex);
+  platform::ConditionVariable m_stopped;
 };
 
 }  // namespace sendara::edr_telemetry::task
