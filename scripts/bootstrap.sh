@@ -12,7 +12,7 @@ packages=(
   dpkg-dev file pkgconf
   rsyslog rsyslog-openssl
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang
+  clang gdb
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(libclang-rt-14-dev)
