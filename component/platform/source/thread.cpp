@@ -2,6 +2,7 @@
 
 #include <future>
 #include <list>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -18,12 +19,15 @@ struct DetachedThread {
 };
 
 // The threads of the module that nobody joins any more, and the count of
-// all threads not yet joined. A plain object that is never destroyed: a
-// thread may still be in it while the process exits.
+// all threads not yet joined.
 class ThreadRegistry {
  public:
   static ThreadRegistry& Instance() noexcept {
-    static ThreadRegistry* const registry = new ThreadRegistry;
+    // In static storage, never destroyed: a thread may still be in it while
+    // the process exits, and nothing of it stays on the heap once the
+    // module is unloaded (it holds no thread then).
+    alignas(ThreadRegistry) static unsigned char storage[sizeof(ThreadRegistry)];
+    static ThreadRegistry* const registry = new (storage) ThreadRegistry;
     return *registry;
   }
 

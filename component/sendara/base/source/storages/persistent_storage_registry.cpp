@@ -1,5 +1,6 @@
 #include "component/sendara/base/detail/storages/persistent_storage_registry.h"
 
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -15,9 +16,20 @@
 namespace sendara::base::storages {
 
 PersistentStorageRegistry& PersistentStorageRegistry::Instance() {
-  // Never destroyed: a store may still be let go while the process exits.
-  static PersistentStorageRegistry* const registry = new PersistentStorageRegistry;
+  // In static storage, never destroyed: a store may still be let go while
+  // the process exits. Its entries go with their stores, so nothing of it
+  // stays on the heap once the module is unloaded.
+  alignas(PersistentStorageRegistry) static unsigned char storage[sizeof(PersistentStorageRegistry)];
+  static PersistentStorageRegistry* const registry = new (storage) PersistentStorageRegistry;
   return *registry;
+}
+
+void PersistentStorageRegistry::Forget(const std::string& key) {
+  platform::MutexLock lock(&m_mutex);
+  const auto found = m_entries.find(key);
+  if (found != m_entries.end() && found->second.store.expired() && found->second.lock.expired()) {
+    m_entries.erase(found);
+  }
 }
 
 std::shared_ptr<PartitionedValueStorage> PersistentStorageRegistry::Open(const std::filesystem::path& baseDirectory,
@@ -69,10 +81,12 @@ std::shared_ptr<PartitionedValueStorage> PersistentStorageRegistry::Open(const s
   // The lock goes with the store's last holder, after its files are closed:
   // let go here, since the deleter itself lives on with the weak reference
   // the registry keeps.
-  std::shared_ptr<PartitionedValueStorage> created(store, [folderLock](PartitionedValueStorage* gone) mutable {
-    delete gone;
-    folderLock.reset();
-  });
+  std::shared_ptr<PartitionedValueStorage> created(
+      store, [folderLock, key = key.string()](PartitionedValueStorage* gone) mutable {
+        delete gone;
+        folderLock.reset();
+        Instance().Forget(key);
+      });
   entry.store = created;
   entry.lock = folderLock;
   return created;

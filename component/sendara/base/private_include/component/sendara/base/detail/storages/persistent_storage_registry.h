@@ -45,6 +45,8 @@ class PersistentStorageRegistry {
   };
 
   static PersistentStorageRegistry& Instance();
+  // Drops the entry of `key` once neither its store nor its lock is left.
+  void Forget(const std::string& key) EXCLUDES(m_mutex);
 
   // A leaf: held while a store is looked up or made (files listed and
   // locked, the tracer told), nothing else taken under it.
