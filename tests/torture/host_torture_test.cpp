@@ -487,8 +487,11 @@ class Round {
     oru::RefPtr<edr::task::IEdrTelemetryTaskSettings> settings;
     int startsUnderWay = 0;
     std::uint64_t starts = 0;
-    // Stop returned to an ordered caller and no start came since: no client
-    // of the task may run.
+    int stopsUnderWay = 0;
+    std::uint64_t stops = 0;
+    // A Stop that ran alone (no start or other stop of the task meanwhile)
+    // returned to an ordered caller, and no start came since: no client of
+    // the task may run.
     bool stopped = false;
     // Stopped or reconfigured from inside a callback on the module's thread
     // this round: nothing orders that client's end for the host.
@@ -860,6 +863,7 @@ EdrTelemetryTaskSettings Round::RefusedSettings(int task, Rng& rng, bool afterRe
   s.endpoints = {{"127.0.0.1", m_receiver.Refusing(task), 0}};
   s.maximumDataTransferTime = 1;
   s.maximumNumberOfEventsInPackage = 10;
+  s.maximumNumberOfEventsInHour = 1000000;
   s.useRequestCountLimits = false;
   s.onlyTaggedEvents = false;
   s.userDefinedEventTypes = {{TypeName(0), true}};
@@ -900,21 +904,27 @@ oru::Result Round::Start(int task) {
 
 oru::Result Round::Stop(int task) {
   oru::RefPtr<oru::ITask> target;
-  std::uint64_t starts = 0;
+  std::uint64_t starts = 0, stops = 0;
+  bool alone = false;
   {
     platform::MutexLock lock(&m_mutex);
-    target = m_tasks[task].task;
-    starts = m_tasks[task].starts;
+    TaskState& state = m_tasks[task];
+    if (!state.task) return oru::rc::NotFound;
+    target = state.task;
+    starts = state.starts;
+    stops = ++state.stops;
+    alone = ++state.stopsUnderWay == 1 && state.startsUnderWay == 0;
   }
-  if (!target) return oru::rc::NotFound;
   ++m_stops;
   Call call("Stop");
   const oru::Result result = target->Stop();
   platform::MutexLock lock(&m_mutex);
   TaskState& state = m_tasks[task];
+  --state.stopsUnderWay;
   if (!OrderedCaller()) {
     state.unordered = true;
-  } else if (oru::Succeeded(result) && state.startsUnderWay == 0 && state.starts == starts) {
+  } else if (oru::Succeeded(result) && alone && state.startsUnderWay == 0 && state.starts == starts &&
+             state.stops == stops) {
     state.stopped = true;
   }
   return result;
@@ -1170,7 +1180,7 @@ void Round::StopAndRelease() {
     bool stoppedFromSink = false;
     {
       platform::MutexLock lock(&m_mutex);
-      for (const auto until = Clock::now() + 10s; !m_tasks[probe].stoppedFromSink && Clock::now() < until;) {
+      for (const auto until = Clock::now() + 5s; !m_tasks[probe].stoppedFromSink && Clock::now() < until;) {
         m_changed.WaitUntil(&m_mutex, until);
       }
       stoppedFromSink = m_tasks[probe].stoppedFromSink;
