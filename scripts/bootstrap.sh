@@ -12,6 +12,7 @@ packages=(
   dpkg-dev file pkgconf
   rsyslog rsyslog-openssl
   libgtest-dev libgmock-dev libbenchmark-dev
+  gdb
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
