@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the unit tests with ThreadSanitizer (build-tsan/) and runs them.
-# Run by hand before landing concurrency work.
+# Run by hand before landing concurrency work. The host torture test runs
+# among them for a shorter time than in the other builds (tests/CMakeLists.txt);
+# `ctest --test-dir build-tsan -R host_torture` runs it alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
