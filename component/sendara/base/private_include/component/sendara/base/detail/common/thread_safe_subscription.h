@@ -24,11 +24,15 @@
 namespace sendara::base {
 
 namespace detail {
-// The subscription states whose callback runs on this thread, innermost last.
-inline std::vector<const void*>& DeliveringOnThisThread() {
-  thread_local std::vector<const void*> states;
-  return states;
-}
+// One delivery running on this thread, in the frame that runs it; the
+// innermost is the thread's head, each names the one around it. A chain of
+// plain pointers: a thread-local with a destructor would keep the module
+// mapped for as long as every thread that ever delivered lives.
+struct Delivering {
+  const void* state;
+  const Delivering* outer;
+};
+inline thread_local const Delivering* t_delivering = nullptr;
 }  // namespace detail
 
 template <class Signature>
@@ -112,8 +116,10 @@ class ThreadSafeSubscription<void(Args...)> final : public ISubscription {
   };
 
   static bool IsDeliveringOnThisThread(const State& state) {
-    const auto& delivering = detail::DeliveringOnThisThread();
-    return std::find(delivering.begin(), delivering.end(), &state) != delivering.end();
+    for (const detail::Delivering* frame = detail::t_delivering; frame; frame = frame->outer) {
+      if (frame->state == &state) return true;
+    }
+    return false;
   }
 
   template <class... Forwarded>
@@ -133,14 +139,14 @@ class ThreadSafeSubscription<void(Args...)> final : public ISubscription {
   template <class... Forwarded>
   static void DeliverLocked(State& state, Forwarded&&... args) REQUIRES_SHARED(state.lock) {
     if (!state.subscribed) return;
-    auto& delivering = detail::DeliveringOnThisThread();
-    delivering.push_back(&state);
+    const detail::Delivering frame{&state, detail::t_delivering};
+    detail::t_delivering = &frame;
     try {
       state.callback(std::forward<Forwarded>(args)...);
     } catch (...) {
       TraceCallbackFailure(state, SENDARA_FUNCTION_NAME);
     }
-    delivering.pop_back();
+    detail::t_delivering = frame.outer;
   }
 
   // Called inside the handler of the callback's exception.
