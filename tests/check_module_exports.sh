@@ -14,7 +14,8 @@ echo "exports: $(echo $defined)"
 # A thread-local with a destructor would hold the module loaded for as long
 # as any thread that ever ran its code lives: a host's dlclose would not
 # unload it.
-if nm -D --undefined-only "$module" | grep -q '__cxa_thread_atexit'; then
+undefined=$(nm -D --undefined-only "$module")
+if [[ "$undefined" == *__cxa_thread_atexit* ]]; then
   echo "the module registers thread-local destructors"
   exit 1
 fi
