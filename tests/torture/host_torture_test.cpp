@@ -308,6 +308,9 @@ class Receiver {
   // The listening ports first, then the refusing ones.
   const std::vector<std::uint16_t>& Ports() const { return m_ports; }
   int OpenConnections() const { return m_open; }
+  // Turns of the receiving loop so far: one that began after a moment has
+  // accepted every connection made before it.
+  std::uint64_t Turns() const { return m_turns; }
   std::map<std::uint64_t, int> Arrived() {
     platform::MutexLock lock(&m_mutex);
     return m_arrived;
@@ -322,6 +325,7 @@ class Receiver {
   void Run() {
     std::vector<Connection> connections;
     while (!m_stop) {
+      ++m_turns;
       std::vector<pollfd> fds;
       for (const int fd : m_listeners) fds.push_back({fd, POLLIN, 0});
       for (const Connection& connection : connections) fds.push_back({connection.fd, POLLIN, 0});
@@ -363,6 +367,7 @@ class Receiver {
   std::vector<std::uint16_t> m_ports;
   std::atomic<bool> m_stop{false};
   std::atomic<int> m_open{0};
+  std::atomic<std::uint64_t> m_turns{0};
   platform::Mutex m_mutex;
   std::map<std::uint64_t, int> m_arrived GUARDED_BY(m_mutex);
   std::thread m_thread;
@@ -1139,7 +1144,13 @@ class Round final : public HostReactions {
   // Every event a task's consumer accepted arrived at the receiver or is in
   // the task's spool.
   void CheckEvents() {
-    for (const auto until = Clock::now() + 5s; m_receiver.OpenConnections() > 0 && Clock::now() < until;) Pause(10ms);
+    // A connection made, written to and closed since the receiver's last turn
+    // waits in its backlog: two more turns accept and read it.
+    const std::uint64_t turns = m_receiver.Turns() + 2;
+    for (const auto until = Clock::now() + 5s;
+         (m_receiver.Turns() < turns || m_receiver.OpenConnections() > 0) && Clock::now() < until;) {
+      Pause(10ms);
+    }
     const std::map<std::uint64_t, int> arrived = m_receiver.Arrived();
     const std::set<std::uint64_t> spooled = SpooledSequences(m_folder);
     platform::MutexLock lock(&m_mutex);

@@ -79,8 +79,10 @@ bool PartitionManager::TryToRemovePartition(std::uint64_t id) {
     if (it->second && !IsUnusedLocked(id, it->second)) return false;
     // Erasing drops the last reference: the database is closed before its
     // files are deleted below.
+    // Its number is never given again while this store lives: a user still
+    // holding ids of its rows (sent, to be deleted) would delete the rows of
+    // a new partition under the same number.
     m_partitions.erase(it);
-    if (m_partitions.empty()) m_nextId = 0;
   }
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "delete partition files, id: " << id);
   m_storageManager->RemoveStorage(id);

@@ -217,7 +217,10 @@ void EdrTelemetryTask::StopRun() {
     m_forwarder->ResetPublisher();
     m_stopping.push_back(self);
   }
-  run->Stop();
+  // From a sink, this thread is a sending thread that a delayed start under
+  // way may be waiting for (it waits for the client, whose restart waits for
+  // this thread).
+  run->Stop(!m_forwarder->InSinkCall());
   {
     platform::MutexLock lock(&m_mutex);
     m_stopping.erase(std::find(m_stopping.begin(), m_stopping.end(), self));

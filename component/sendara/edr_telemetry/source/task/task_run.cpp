@@ -116,11 +116,11 @@ void TaskRun::ApplyConsumerSettings(const EdrTelemetryTaskSettings& settings) {
       base::sendara_exception, "Cannot m_taskSiemTelemetryConsumer->SetUserDefinedEventTypes");
 }
 
-void TaskRun::Stop() noexcept {
+void TaskRun::Stop(bool waitForActions) noexcept {
   if (m_stopped.exchange(true)) return;
   // First the actions: once the gate is closed (and those under way have
   // returned) nothing registers the consumer or starts the client.
-  m_gate.Close();
+  m_gate.Close(waitForActions);
   // No new calls reach the consumer...
   if (m_consumerAdded) {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "RemoveTelemetryConsumer with id=" << m_consumerId);

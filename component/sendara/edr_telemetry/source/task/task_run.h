@@ -49,8 +49,12 @@ class TaskRun : public std::enable_shared_from_this<TaskRun> {
   // from the response server and stops the client for good: once this
   // returns nothing of the run sends (unless it was called on one of the
   // client's own sending threads, which end by themselves a moment later).
-  // Only the first call acts.
-  void Stop() noexcept;
+  // Only the first call acts. Without `waitForActions` (called on one of
+  // the client's sending threads, which a delayed start under way may be
+  // waiting for through the client) the actions under way are not waited
+  // for: they find the run stopped and undo what they did, and the client,
+  // stopped for good, starts no more.
+  void Stop(bool waitForActions = true) noexcept;
   // The response server's event for the integration: registers the consumer
   // once; with `started`, starts the client. Does nothing once stopped.
   void OnResponseServerEvent(bool started);

@@ -26,9 +26,10 @@ bool TaskStartGate::IsOpen() const {
   return m_open;
 }
 
-void TaskStartGate::Close() {
+void TaskStartGate::Close(bool wait) {
   platform::MutexLock lock(&m_mutex);
   m_open = false;
+  if (!wait) return;
   const auto actingElsewhere = [this]() REQUIRES(m_mutex) {
     const std::thread::id self = std::this_thread::get_id();
     return std::any_of(m_acting.begin(), m_acting.end(), [self](std::thread::id id) { return id != self; });

@@ -28,8 +28,10 @@ class TaskStartGate {
   bool Enter() EXCLUDES(m_mutex);
   void Leave() EXCLUDES(m_mutex);
   bool IsOpen() const EXCLUDES(m_mutex);
-  // Closes for good, then waits as said above.
-  void Close() EXCLUDES(m_mutex);
+  // Closes for good, then, with `wait`, waits as said above. A close that
+  // may not wait (on a thread an action may be waiting for) leaves the
+  // actions under way to find the gate closed and undo what they did.
+  void Close(bool wait) EXCLUDES(m_mutex);
 
  private:
   // A leaf: nothing else is taken, and nothing called, under it.
