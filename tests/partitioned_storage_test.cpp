@@ -84,13 +84,18 @@ TEST_F(PartitionedStorageTest, ExistingFilesAreNumberedOn) {
   EXPECT_EQ(Rows(*storage)[0].id.partitionId, 11u);
 }
 
+// The rows of the removed partitions are counted lost.
 TEST_F(PartitionedStorageTest, CountLimitRemovesTheOldestInTheSameInsert) {
   auto storage = Open(1, 3, 2);
-  for (const char* value : {"p0", "p1", "p2"}) Insert(*storage, value);
+  storage->Insert(std::vector<std::string>{"p0", "p0b"});
+  for (const char* value : {"p1", "p2"}) Insert(*storage, value);
   EXPECT_TRUE(HasPartition(0) && HasPartition(1) && HasPartition(2));
+  EXPECT_EQ(storage->LostRows(), 0u);
   Insert(*storage, "p3");  // a fourth partition: the two oldest go
   EXPECT_FALSE(HasPartition(0));
   EXPECT_FALSE(HasPartition(1));
+  EXPECT_EQ(storage->LostRows(), 3u);
+  EXPECT_EQ(m_tracer->LinesContaining("partition 0 removed with its 2 events").size(), 1u);
   const auto rows = Rows(*storage);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].value, "p2");

@@ -225,7 +225,11 @@ TEST_F(TelemetryClientTest, InternalFailureMovesTheQueueToStorageAndBadRequestDr
   EXPECT_EQ(m_sender->packageSizes, (std::vector<std::size_t>{3, 3}));
   EXPECT_EQ(m_sender->sent, std::vector<std::string>(queued.begin() + 3, queued.end()));
   EXPECT_TRUE(QueueTexts().empty());
-  EXPECT_EQ(m_tracer->Count("bad request, drop events"), 1u);
+  EXPECT_EQ(m_tracer->Count("bad request, 3 events dropped"), 1u);
+  // One event went before the failure, three after the refusal.
+  EXPECT_EQ(m_factory->Counters()->delivered, 4u);
+  EXPECT_EQ(m_factory->Counters()->refusedByEndpoint, 3u);
+  EXPECT_EQ(m_factory->Counters()->spoolFailures, 0u);
 }
 
 TEST_F(TelemetryClientTest, OfflineStoresTheQueueInTheStoredForm) {

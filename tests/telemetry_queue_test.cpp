@@ -31,17 +31,27 @@ std::vector<std::uint64_t> Ids(const ITelemetryQueue::Records& records) {
   return ids;
 }
 
-TEST(TelemetryQueue, SettlesAtLimitPlusOneDroppingTheOldest) {
+// What the bound drops, and what the queue still holds when it goes, is
+// counted lost.
+TEST(TelemetryQueue, SettlesAtLimitPlusOneDroppingTheOldestAndCountsWhatItLoses) {
   const auto tracer = reference_host::Tracer::Create(500);
-  TelemetryQueueImpl queue(oru::RefPtr<oru::ITracer>(tracer.Get()), 200000, {});
-  for (int i = 0; i < 200002; ++i) queue.PushBack(u"{}");
-  const auto records = queue.PopFront(0);
-  ASSERT_EQ(records.size(), 200001u);
-  EXPECT_EQ(records.front().Id(), 2u);
-  EXPECT_EQ(records.back().Id(), 200002u);
+  const auto counters = std::make_shared<DeliveryCounters>();
+  {
+    TelemetryQueueImpl queue(oru::RefPtr<oru::ITracer>(tracer.Get()), 200000, {}, counters);
+    for (int i = 0; i < 200002; ++i) queue.PushBack(u"{}");
+    const auto records = queue.PopFront(0);
+    ASSERT_EQ(records.size(), 200001u);
+    EXPECT_EQ(records.front().Id(), 2u);
+    EXPECT_EQ(records.back().Id(), 200002u);
+    queue.PushBack(u"{}");
+    queue.PushBack(u"{}");
+  }
   const auto limit = tracer->LinesContaining("queue limit reached, remove events from front: diff = 1; 200001:200000");
   ASSERT_EQ(limit.size(), 1u);
   EXPECT_EQ(limit[0].level, 500);
+  EXPECT_EQ(counters->lostToQueueLimit, 1u);
+  EXPECT_EQ(counters->lostUnspooled, 2u);
+  EXPECT_EQ(tracer->LinesContaining("2 events lost: still queued when the client ended").size(), 1u);
 }
 
 TEST(TelemetryQueue, PutBackRecordsKeepTheirIdsAndComeOutFirst) {

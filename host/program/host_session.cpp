@@ -21,6 +21,7 @@
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h"
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_provider.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_client_service_factory.h"
+#include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_counts.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_settings.h"
 #include "host/client_certificate_decryptor.h"
 #include "host/connection_sinks.h"
@@ -175,6 +176,9 @@ int HostSession::Run() {
   }
 
   RunSummary summary;
+  // Before the component can touch it: what the spool holds is this run's
+  // to deliver too.
+  summary.inSpoolAtStart = RunSummary::CountSpooled(m_configuration.dataFolder);
   std::unique_ptr<ComponentModule> module;
   oru::RefPtr<ISiemTelemetryConsumersProvider> provider;
   oru::RefPtr<oru::ITask> task;
@@ -182,6 +186,7 @@ int HostSession::Run() {
   // The locator holds objects of the module that hold the locator: the
   // cycle is broken on every way out, while the module is still loaded.
   const auto releaseComponent = [&] {
+    m_readCounts = nullptr;
     task = nullptr;
     provider = nullptr;
     locator->Unregister(ISiemTelemetryConsumersManager::kIid);
@@ -197,6 +202,18 @@ int HostSession::Run() {
         module->CreateObject(oru::class_ids::kEdrTelemetryClientServiceFactory, locator.Get()).Get()));
     const auto taskObject = module->CreateObject(oru::class_ids::kEdrTelemetryTask, locator.Get());
     task = Query<oru::ITask>(taskObject.Get());
+    m_readCounts = [counts = Query<IEdrTelemetryTaskCounts>(taskObject.Get())](RunSummary& summary) {
+      EdrTelemetryDeliveryCounts read;
+      if (oru::Failed(counts->GetDeliveryCounts(&read))) return false;
+      summary.delivered = read.delivered;
+      summary.emptiedByFieldRules = read.emptiedByFieldRules;
+      summary.lostToQueueLimit = read.lostToQueueLimit;
+      summary.refusedByEndpoint = read.refusedByEndpoint;
+      summary.lostUnspooled = read.lostUnspooled;
+      summary.lostInSpool = read.lostInSpool;
+      summary.spoolFailures = read.spoolFailures;
+      return true;
+    };
     const oru::Result set =
         Query<IEdrTelemetryTaskSettings>(taskObject.Get())->SetSettings(&m_configuration.taskSettings);
     if (oru::Failed(set)) {
@@ -216,6 +233,21 @@ int HostSession::Run() {
     releaseComponent();
     return kComponentFailed;
   }
+
+  // The spool's failure is said as soon as it shows, whether lines come or
+  // the input is quiet.
+  struct SpoolWatcher {
+    std::atomic<bool> on{true};
+    std::thread thread;
+    void Stop() {
+      on = false;
+      if (thread.joinable()) thread.join();
+    }
+    ~SpoolWatcher() { Stop(); }
+  } spoolWatcher;
+  spoolWatcher.thread = std::thread([&] {
+    for (; spoolWatcher.on; std::this_thread::sleep_for(std::chrono::milliseconds(100))) WatchSpool();
+  });
 
   m_started = std::chrono::steady_clock::now();
   std::uint32_t reported = 0;
@@ -267,7 +299,11 @@ int HostSession::Run() {
   }
   // What is still queued goes to the spool; only then is every line read
   // secured, and the checkpoint may name the end of what was read.
+  spoolWatcher.Stop();
   const oru::Result stopped = task->Stop();
+  // Final now: Stop has waited for the task's client.
+  const bool counted = m_readCounts(summary);
+  WatchSpool();
   releaseComponent();
   if (followedTo && oru::Succeeded(stopped)) {
     try {
@@ -286,6 +322,18 @@ int HostSession::Run() {
   if (followed) summary.unrecoveredTruncations = followed->UnrecoveredTruncations();
   ShowProgress(summary, true);
   summary.Print(std::cout);
+  if (!counted) std::cerr << "edr-telemetry-host: the task gave no account of its events\n";
+  if (summary.Lost() != 0) {
+    std::cerr << "edr-telemetry-host: " << summary.Lost() << " events lost (see the summary)\n";
+  } else if (summary.delivered == 0 && summary.leftInSpool != 0) {
+    std::cerr << "edr-telemetry-host: nothing was delivered; " << summary.leftInSpool
+              << " events wait in the spool\n";
+  }
+  if (counted && summary.Unaccounted() != 0) {
+    // Rows sent whose deletion the disk refused are both delivered and in
+    // the spool; anything else is a fault worth a report.
+    std::cerr << "edr-telemetry-host: the account of events is off by " << summary.Unaccounted() << "\n";
+  }
   if (!m_options.summaryJson.empty()) {
     try {
       summary.WriteJson(m_options.summaryJson);
@@ -294,7 +342,24 @@ int HostSession::Run() {
       return kBadInput;
     }
   }
+  return ExitCode(summary);
+}
+
+int HostSession::ExitCode(const RunSummary& summary) {
+  if (summary.Lost() != 0) return kEventsLost;
+  if (summary.delivered == 0 && summary.leftInSpool != 0) return kNothingDelivered;
   return kDone;
+}
+
+void HostSession::WatchSpool() {
+  if (m_spoolFailureReported || !m_readCounts) return;
+  RunSummary counts;
+  if (!m_readCounts(counts) || counts.spoolFailures == 0) return;
+  m_spoolFailureReported = true;
+  if (m_progress) std::fputc('\n', stderr);
+  std::cerr << "edr-telemetry-host: the spool in " << (m_configuration.dataFolder / "queues").string()
+            << " cannot be written or read (the trace says why): events wait in memory until an endpoint takes "
+               "them, and those still waiting at exit are lost\n";
 }
 
 FollowedFile::Position HostSession::Follow(FollowedFile& followed, const FollowCheckpoint& checkpoint,

@@ -27,6 +27,11 @@ class HostSession {
   static constexpr int kDone = 0;
   static constexpr int kBadInput = 2;
   static constexpr int kComponentFailed = 3;
+  // Events were lost (see the summary's "lost").
+  static constexpr int kEventsLost = 4;
+  // Nothing was lost, but there were events to deliver and none was: they
+  // are in the spool, for the next run.
+  static constexpr int kNothingDelivered = 5;
 
   // `stopRequested` is set from a signal handler: reading and lingering end
   // early, and the stop is as orderly as at the end of the input.
@@ -42,6 +47,11 @@ class HostSession {
                                 std::chrono::steady_clock::duration settleWindow, const RunSummary& summary,
                                 const std::function<void(const std::string&)>& handOver, Tracer& tracer);
   void ShowProgress(const RunSummary& summary, bool final);
+  // Says on standard error, once, that the spool failed, if the task's
+  // counts show it. Called on one thread at a time.
+  void WatchSpool();
+  // The exit code for a run that went to its end.
+  static int ExitCode(const RunSummary& summary);
 
   const HostOptions m_options;
   const HostConfiguration m_configuration;
@@ -55,6 +65,9 @@ class HostSession {
   std::chrono::steady_clock::time_point m_started;
   std::chrono::steady_clock::time_point m_lastProgress;
   std::optional<std::chrono::steady_clock::time_point> m_inputEnded;
+  // Reads the task's counts into a summary, while the task is there.
+  std::function<bool(RunSummary&)> m_readCounts;
+  bool m_spoolFailureReported = false;
 };
 
 }  // namespace reference_host

@@ -39,12 +39,27 @@ std::uint64_t RunSummary::CountSpooled(const std::filesystem::path& dataFolder) 
   return rows;
 }
 
+std::int64_t RunSummary::Unaccounted() const {
+  return static_cast<std::int64_t>(inSpoolAtStart + handedOver) -
+         static_cast<std::int64_t>(delivered + emptiedByFieldRules + Lost() + leftInSpool);
+}
+
 void RunSummary::Print(std::ostream& out) const {
   out << "lines read: " << linesRead << "\n"
       << "malformed: " << malformed << "\n"
       << "dropped by the component: " << dropped << "\n"
       << "handed over: " << handedOver << "\n"
-      << "connected: " << connected << "\n"
+      << "in the spool at start: " << inSpoolAtStart << "\n"
+      << "delivered: " << delivered << "\n";
+  if (emptiedByFieldRules != 0) out << "left with no field by the field rules: " << emptiedByFieldRules << "\n";
+  out << "lost: " << Lost();
+  if (Lost() != 0) {
+    out << " (memory queue full " << lostToQueueLimit << ", refused by an endpoint " << refusedByEndpoint
+        << ", not taken by the spool " << lostUnspooled << ", lost in the spool " << lostInSpool << ")";
+  }
+  out << "\n";
+  if (spoolFailures != 0) out << "spool failures: " << spoolFailures << "\n";
+  out << "connected: " << connected << "\n"
       << "connection errors:";
   if (connectionErrors.empty()) out << " none";
   for (const auto& [reason, count] : connectionErrors) out << " " << reason << " " << count << ";";
@@ -61,6 +76,15 @@ void RunSummary::WriteJson(const std::filesystem::path& file) const {
   const boost::json::object document{{"linesRead", linesRead},   {"malformed", malformed},
                                      {"dropped", dropped},       {"handedOver", handedOver},
                                      {"connected", connected},   {"connectionErrors", std::move(errors)},
+                                     {"inSpoolAtStart", inSpoolAtStart},
+                                     {"delivered", delivered},
+                                     {"emptiedByFieldRules", emptiedByFieldRules},
+                                     {"lost", Lost()},
+                                     {"lostToQueueLimit", lostToQueueLimit},
+                                     {"refusedByEndpoint", refusedByEndpoint},
+                                     {"lostUnspooled", lostUnspooled},
+                                     {"lostInSpool", lostInSpool},
+                                     {"spoolFailures", spoolFailures},
                                      {"leftInSpool", leftInSpool},
                                      {"unrecoveredTruncations", unrecoveredTruncations}};
   std::ofstream out(file);

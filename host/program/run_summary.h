@@ -17,6 +17,20 @@ struct RunSummary {
   std::uint64_t connected = 0;
   // Reason name as the host hears it: count.
   std::map<std::string, std::uint64_t> connectionErrors;
+  // Events in the spool when the run began: they are the run's to deliver too.
+  std::uint64_t inSpoolAtStart = 0;
+  std::uint64_t delivered = 0;
+  // Left with no field by the field rules: not sent, as configured.
+  std::uint64_t emptiedByFieldRules = 0;
+  // Lost, by where: the memory queue's bound, refused by an endpoint as a
+  // bad request, queued at the end with the spool refusing them, lost in the
+  // spool (damaged rows, the oldest partitions removed at its bound).
+  std::uint64_t lostToQueueLimit = 0;
+  std::uint64_t refusedByEndpoint = 0;
+  std::uint64_t lostUnspooled = 0;
+  std::uint64_t lostInSpool = 0;
+  // Times the spool refused to take or give back events.
+  std::uint64_t spoolFailures = 0;
   std::uint64_t leftInSpool = 0;
   // Follow mode: truncations of the file whose unread end no copy held.
   std::uint64_t unrecoveredTruncations = 0;
@@ -26,6 +40,11 @@ struct RunSummary {
   // The rows in the spool files under `dataFolder`; files it cannot read
   // count nothing.
   static std::uint64_t CountSpooled(const std::filesystem::path& dataFolder);
+
+  std::uint64_t Lost() const { return lostToQueueLimit + refusedByEndpoint + lostUnspooled + lostInSpool; }
+  // What the run had to deliver (its input and the spool it found) less
+  // what became of it: 0 when the account adds up.
+  std::int64_t Unaccounted() const;
 
   void Print(std::ostream& out) const;
   // Raises std::runtime_error when the file cannot be written.

@@ -281,10 +281,56 @@ TEST_F(FaultInjectionTest, AFullDiskLosesNothingTheQueueHolds) {
   EXPECT_EQ(std::set<std::int64_t>(received.begin(), received.end()).size(), kEvents);
   const std::string traced = ReadText(trace);
   EXPECT_NE(traced.find("disk I/O error"), std::string::npos) << traced.substr(0, 2000);
+  const boost::json::object summary = ReadJson(Dir() / "summary.json");
+  EXPECT_GT(Number(summary, "spoolFailures"), 0);
+  EXPECT_EQ(Number(summary, "lost"), 0);
+  EXPECT_NE(ReadText(Dir() / "host.err").find("cannot be written or read"), std::string::npos);
   // Rows whose deletion the full disk refused stay behind, sent once.
   if (Number(ReadJson(Dir() / "summary.json"), "leftInSpool") != 0) {
     EXPECT_NE(traced.find("not read again until deleted"), std::string::npos);
   }
+}
+
+// The spool cannot be made (its folder is a link to nowhere) and no
+// endpoint answers: the host says so on standard error while its input is
+// still open, counts every event lost and exits with 4. Once the spool can
+// be written and the endpoint answers, the account of a run adds up to what
+// arrived, and it exits with 0.
+TEST_F(FaultInjectionTest, EveryEventIsAccountedForAndALossSetsTheExitCode) {
+  constexpr std::uint64_t kEvents = 500;
+  const std::int64_t port = FreePort();
+  const std::filesystem::path config = ExampleConfig(Dir(), "TCP", port);
+  std::filesystem::create_directories(Dir() / "data-TCP");
+  std::filesystem::create_symlink(Dir() / "nowhere", Dir() / "data-TCP" / "queues");
+  const std::unique_ptr<ChildProcess> host = StartHost(config, {"--linger", "1"});
+  std::string events;
+  for (std::uint64_t seq = 0; seq < kEvents; ++seq) events += NumberedEvent(seq);
+  EXPECT_TRUE(WriteAll(events));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return ReadText(Dir() / "host.err").find("cannot be written or read") != std::string::npos; }, 20s))
+      << ReadText(Dir() / "host.err");
+  EXPECT_TRUE(host->Running());
+  ::close(m_fifo);
+  m_fifo = -1;
+  EXPECT_EQ(host->Wait(), 4) << ReadText(Dir() / "host.err");
+  boost::json::object summary = ReadJson(Dir() / "summary.json");
+  EXPECT_EQ(Number(summary, "handedOver"), static_cast<std::int64_t>(kEvents));
+  EXPECT_EQ(Number(summary, "delivered"), 0);
+  EXPECT_EQ(Number(summary, "lost"), static_cast<std::int64_t>(kEvents));
+  EXPECT_EQ(Number(summary, "lostUnspooled"), static_cast<std::int64_t>(kEvents));
+  EXPECT_GT(Number(summary, "spoolFailures"), 0);
+  EXPECT_NE(ReadText(Dir() / "host.err").find("500 events lost"), std::string::npos);
+
+  std::filesystem::remove(Dir() / "data-TCP" / "queues");
+  SinkProcess sink(Dir(), {"--tcp", std::to_string(port)});
+  const std::filesystem::path input = Dir() / "events.ndjson";
+  WriteText(input, events);
+  EXPECT_EQ(RunHost(Dir(), config, input.string(), {"--linger", "3"}), 0) << ReadText(Dir() / "host.err");
+  summary = ReadJson(Dir() / "summary.json");
+  EXPECT_EQ(Number(summary, "delivered"), static_cast<std::int64_t>(kEvents));
+  EXPECT_EQ(Number(summary, "lost"), 0);
+  EXPECT_EQ(Number(summary, "leftInSpool"), 0);
+  EXPECT_EQ(SeqsOf(sink.Stop()).size(), kEvents);
 }
 
 // Spool files damaged while nothing ran: one overwritten with garbage, one
@@ -301,7 +347,8 @@ TEST_F(FaultInjectionTest, DamagedSpoolFilesGiveUpOnlyTheirUnreadableRows) {
   const std::unique_ptr<ChildProcess> host = StartHost(config, {"--linger", "1"});
   const std::atomic<bool> stop = false;
   EXPECT_EQ(Feed(kEvents, 200, 30ms, stop, 1000), kEvents);
-  ASSERT_EQ(host->Wait(), 0) << ReadText(Dir() / "host.err");
+  // Nothing lost and nothing delivered: all of it waits in the spool.
+  ASSERT_EQ(host->Wait(), 5) << ReadText(Dir() / "host.err");
   ASSERT_EQ(Number(ReadJson(Dir() / "summary.json"), "leftInSpool"), static_cast<std::int64_t>(kEvents));
 
   const std::vector<std::filesystem::path> files = SpoolFiles(Dir() / "data-TCP");
@@ -337,9 +384,12 @@ TEST_F(FaultInjectionTest, DamagedSpoolFilesGiveUpOnlyTheirUnreadableRows) {
 
   SinkProcess sink(Dir(), {"--tcp", std::to_string(port)});
   WriteText(Dir() / "none.ndjson", "");
-  ASSERT_EQ(RunHost(Dir(), config, (Dir() / "none.ndjson").string(), {"--linger", "3"}), 0)
+  // The rows the damage took are lost, and said to be.
+  ASSERT_EQ(RunHost(Dir(), config, (Dir() / "none.ndjson").string(), {"--linger", "3"}), 4)
       << ReadText(Dir() / "host.err");
-  EXPECT_EQ(Number(ReadJson(Dir() / "summary.json"), "leftInSpool"), 0);
+  const boost::json::object summary = ReadJson(Dir() / "summary.json");
+  EXPECT_EQ(Number(summary, "leftInSpool"), 0);
+  EXPECT_GT(Number(summary, "lostInSpool"), 0);
   const std::multiset<std::int64_t> received = SeqsOf(sink.Stop());
   EXPECT_EQ(std::set<std::int64_t>(received.begin(), received.end()).size(), received.size()) << "sent twice";
   std::multiset<std::int64_t> intact;

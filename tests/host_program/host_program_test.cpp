@@ -104,7 +104,8 @@ TEST_F(HostProgramTest, AnOutageAndASigtermLoseNothing) {
   // Runs the host on the fifo and writes it the events [first, last);
   // `meanwhile` runs before the signal or the end of the input. Returns the
   // run's summary.
-  auto run = [&](std::size_t first, std::size_t last, bool sigterm, const std::function<void()>& meanwhile) {
+  auto run = [&](std::size_t first, std::size_t last, bool sigterm, int exitCode,
+                 const std::function<void()>& meanwhile) {
     ChildProcess::Options options;
     options.stdoutFile = m_dir.Path() / "host.out";
     options.stderrFile = m_dir.Path() / "host.err";
@@ -121,17 +122,20 @@ TEST_F(HostProgramTest, AnOutageAndASigtermLoseNothing) {
     meanwhile();
     if (sigterm) host.Terminate();
     ::close(writer);
-    EXPECT_EQ(host.Wait(), 0) << ReadText(m_dir.Path() / "host.err");
+    EXPECT_EQ(host.Wait(), exitCode) << ReadText(m_dir.Path() / "host.err");
     return ReadJson(m_dir.Path() / "summary.json");
   };
 
-  const boost::json::object first = run(0, events.size() / 2, true, [] {});
+  // Nothing delivered, all of it spooled: exit 5.
+  const boost::json::object first = run(0, events.size() / 2, true, 5, [] {});
   EXPECT_GT(Number(first, "handedOver"), 0);
   EXPECT_EQ(Number(first, "leftInSpool"), Number(first, "handedOver"));
 
   const boost::json::object second =
-      run(events.size() / 2, events.size(), false, [&] { StartSink({"tcp"}, std::to_string(port)); });
+      run(events.size() / 2, events.size(), false, 0, [&] { StartSink({"tcp"}, std::to_string(port)); });
   EXPECT_EQ(Number(second, "leftInSpool"), 0);
+  EXPECT_EQ(Number(second, "inSpoolAtStart"), Number(first, "leftInSpool"));
+  EXPECT_EQ(Number(second, "delivered"), 323);
   EXPECT_EQ(Number(first, "handedOver") + Number(second, "handedOver"), 323);
   const std::vector<std::string> received = StopSink();
   EXPECT_EQ(received.size(), 323u);

@@ -127,11 +127,18 @@ std::shared_ptr<IValueStorage> PartitionedValueStorage::UpdatePartitions() {
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint64_t id = m_partitionIds.front();
       m_partitionIds.pop_front();
+      // Its rows are lost with it: counted, so that the loss is not silent.
+      const std::uint64_t rows = RowsIn(id);
       if (!m_partitionManager->TryToRemovePartition(id)) {
         SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "failed to remove partition " << id);
         failed.push_back(id);
       } else {
         ForgetUndeleted(id);
+        if (rows > 0) {
+          SENDARA_TRACE(m_tracer, TraceLevel::kError,
+                        "the spool is full: partition " << id << " removed with its " << rows << " events");
+          m_partitionManager->CountLostRows(rows);
+        }
       }
     }
     m_partitionIds.insert(m_partitionIds.begin(), failed.begin(), failed.end());
@@ -143,6 +150,16 @@ std::shared_ptr<IValueStorage> PartitionedValueStorage::UpdatePartitions() {
     return storage;
   }
   return m_partitionManager->GetStorage(m_partitionIds.back());
+}
+
+std::uint64_t PartitionedValueStorage::RowsIn(std::uint64_t id) {
+  try {
+    const std::shared_ptr<IValueStorage> partition = m_partitionManager->GetStorage(id);
+    return partition ? partition->Count() : 0;
+  } catch (...) {
+    // A file that cannot be read says nothing of its rows.
+    return 0;
+  }
 }
 
 std::pair<std::uint64_t, std::shared_ptr<IValueStorage>> PartitionedValueStorage::CreatePartition() {

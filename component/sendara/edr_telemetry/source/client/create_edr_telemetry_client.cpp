@@ -92,10 +92,12 @@ oru::RefPtr<IEdrTelemetryClient> CreateEdrTelemetryClient(const EdrTelemetryClie
                                                         decryptor),
       requestSenderFactory, furtherService);
 
-  const auto queue = std::make_shared<telemetry::TelemetryQueueImpl>(tracer, kQueueLimit, policy);
-  const auto handler = std::make_shared<telemetry::TelemetryHandlerImpl>(tracer, policy, queue, provider);
+  const auto counters = std::make_shared<telemetry::DeliveryCounters>();
+  counters->WatchSpoolLosses(storage->LostRowsCounter());
+  const auto queue = std::make_shared<telemetry::TelemetryQueueImpl>(tracer, kQueueLimit, policy, counters);
+  const auto handler = std::make_shared<telemetry::TelemetryHandlerImpl>(tracer, policy, queue, provider, counters);
   const auto telemetryClientFactory = std::make_shared<telemetry::TelemetryClientFactory>(
-      tracer, storage, queue, handler, provider, [senderFactory] { return senderFactory->Create(); });
+      tracer, storage, queue, handler, provider, [senderFactory] { return senderFactory->Create(); }, counters);
   const auto filter = std::make_shared<TelemetryFilter>(tracer, provider);
   const auto throttler = std::make_shared<base::telemetry::TelemetryThrottlerV1>(
       tracer, std::make_shared<EdrTelemetryThrottlerSettingsSource>(provider));

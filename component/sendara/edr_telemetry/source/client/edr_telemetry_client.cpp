@@ -217,11 +217,18 @@ oru::Result EdrTelemetryClient::Stop() noexcept {
       return oru::rc::NoError;
     }
     platform::MutexLock lock(&m_mutex);
-    if (StopLocked()) SpoolQueue(*m_shared);
+    if (StopLocked()) {
+      SpoolQueue(*m_shared);
+      DropQueued(*m_shared);
+    }
     return oru::rc::NoError;
   } catch (...) {
     return Fail(m_shared->tracer.Get(), SENDARA_FUNCTION_NAME);
   }
+}
+
+std::shared_ptr<const telemetry::DeliveryCounters> EdrTelemetryClient::Counters() const noexcept {
+  return m_shared->parts.telemetryClientFactory->Counters();
 }
 
 oru::Result EdrTelemetryClient::SendTelemetry(std::u16string_view event) noexcept {
@@ -428,6 +435,18 @@ void EdrTelemetryClient::SpoolQueue(Shared& shared) noexcept {
     shared.parts.telemetryClientFactory->Create(false)->Process(neverStopped.GetToken());
   } catch (...) {
     TraceError(shared.tracer.Get(), SENDARA_FUNCTION_NAME, "queue not moved into storage:");
+  }
+}
+
+void EdrTelemetryClient::DropQueued(Shared& shared) noexcept {
+  try {
+    const telemetry::ITelemetryQueue::Records left = shared.parts.telemetryClientFactory->Queue()->PopFront(0);
+    if (left.empty()) return;
+    shared.parts.telemetryClientFactory->Counters()->lostUnspooled += left.size();
+    SENDARA_TRACE(shared.tracer, TraceLevel::kError,
+                  left.size() << " events lost: the client stopped and the spool did not take them");
+  } catch (...) {
+    TraceError(shared.tracer.Get(), SENDARA_FUNCTION_NAME, "");
   }
 }
 

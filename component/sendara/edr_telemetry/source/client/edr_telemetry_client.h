@@ -68,6 +68,7 @@ class EdrTelemetryClient final
                                    bool* shouldBeDropped) noexcept override;
   oru::Result Restart() noexcept override;
   oru::Result Stop() noexcept override;
+  std::shared_ptr<const telemetry::DeliveryCounters> Counters() const noexcept override;
 
   // True when the change from `oldSettings` to `newSettings` needs new
   // connections: certificates, tolerated TLS errors, endpoints or tunnel.
@@ -119,6 +120,9 @@ class EdrTelemetryClient final
 
   // Moves what is left in the queue into persistent storage.
   static void SpoolQueue(Shared& shared) noexcept;
+  // After the last spooling of a stop for good: what the spool did not take
+  // is lost, and counted so.
+  static void DropQueued(Shared& shared) noexcept;
   static void Polling(std::shared_ptr<Shared> shared, base::StopToken stopToken) noexcept;
   static void StartClientsPolling(Shared& shared, const base::StopToken& stopToken);
   static void WaitNextPolling(Shared& shared, platform::Event& wakeupEvent);

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "component/oru/i_object.h"
 #include "component/sendara/edr_telemetry/source/client/edr_telemetry_client_settings.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/delivery_counters.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/ioa.h"
 
 namespace sendara::edr_telemetry {
@@ -42,6 +44,10 @@ class IEdrTelemetryClient : public oru::IObject {
   // event sink calling back), where the worker ends by itself once the call
   // has returned.
   virtual oru::Result Stop() noexcept = 0;
+  // The client's account of its events; it outlives the client, and is
+  // final once Stop has returned off the sending threads and the client is
+  // released. Null when the client keeps none.
+  virtual std::shared_ptr<const telemetry::DeliveryCounters> Counters() const noexcept = 0;
 
  protected:
   ~IEdrTelemetryClient() = default;

@@ -158,6 +158,7 @@ oru::Result EdrTelemetryTask::Start() noexcept {
         continue;
       }
       m_run = made;
+      KeepCountersLocked(made->Counters());
       m_clientSettings = std::move(clientSettings);
       m_forwarder->SetPublisher(m_publisher);
       m_forwarder->SetTunnel(m_clientSettings.tunnel);
@@ -302,6 +303,46 @@ oru::Result EdrTelemetryTask::GetSettings(EdrTelemetryTaskSettings* settings) no
     SENDARA_CONTRACT(settings != nullptr, "settings");
     platform::MutexLock lock(&m_mutex);
     *settings = m_settings;
+    return oru::rc::NoError;
+  } catch (...) {
+    return Fail(m_tracer.Get(), SENDARA_FUNCTION_NAME);
+  }
+}
+
+void EdrTelemetryTask::KeepCountersLocked(std::shared_ptr<const telemetry::DeliveryCounters> counters) {
+  if (!counters) return;
+  // The counters of clients that are gone are final: folded into one sum,
+  // so that a host that starts and stops for years keeps no list of them.
+  std::erase_if(m_counters, [this](const std::shared_ptr<const telemetry::DeliveryCounters>& kept) {
+    if (kept.use_count() != 1) return false;
+    Add(m_endedRunsCounts, kept->Read());
+    return true;
+  });
+  m_counters.push_back(std::move(counters));
+}
+
+void EdrTelemetryTask::Add(EdrTelemetryDeliveryCounts& sum, const EdrTelemetryDeliveryCounts& counts) {
+  sum.delivered += counts.delivered;
+  sum.emptiedByFieldRules += counts.emptiedByFieldRules;
+  sum.lostToQueueLimit += counts.lostToQueueLimit;
+  sum.refusedByEndpoint += counts.refusedByEndpoint;
+  sum.lostUnspooled += counts.lostUnspooled;
+  sum.lostInSpool += counts.lostInSpool;
+  sum.spoolFailures += counts.spoolFailures;
+}
+
+oru::Result EdrTelemetryTask::GetDeliveryCounts(EdrTelemetryDeliveryCounts* counts) noexcept {
+  try {
+    SENDARA_CONTRACT(counts != nullptr, "counts");
+    std::vector<std::shared_ptr<const telemetry::DeliveryCounters>> kept;
+    EdrTelemetryDeliveryCounts sum;
+    {
+      platform::MutexLock lock(&m_mutex);
+      kept = m_counters;
+      sum = m_endedRunsCounts;
+    }
+    for (const auto& counters : kept) Add(sum, counters->Read());
+    *counts = sum;
     return oru::rc::NoError;
   } catch (...) {
     return Fail(m_tracer.Get(), SENDARA_FUNCTION_NAME);

@@ -19,6 +19,7 @@
 #include "component/sendara/edr_telemetry/source/task/connection_callback_event_publisher.h"
 #include "component/sendara/edr_telemetry/source/task/connection_event_forwarder.h"
 #include "component/sendara/edr_telemetry/source/task/edr_telemetry_task_settings.h"
+#include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_counts.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_settings.h"
 #include "component/sendara/edr_telemetry/source/task/task_run.h"
 
@@ -30,7 +31,7 @@ namespace sendara::edr_telemetry::task {
 // client, at once or once the host's response server of the integration has
 // started. A stop undoes all of it; the client's queue goes to its spool.
 class EdrTelemetryTask final : public oru::BasicObject<EdrTelemetryTask, oru::ModuleObjectCounter, oru::ITask,
-                                                       IEdrTelemetryTaskSettings> {
+                                                       IEdrTelemetryTaskSettings, IEdrTelemetryTaskCounts> {
  public:
   // Raises GetInterfaceException without a tracer in the locator.
   explicit EdrTelemetryTask(oru::RefPtr<oru::IServiceLocator> locator);
@@ -45,6 +46,8 @@ class EdrTelemetryTask final : public oru::BasicObject<EdrTelemetryTask, oru::Mo
   oru::Result Resume() noexcept override;
   oru::Result SetSettings(const EdrTelemetryTaskSettings* settings) noexcept override EXCLUDES(m_mutex);
   oru::Result GetSettings(EdrTelemetryTaskSettings* settings) noexcept override EXCLUDES(m_mutex);
+  // Every client the task ran, the one running included.
+  oru::Result GetDeliveryCounts(EdrTelemetryDeliveryCounts* counts) noexcept override EXCLUDES(m_mutex);
 
   // Raises oru::CheckResultFailedException (InvalidArgument) naming the
   // first rule the settings break.
@@ -64,6 +67,8 @@ class EdrTelemetryTask final : public oru::BasicObject<EdrTelemetryTask, oru::Mo
   // Takes the run out, so that nothing else ends it or applies settings to
   // it, and ends it after letting the lock go.
   void StopRun() EXCLUDES(m_mutex);
+  void KeepCountersLocked(std::shared_ptr<const telemetry::DeliveryCounters> counters) REQUIRES(m_mutex);
+  static void Add(EdrTelemetryDeliveryCounts& sum, const EdrTelemetryDeliveryCounts& counts);
 
   const oru::RefPtr<oru::IServiceLocator> m_locator;
   const oru::RefPtr<oru::ITracer> m_tracer;
@@ -89,6 +94,10 @@ class EdrTelemetryTask final : public oru::BasicObject<EdrTelemetryTask, oru::Mo
   // them, so that once any Stop returns nothing of the task runs.
   std::vector<std::thread::id> m_stopping GUARDED_BY(m_mutex);
   platform::ConditionVariable m_stopped;
+  // The counters of the clients that may still count, and the sum of those
+  // that are gone.
+  std::vector<std::shared_ptr<const telemetry::DeliveryCounters>> m_counters GUARDED_BY(m_mutex);
+  EdrTelemetryDeliveryCounts m_endedRunsCounts GUARDED_BY(m_mutex);
 };
 
 }  // namespace sendara::edr_telemetry::task

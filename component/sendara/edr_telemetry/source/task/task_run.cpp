@@ -30,6 +30,7 @@ TaskRun::TaskRun(oru::RefPtr<oru::ITracer> tracer, oru::IServiceLocator* locator
   SENDARA_CHECK_RESULT(factory->CreateEdrTelemetryClient(clientSettings, std::move(forwarder), &created),
                        base::sendara_exception, "Cannot create EdrTelemetryClient");
   m_client = oru::RefPtr<IEdrTelemetryClient>::Adopt(created);
+  m_counters = m_client->Counters();
   m_reportSink = ReportEventSink::Create(m_client);
   m_deciderSink = DeciderEventSink::Create(m_client);
   m_excludeSink = ExcludeSettingsChangedEventSink::Create(m_client);

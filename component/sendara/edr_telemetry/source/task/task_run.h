@@ -58,6 +58,8 @@ class TaskRun : public std::enable_shared_from_this<TaskRun> {
   // The response server's event for the integration: registers the consumer
   // once; with `started`, starts the client. Does nothing once stopped.
   void OnResponseServerEvent(bool started);
+  // The client's account of its events.
+  std::shared_ptr<const telemetry::DeliveryCounters> Counters() const { return m_counters; }
 
  private:
   void ApplyConsumerSettings(const EdrTelemetryTaskSettings& settings);
@@ -68,6 +70,7 @@ class TaskRun : public std::enable_shared_from_this<TaskRun> {
   const bool m_startAfterResponseServer;
   TaskStartGate m_gate;
   oru::RefPtr<IEdrTelemetryClient> m_client;
+  std::shared_ptr<const telemetry::DeliveryCounters> m_counters;
   oru::RefPtr<TaskSiemTelemetryConsumer> m_consumer;
   oru::RefPtr<ISiemTelemetryConsumersManager> m_manager;
   oru::RefPtr<ReportEventSink> m_reportSink;

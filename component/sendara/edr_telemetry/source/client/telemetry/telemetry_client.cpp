@@ -48,12 +48,14 @@ TelemetryClient::TelemetryClient(oru::RefPtr<oru::ITracer> tracer, std::shared_p
                                  std::shared_ptr<ITelemetryQueue> queue,
                                  const std::shared_ptr<ITelemetryHandler>& handler,
                                  const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider,
-                                 std::shared_ptr<std::atomic<bool>> storageFailing)
+                                 std::shared_ptr<std::atomic<bool>> storageFailing,
+                                 std::shared_ptr<DeliveryCounters> counters)
     : m_tracer(std::move(tracer)),
       m_requestSender(std::move(requestSender)),
       m_storage(std::move(storage)),
       m_queue(std::move(queue)),
       m_storageFailing(storageFailing ? std::move(storageFailing) : std::make_shared<std::atomic<bool>>(false)),
+      m_counters(counters ? std::move(counters) : std::make_shared<DeliveryCounters>()),
       m_wakeupEvent(std::make_shared<platform::Event>(platform::Event::ResetMode::kAuto)) {
   SENDARA_CONTRACT(m_storage != nullptr, "storage");
   SENDARA_CONTRACT(m_queue != nullptr, "queue");
@@ -274,6 +276,7 @@ void TelemetryClient::ProcessQueueOffline(Records& events, const base::StopToken
     if (!items.empty()) SaveEvents(items);
   } catch (...) {
     const std::exception_ptr failure = std::current_exception();
+    if (!stopToken.StopRequested()) ++m_counters->spoolFailures;
     const std::size_t taken = stored + items.size();
     SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
                   "back events to queue: sent = " << taken << "; size not processed = " << events.size() - taken);
@@ -298,6 +301,7 @@ void TelemetryClient::ReportStorageFailure() {
   // The backlog waits; the queue still goes out while an endpoint takes it.
   // Once per outage: every pass of it would say the same.
   if (m_storageFailing->exchange(true)) return;
+  ++m_counters->spoolFailures;
   try {
     oru::ExceptionToResult(m_tracer.Get(), "[" + std::string(SENDARA_FUNCTION_NAME) +
                                                "] stored events cannot be read, the queue is sent without them:");
@@ -306,6 +310,13 @@ void TelemetryClient::ReportStorageFailure() {
 }
 
 bool TelemetryClient::Send(IRequestSender::Batch batch, const base::StopToken& stopToken, std::uint64_t& sentCount) {
+  // What the sender counted as handed over is delivered, however the send
+  // ends.
+  struct CountDelivered {
+    DeliveryCounters& counters;
+    const std::uint64_t& sent;
+    ~CountDelivered() { counters.delivered += sent; }
+  } countDelivered{*m_counters, sentCount};
   try {
     // Left set when the send raises: the failure is the sender's.
     m_sending = true;
@@ -315,7 +326,9 @@ bool TelemetryClient::Send(IRequestSender::Batch batch, const base::StopToken& s
   } catch (const base::bad_request_exception&) {
     m_sending = false;
     // The endpoint will never take this package: it is handled by dropping it.
-    SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "bad request, drop events");
+    const std::uint64_t sent = std::min<std::uint64_t>(sentCount, batch.size());
+    m_counters->refusedByEndpoint += batch.size() - sent;
+    SENDARA_TRACE(m_tracer, TraceLevel::kError, "bad request, " << batch.size() - sent << " events dropped");
     TraceCurrentException(m_tracer.Get(), SENDARA_FUNCTION_NAME);
     return false;
   }

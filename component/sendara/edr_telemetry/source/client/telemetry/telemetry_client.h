@@ -16,6 +16,7 @@
 #include "component/sendara/base/detail/storages/partitioned_value_storage.h"
 #include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_provider.h"
 #include "component/sendara/edr_telemetry/source/client/request_sender/i_request_sender.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/delivery_counters.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_handler.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_queue.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/stored_value_reader.h"
@@ -35,7 +36,8 @@ class TelemetryClient final : public base::IPollingClient {
                   std::shared_ptr<base::storages::PartitionedValueStorage> storage,
                   std::shared_ptr<ITelemetryQueue> queue, const std::shared_ptr<ITelemetryHandler>& handler,
                   const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider,
-                  std::shared_ptr<std::atomic<bool>> storageFailing = nullptr);
+                  std::shared_ptr<std::atomic<bool>> storageFailing = nullptr,
+                  std::shared_ptr<DeliveryCounters> counters = nullptr);
   ~TelemetryClient() override;
 
   void Process(base::StopToken stopToken) override;
@@ -73,6 +75,7 @@ class TelemetryClient final : public base::IPollingClient {
   // Set while stored events cannot be read; shared by the passes of one
   // client, so that an outage is reported once.
   const std::shared_ptr<std::atomic<bool>> m_storageFailing;
+  const std::shared_ptr<DeliveryCounters> m_counters;
   // Used by the sending pass only.
   StoredValueReader m_storedValues;
   // A package is with the request sender.

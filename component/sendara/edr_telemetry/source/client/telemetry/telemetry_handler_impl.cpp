@@ -16,8 +16,12 @@ using base::TraceLevel;
 TelemetryHandlerImpl::TelemetryHandlerImpl(
     oru::RefPtr<oru::ITracer> tracer, base::SensitiveDataTracePolicy policy,
     std::shared_ptr<ITelemetryQueue> queue,
-    const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider)
-    : m_tracer(std::move(tracer)), m_queue(std::move(queue)), m_policy(std::move(policy)) {
+    const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider,
+    std::shared_ptr<DeliveryCounters> counters)
+    : m_tracer(std::move(tracer)),
+      m_queue(std::move(queue)),
+      m_counters(std::move(counters)),
+      m_policy(std::move(policy)) {
   SENDARA_CONTRACT(m_queue != nullptr, "queue");
   SENDARA_CONTRACT(settingsProvider != nullptr, "settings provider");
   m_settingsSubscription = settingsProvider->SubscribeAndApply(
@@ -101,6 +105,7 @@ bool TelemetryHandlerImpl::QueueRestricted(std::u16string_view text, const Field
       case EventFieldStripper::Outcome::kEmpty:
         SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                       "All event fields removed. Event not sent: " << m_policy.Reveal(utf8));
+        if (m_counters) ++m_counters->emptiedByFieldRules;
         break;
     }
   } catch (...) {

@@ -15,6 +15,7 @@
 #include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
 #include "component/sendara/edr_telemetry/source/client/i_edr_telemetry_client_settings_provider.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/delivery_counters.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/event_field_stripper.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_handler.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_queue.h"
@@ -27,7 +28,8 @@ class TelemetryHandlerImpl final : public ITelemetryHandler {
  public:
   TelemetryHandlerImpl(oru::RefPtr<oru::ITracer> tracer, base::SensitiveDataTracePolicy policy,
                        std::shared_ptr<ITelemetryQueue> queue,
-                       const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider);
+                       const std::shared_ptr<IEdrTelemetryClientSettingsProvider>& settingsProvider,
+                       std::shared_ptr<DeliveryCounters> counters = nullptr);
   ~TelemetryHandlerImpl() override;
 
   std::shared_ptr<base::ISubscription> Subscribe(std::string clientName,
@@ -53,6 +55,8 @@ class TelemetryHandlerImpl final : public ITelemetryHandler {
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   const std::shared_ptr<ITelemetryQueue> m_queue;
+  // Counts the events that the field rules left empty (not sent).
+  const std::shared_ptr<DeliveryCounters> m_counters;
   std::atomic<std::int32_t> m_packageSize{1};
   // Read without the lock: an event that races a settings change may see
   // the old state or the new one.

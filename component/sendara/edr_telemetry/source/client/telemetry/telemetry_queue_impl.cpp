@@ -12,12 +12,20 @@ namespace sendara::edr_telemetry::telemetry {
 using base::TraceLevel;
 
 TelemetryQueueImpl::TelemetryQueueImpl(oru::RefPtr<oru::ITracer> tracer, std::uint64_t limit,
-                                       base::SensitiveDataTracePolicy policy)
-    : m_tracer(std::move(tracer)), m_limit(limit), m_policy(std::move(policy)) {
+                                       base::SensitiveDataTracePolicy policy,
+                                       std::shared_ptr<DeliveryCounters> counters)
+    : m_tracer(std::move(tracer)), m_limit(limit), m_policy(std::move(policy)), m_counters(std::move(counters)) {
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "limit count = " << m_limit);
 }
 
 TelemetryQueueImpl::~TelemetryQueueImpl() {
+  // No lock: nobody else holds the queue now.
+  const std::uint64_t left = m_records.size();
+  if (left > 0) {
+    SENDARA_TRACE(m_tracer, TraceLevel::kError, left << " events lost: still queued when the client ended");
+    if (m_counters) m_counters->lostUnspooled += left;
+  }
+  m_records.clear();
   if (m_block) m_block->Release();
 }
 
@@ -44,6 +52,7 @@ void TelemetryQueueImpl::PushBackUtf8(std::string_view text) {
       SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "remove event: event id = " << m_records.front().Id());
       m_records.pop_front();
     }
+    if (m_counters) m_counters->lostToQueueLimit += diff;
   }
   if (text.size() > EventTextBlock::kDefaultCapacity) {
     // A block of its own; the current block keeps its room for the next texts.

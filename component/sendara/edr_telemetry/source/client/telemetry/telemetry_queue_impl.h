@@ -1,23 +1,27 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
 #include "component/platform/mutex.h"
 #include "component/platform/thread_annotations.h"
 #include "component/sendara/base/detail/common/sensitive_data_trace_policy.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/delivery_counters.h"
 #include "component/sendara/edr_telemetry/source/client/telemetry/i_telemetry_queue.h"
 
 namespace sendara::edr_telemetry::telemetry {
 
 // The queue holds at most limit + 1 events: the bound is applied before each
 // append, and every append past it drops the oldest events. Texts are
-// copied into shared blocks in the order they come (EventTextBlock).
+// copied into shared blocks in the order they come (EventTextBlock). The
+// events dropped by the bound, and those it still holds when it goes, are
+// counted as lost.
 class TelemetryQueueImpl final : public ITelemetryQueue {
  public:
   TelemetryQueueImpl(oru::RefPtr<oru::ITracer> tracer, std::uint64_t limit,
-                     base::SensitiveDataTracePolicy policy);
+                     base::SensitiveDataTracePolicy policy, std::shared_ptr<DeliveryCounters> counters = nullptr);
   ~TelemetryQueueImpl() override;
   TelemetryQueueImpl(const TelemetryQueueImpl&) = delete;
   TelemetryQueueImpl& operator=(const TelemetryQueueImpl&) = delete;
@@ -42,6 +46,7 @@ class TelemetryQueueImpl final : public ITelemetryQueue {
   // to it under the lock only.
   EventTextBlock* m_block GUARDED_BY(m_mutex) PT_GUARDED_BY(m_mutex) = nullptr;
   const base::SensitiveDataTracePolicy m_policy;
+  const std::shared_ptr<DeliveryCounters> m_counters;
 };
 
 }  // namespace sendara::edr_telemetry::telemetry

@@ -31,6 +31,9 @@ class PartitionManager {
 
   std::uint64_t LostRows() const noexcept { return m_storageManager->LostRows(); }
   void CountLostRows(std::uint64_t count) noexcept { m_storageManager->CountLostRows(count); }
+  std::shared_ptr<const std::atomic<std::uint64_t>> LostRowsCounter() const noexcept {
+    return m_storageManager->LostRowsCounter();
+  }
 
  private:
   // The storage that calls this manager under its own mutex names this one

@@ -36,6 +36,7 @@ class PartitionStorageManager {
   // Stored rows lost so far: damaged beyond reading, or unreadable once read.
   std::uint64_t LostRows() const noexcept { return m_lostRows->load(); }
   void CountLostRows(std::uint64_t count) noexcept { *m_lostRows += count; }
+  std::shared_ptr<const std::atomic<std::uint64_t>> LostRowsCounter() const noexcept { return m_lostRows; }
 
  private:
   const oru::RefPtr<oru::ITracer> m_tracer;

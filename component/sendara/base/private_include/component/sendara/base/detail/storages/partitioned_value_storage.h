@@ -58,6 +58,10 @@ class PartitionedValueStorage {
   // read and counted by the reader.
   std::uint64_t LostRows() const noexcept { return m_partitionManager->LostRows(); }
   void CountLostRows(std::uint64_t count) noexcept { m_partitionManager->CountLostRows(count); }
+  // The count behind LostRows, for a reader that outlives the store.
+  std::shared_ptr<const std::atomic<std::uint64_t>> LostRowsCounter() const noexcept {
+    return m_partitionManager->LostRowsCounter();
+  }
 
   Iterator begin() {
     Iterator it = CreateIterator();
@@ -73,6 +77,8 @@ class PartitionedValueStorage {
   void RemoveEmptyPartitions() EXCLUDES(m_mutex);
   // A removed partition's number may come back: its undeleted ids must go.
   void ForgetUndeleted(std::uint64_t partitionId) REQUIRES(m_mutex);
+  // The rows in a partition; 0 when it cannot be read.
+  std::uint64_t RowsIn(std::uint64_t id) REQUIRES(m_mutex);
   // A new partition, opened; raises, with nothing listed, when it cannot be.
   std::pair<std::uint64_t, std::shared_ptr<IValueStorage>> CreatePartition() REQUIRES(m_mutex);
 
