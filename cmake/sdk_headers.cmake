@@ -42,5 +42,7 @@ set(EDR_SDK_HEADERS
   component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_changed_event.h
   component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_manager.h
   component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_provider.h
+  component/sendara/edr_telemetry/source/task/edr_telemetry_delivery_counts.h
   component/sendara/edr_telemetry/source/task/edr_telemetry_task_settings.h
+  component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_counts.h
   component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_settings.h)
