@@ -13,8 +13,8 @@
 #include "received_bytes.h"
 
 // A TCP server on 127.0.0.1 that collects what it receives, for tests. It
-// can hang up after each message (saying something first, or not), or accept
-// and never read.
+// closes a connection the client has ended; it can hang up after each
+// message (saying something first, or not), or accept and never read.
 class LoopbackTcpServer {
  public:
   enum class Mode { kRead, kHangUpAfterRead, kAnswerAndHangUpAfterRead, kNeverRead };
@@ -53,7 +53,13 @@ class LoopbackTcpServer {
     auto buffer = std::make_shared<std::vector<char>>(64 * 1024);
     peer->async_read_some(boost::asio::buffer(*buffer), [this, peer, buffer, connection](
                                                             const boost::system::error_code& error, std::size_t n) {
-      if (error) return;
+      if (error) {
+        // The client's end: closed, as a syslog daemon does (the client
+        // waits for it at the end of a pass).
+        boost::system::error_code ignored;
+        peer->close(ignored);
+        return;
+      }
       const bool hangUp = m_mode == Mode::kHangUpAfterRead || m_mode == Mode::kAnswerAndHangUpAfterRead;
       if (hangUp) {
         // Hung up before the test hears of the message.

@@ -117,6 +117,7 @@ void BaseSyslogClient::DropConnection(const SyslogServer& server,
     platform::MutexLock lock(&m_connectionsMutex);
     const auto found = m_connections.find(server);
     if (found != m_connections.end() && found->second == expected) m_connections.erase(found);
+    m_dropped.push_back(expected);
   }
   expected->Close();
 }
@@ -138,12 +139,15 @@ oru::Result BaseSyslogClient::CloseConnectionsImpl(std::vector<std::shared_ptr<I
       m_stopSource.RequestStop();
     }
     platform::MutexLock lock(&m_connectionsMutex);
-    if (closed) closed->reserve(closed->size() + m_connections.size());
+    if (closed) closed->reserve(closed->size() + m_connections.size() + m_dropped.size());
     for (auto& [server, connection] : m_connections) {
       connection->Close();
       if (closed) closed->push_back(connection);
     }
     m_connections.clear();
+    // Closed when they were dropped. A stop does not wait for them.
+    if (closed) closed->insert(closed->end(), m_dropped.begin(), m_dropped.end());
+    m_dropped.clear();
     // Renewed within the connections lock: a connect after the clear finds
     // the new token, never the stopped one.
     platform::MutexLock stopLock(&m_stopMutex);

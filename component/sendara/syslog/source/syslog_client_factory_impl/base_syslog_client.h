@@ -22,7 +22,10 @@ namespace sendara::syslog {
 
 // Keeps one connection per server, made and connected on the first message
 // to it, on a pool of two I/O threads made with the first connection and
-// dropped after every pass (WaitAndCloseConnections).
+// dropped after every pass (WaitAndCloseConnections). The end of a pass
+// waits, up to the request time-out, for every connection of the pass to
+// have closed in order (see TcpConnection), so that a server receives the
+// passes one after the other.
 class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
  public:
   void MakeRequestAsync(const SyslogServer& server, std::string text) override EXCLUDES(m_activityGate, m_activity);
@@ -58,8 +61,8 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
   // Waits for the closes of `closed`, at most the request time-out and a
   // margin in all.
   void WaitForCloses(const std::vector<std::shared_ptr<ISyslogConnection>>& closed);
-  // Closes and drops every connection; hands the closed ones to `closed`
-  // when it is given.
+  // Closes and drops every connection; hands the closed ones, and those
+  // dropped since, to `closed` when it is given.
   oru::Result CloseConnectionsImpl(std::vector<std::shared_ptr<ISyslogConnection>>* closed) noexcept
       EXCLUDES(m_connectionsMutex, m_stopMutex);
 
@@ -79,6 +82,11 @@ class BaseSyslogClient : public oru::Object<BaseSyslogClient, ISyslogClient> {
   platform::Mutex m_connectionsMutex ACQUIRED_BEFORE(m_stopMutex, m_poolMutex);
   std::unordered_map<SyslogServer, std::shared_ptr<ISyslogConnection>, SyslogServerHash> m_connections
       GUARDED_BY(m_connectionsMutex);
+  // Connections a send dropped during the pass (it failed, or the server had
+  // hung up): their closes are waited for at the end of the pass like the
+  // others', so that the next pass's connection does not overtake what they
+  // still carry.
+  std::vector<std::shared_ptr<ISyslogConnection>> m_dropped GUARDED_BY(m_connectionsMutex);
   // Renewed whenever the connections are dropped: a stop that ended one pass
   // must not keep the next pass from connecting. Its own lock: a stop must
   // reach a connect that runs under the connections lock.

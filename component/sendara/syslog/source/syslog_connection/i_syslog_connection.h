@@ -25,9 +25,9 @@ class ISyslogConnection {
   virtual void SendMessage(Payload bytes) = 0;
   // Asynchronous; never throws.
   virtual void Close() noexcept = 0;
-  // Waits until a Close has done its work (for TLS: the orderly shutdown,
-  // which itself gives up after the request time-out); false when the time
-  // ran out first.
+  // Waits until a Close has done its work (for TCP and TLS: the orderly
+  // end, which waits for the server to close its side and gives up after
+  // the request time-out); false when the time ran out first.
   virtual bool WaitClosed(std::uint32_t timeoutMilliseconds) noexcept = 0;
 };
 

@@ -1,12 +1,23 @@
 #pragma once
 
+#include <vector>
+
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "component/sendara/syslog/source/syslog_connection/base_connection.h"
 
 namespace sendara::syslog {
 
 // Messages written to a TCP stream, one after the other.
+//
+// A close of a connected stream is orderly: our side ends (a FIN after the
+// last message) and the socket stays open until the server has closed its
+// side too, or the request time-out has run out. A server that reads its
+// connections side by side writes out what came on a connection only as far
+// as it has read it; the caller starts its next connection once this one's
+// close is done, so that connection's messages cannot overtake the end of
+// this one.
 class TcpConnection final : public BaseConnection {
  public:
   static std::shared_ptr<TcpConnection> Create(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
@@ -22,9 +33,18 @@ class TcpConnection final : public BaseConnection {
   // Reads what the server sent without blocking, and drops it: a peer that
   // closed or reset the connection since the last message is gone.
   bool PeerAlive() override;
+  // Reads and drops what the server still sends until it closes (or the
+  // deadline closes the socket), then ends the close.
+  void DrainUntilClosed();
 
   boost::asio::ip::tcp::resolver m_resolver;
   boost::asio::ip::tcp::socket m_socket;
+  // Bounds the wait for the server's end of the stream.
+  boost::asio::steady_timer m_closeDeadline;
+  // Set on the strand once the socket is connected: a close before that has
+  // nothing to end in order.
+  bool m_connected = false;
+  std::vector<char> m_drainBuffer = std::vector<char>(4096);
 };
 
 }  // namespace sendara::syslog
