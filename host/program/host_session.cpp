@@ -47,12 +47,14 @@ using namespace sendara::edr_telemetry::task;
 
 // How long the component may take to send or spool an event it was handed:
 // it waits up to the transfer time between passes, a pass tries every
-// endpoint before it gives up, and a failed pass spools the queue in the
-// wait that follows.
+// endpoint before it gives up (and may wait once more at its end for a
+// syslog receiver to close), and a failed pass spools the queue in the wait
+// that follows.
 std::chrono::steady_clock::duration SettleWindow(const EdrTelemetryTaskSettings& settings) {
   const std::uint64_t endpoints = std::max<std::size_t>(settings.endpoints.size(), 1);
   return std::chrono::seconds(2 * std::uint64_t{settings.maximumDataTransferTime} + 1) +
-         std::chrono::milliseconds((std::uint64_t{settings.timeoutConnection} + settings.timeoutRequest) * endpoints);
+         std::chrono::milliseconds((std::uint64_t{settings.timeoutConnection} + 2 * std::uint64_t{settings.timeoutRequest}) *
+                                   endpoints);
 }
 
 // The component's library beside the program: build/bin/.. /lib.
