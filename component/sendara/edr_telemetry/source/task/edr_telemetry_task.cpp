@@ -313,12 +313,17 @@ void EdrTelemetryTask::KeepCountersLocked(std::shared_ptr<const telemetry::Deliv
   if (!counters) return;
   // The counters of clients that are gone are final: folded into one sum,
   // so that a host that starts and stops for years keeps no list of them.
-  std::erase_if(m_counters, [this](const std::shared_ptr<const telemetry::DeliveryCounters>& kept) {
-    if (kept.use_count() != 1) return false;
-    Add(m_endedRunsCounts, kept->Read());
-    return true;
-  });
-  m_counters.push_back(std::move(counters));
+  // (A loop, not a predicate: the analysis cannot see the lock in a lambda.)
+  std::vector<std::shared_ptr<const telemetry::DeliveryCounters>> live;
+  for (std::shared_ptr<const telemetry::DeliveryCounters>& kept : m_counters) {
+    if (kept.use_count() == 1) {
+      Add(m_endedRunsCounts, kept->Read());
+    } else {
+      live.push_back(std::move(kept));
+    }
+  }
+  live.push_back(std::move(counters));
+  m_counters = std::move(live);
 }
 
 void EdrTelemetryTask::Add(EdrTelemetryDeliveryCounts& sum, const EdrTelemetryDeliveryCounts& counts) {
