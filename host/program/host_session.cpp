@@ -52,9 +52,9 @@ using namespace sendara::edr_telemetry::task;
 // that follows.
 std::chrono::steady_clock::duration SettleWindow(const EdrTelemetryTaskSettings& settings) {
   const std::uint64_t endpoints = std::max<std::size_t>(settings.endpoints.size(), 1);
+  const std::uint64_t perEndpoint = std::uint64_t{settings.timeoutConnection} + 2 * std::uint64_t{settings.timeoutRequest};
   return std::chrono::seconds(2 * std::uint64_t{settings.maximumDataTransferTime} + 1) +
-         std::chrono::milliseconds((std::uint64_t{settings.timeoutConnection} + 2 * std::uint64_t{settings.timeoutRequest}) *
-                                   endpoints);
+         std::chrono::milliseconds(perEndpoint * endpoints);
 }
 
 // The component's library beside the program: build/bin/.. /lib.
@@ -205,16 +205,7 @@ int HostSession::Run() {
     const auto taskObject = module->CreateObject(oru::class_ids::kEdrTelemetryTask, locator.Get());
     task = Query<oru::ITask>(taskObject.Get());
     m_readCounts = [counts = Query<IEdrTelemetryTaskCounts>(taskObject.Get())](RunSummary& summary) {
-      EdrTelemetryDeliveryCounts read;
-      if (oru::Failed(counts->GetDeliveryCounts(&read))) return false;
-      summary.delivered = read.delivered;
-      summary.emptiedByFieldRules = read.emptiedByFieldRules;
-      summary.lostToQueueLimit = read.lostToQueueLimit;
-      summary.refusedByEndpoint = read.refusedByEndpoint;
-      summary.lostUnspooled = read.lostUnspooled;
-      summary.lostInSpool = read.lostInSpool;
-      summary.spoolFailures = read.spoolFailures;
-      return true;
+      return oru::Succeeded(counts->GetDeliveryCounts(&summary.delivery));
     };
     const oru::Result set =
         Query<IEdrTelemetryTaskSettings>(taskObject.Get())->SetSettings(&m_configuration.taskSettings);
@@ -325,9 +316,9 @@ int HostSession::Run() {
   ShowProgress(summary, true);
   summary.Print(std::cout);
   if (!counted) std::cerr << "edr-telemetry-host: the task gave no account of its events\n";
-  if (summary.Lost() != 0) {
-    std::cerr << "edr-telemetry-host: " << summary.Lost() << " events lost (see the summary)\n";
-  } else if (summary.delivered == 0 && summary.leftInSpool != 0) {
+  if (summary.delivery.Lost() != 0) {
+    std::cerr << "edr-telemetry-host: " << summary.delivery.Lost() << " events lost (see the summary)\n";
+  } else if (summary.delivery.delivered == 0 && summary.leftInSpool != 0) {
     std::cerr << "edr-telemetry-host: nothing was delivered; " << summary.leftInSpool
               << " events wait in the spool\n";
   }
@@ -348,15 +339,15 @@ int HostSession::Run() {
 }
 
 int HostSession::ExitCode(const RunSummary& summary) {
-  if (summary.Lost() != 0) return kEventsLost;
-  if (summary.delivered == 0 && summary.leftInSpool != 0) return kNothingDelivered;
+  if (summary.delivery.Lost() != 0) return kEventsLost;
+  if (summary.delivery.delivered == 0 && summary.leftInSpool != 0) return kNothingDelivered;
   return kDone;
 }
 
 void HostSession::WatchSpool() {
   if (m_spoolFailureReported || !m_readCounts) return;
   RunSummary counts;
-  if (!m_readCounts(counts) || counts.spoolFailures == 0) return;
+  if (!m_readCounts(counts) || counts.delivery.spoolFailures == 0) return;
   m_spoolFailureReported = true;
   if (m_progress) std::fputc('\n', stderr);
   std::cerr << "edr-telemetry-host: the spool in " << (m_configuration.dataFolder / "queues").string()

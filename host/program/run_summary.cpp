@@ -41,7 +41,7 @@ std::uint64_t RunSummary::CountSpooled(const std::filesystem::path& dataFolder) 
 
 std::int64_t RunSummary::Unaccounted() const {
   return static_cast<std::int64_t>(inSpoolAtStart + handedOver) -
-         static_cast<std::int64_t>(delivered + emptiedByFieldRules + Lost() + leftInSpool);
+         static_cast<std::int64_t>(delivery.delivered + delivery.emptiedByFieldRules + delivery.Lost() + leftInSpool);
 }
 
 void RunSummary::Print(std::ostream& out) const {
@@ -50,15 +50,18 @@ void RunSummary::Print(std::ostream& out) const {
       << "dropped by the component: " << dropped << "\n"
       << "handed over: " << handedOver << "\n"
       << "in the spool at start: " << inSpoolAtStart << "\n"
-      << "delivered: " << delivered << "\n";
-  if (emptiedByFieldRules != 0) out << "left with no field by the field rules: " << emptiedByFieldRules << "\n";
-  out << "lost: " << Lost();
-  if (Lost() != 0) {
-    out << " (memory queue full " << lostToQueueLimit << ", refused by an endpoint " << refusedByEndpoint
-        << ", not taken by the spool " << lostUnspooled << ", lost in the spool " << lostInSpool << ")";
+      << "delivered: " << delivery.delivered << "\n";
+  if (delivery.emptiedByFieldRules != 0) {
+    out << "left with no field by the field rules: " << delivery.emptiedByFieldRules << "\n";
+  }
+  out << "lost: " << delivery.Lost();
+  if (delivery.Lost() != 0) {
+    out << " (memory queue full " << delivery.lostToQueueLimit << ", refused by an endpoint "
+        << delivery.refusedByEndpoint << ", not taken by the spool " << delivery.lostUnspooled
+        << ", lost in the spool " << delivery.lostInSpool << ")";
   }
   out << "\n";
-  if (spoolFailures != 0) out << "spool failures: " << spoolFailures << "\n";
+  if (delivery.spoolFailures != 0) out << "spool failures: " << delivery.spoolFailures << "\n";
   out << "connected: " << connected << "\n"
       << "connection errors:";
   if (connectionErrors.empty()) out << " none";
@@ -77,14 +80,14 @@ void RunSummary::WriteJson(const std::filesystem::path& file) const {
                                      {"dropped", dropped},       {"handedOver", handedOver},
                                      {"connected", connected},   {"connectionErrors", std::move(errors)},
                                      {"inSpoolAtStart", inSpoolAtStart},
-                                     {"delivered", delivered},
-                                     {"emptiedByFieldRules", emptiedByFieldRules},
-                                     {"lost", Lost()},
-                                     {"lostToQueueLimit", lostToQueueLimit},
-                                     {"refusedByEndpoint", refusedByEndpoint},
-                                     {"lostUnspooled", lostUnspooled},
-                                     {"lostInSpool", lostInSpool},
-                                     {"spoolFailures", spoolFailures},
+                                     {"delivered", delivery.delivered},
+                                     {"emptiedByFieldRules", delivery.emptiedByFieldRules},
+                                     {"lost", delivery.Lost()},
+                                     {"lostToQueueLimit", delivery.lostToQueueLimit},
+                                     {"refusedByEndpoint", delivery.refusedByEndpoint},
+                                     {"lostUnspooled", delivery.lostUnspooled},
+                                     {"lostInSpool", delivery.lostInSpool},
+                                     {"spoolFailures", delivery.spoolFailures},
                                      {"leftInSpool", leftInSpool},
                                      {"unrecoveredTruncations", unrecoveredTruncations}};
   std::ofstream out(file);

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+#include "component/sendara/edr_telemetry/source/task/edr_telemetry_delivery_counts.h"
+
 namespace reference_host {
 
 // What one run of the host program did.
@@ -19,18 +21,8 @@ struct RunSummary {
   std::map<std::string, std::uint64_t> connectionErrors;
   // Events in the spool when the run began: they are the run's to deliver too.
   std::uint64_t inSpoolAtStart = 0;
-  std::uint64_t delivered = 0;
-  // Left with no field by the field rules: not sent, as configured.
-  std::uint64_t emptiedByFieldRules = 0;
-  // Lost, by where: the memory queue's bound, refused by an endpoint as a
-  // bad request, queued at the end with the spool refusing them, lost in the
-  // spool (damaged rows, the oldest partitions removed at its bound).
-  std::uint64_t lostToQueueLimit = 0;
-  std::uint64_t refusedByEndpoint = 0;
-  std::uint64_t lostUnspooled = 0;
-  std::uint64_t lostInSpool = 0;
-  // Times the spool refused to take or give back events.
-  std::uint64_t spoolFailures = 0;
+  // What became of them, as the task tells it.
+  sendara::edr_telemetry::task::EdrTelemetryDeliveryCounts delivery;
   std::uint64_t leftInSpool = 0;
   // Follow mode: truncations of the file whose unread end no copy held.
   std::uint64_t unrecoveredTruncations = 0;
@@ -41,7 +33,6 @@ struct RunSummary {
   // count nothing.
   static std::uint64_t CountSpooled(const std::filesystem::path& dataFolder);
 
-  std::uint64_t Lost() const { return lostToQueueLimit + refusedByEndpoint + lostUnspooled + lostInSpool; }
   // What the run had to deliver (its input and the spool it found) less
   // what became of it: 0 when the account adds up.
   std::int64_t Unaccounted() const;

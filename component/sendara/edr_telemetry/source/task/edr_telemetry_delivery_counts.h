@@ -28,6 +28,17 @@ struct EdrTelemetryDeliveryCounts {
   std::uint64_t spoolFailures = 0;
 
   std::uint64_t Lost() const { return lostToQueueLimit + refusedByEndpoint + lostUnspooled + lostInSpool; }
+
+  EdrTelemetryDeliveryCounts& operator+=(const EdrTelemetryDeliveryCounts& other) {
+    delivered += other.delivered;
+    emptiedByFieldRules += other.emptiedByFieldRules;
+    lostToQueueLimit += other.lostToQueueLimit;
+    refusedByEndpoint += other.refusedByEndpoint;
+    lostUnspooled += other.lostUnspooled;
+    lostInSpool += other.lostInSpool;
+    spoolFailures += other.spoolFailures;
+    return *this;
+  }
 };
 
 }  // namespace sendara::edr_telemetry::task

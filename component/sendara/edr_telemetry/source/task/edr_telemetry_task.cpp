@@ -317,23 +317,13 @@ void EdrTelemetryTask::KeepCountersLocked(std::shared_ptr<const telemetry::Deliv
   std::vector<std::shared_ptr<const telemetry::DeliveryCounters>> live;
   for (std::shared_ptr<const telemetry::DeliveryCounters>& kept : m_counters) {
     if (kept.use_count() == 1) {
-      Add(m_endedRunsCounts, kept->Read());
+      m_endedRunsCounts += kept->Read();
     } else {
       live.push_back(std::move(kept));
     }
   }
   live.push_back(std::move(counters));
   m_counters = std::move(live);
-}
-
-void EdrTelemetryTask::Add(EdrTelemetryDeliveryCounts& sum, const EdrTelemetryDeliveryCounts& counts) {
-  sum.delivered += counts.delivered;
-  sum.emptiedByFieldRules += counts.emptiedByFieldRules;
-  sum.lostToQueueLimit += counts.lostToQueueLimit;
-  sum.refusedByEndpoint += counts.refusedByEndpoint;
-  sum.lostUnspooled += counts.lostUnspooled;
-  sum.lostInSpool += counts.lostInSpool;
-  sum.spoolFailures += counts.spoolFailures;
 }
 
 oru::Result EdrTelemetryTask::GetDeliveryCounts(EdrTelemetryDeliveryCounts* counts) noexcept {
@@ -346,7 +336,7 @@ oru::Result EdrTelemetryTask::GetDeliveryCounts(EdrTelemetryDeliveryCounts* coun
       kept = m_counters;
       sum = m_endedRunsCounts;
     }
-    for (const auto& counters : kept) Add(sum, counters->Read());
+    for (const auto& counters : kept) sum += counters->Read();
     *counts = sum;
     return oru::rc::NoError;
   } catch (...) {

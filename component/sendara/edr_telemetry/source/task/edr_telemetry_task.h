@@ -68,7 +68,6 @@ class EdrTelemetryTask final : public oru::BasicObject<EdrTelemetryTask, oru::Mo
   // it, and ends it after letting the lock go.
   void StopRun() EXCLUDES(m_mutex);
   void KeepCountersLocked(std::shared_ptr<const telemetry::DeliveryCounters> counters) REQUIRES(m_mutex);
-  static void Add(EdrTelemetryDeliveryCounts& sum, const EdrTelemetryDeliveryCounts& counts);
 
   const oru::RefPtr<oru::IServiceLocator> m_locator;
   const oru::RefPtr<oru::ITracer> m_tracer;

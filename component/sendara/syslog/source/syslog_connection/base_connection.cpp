@@ -1,5 +1,7 @@
 #include "component/sendara/syslog/source/syslog_connection/base_connection.h"
 
+#include <chrono>
+
 #include <boost/asio/post.hpp>
 
 #include "component/oru/exception_to_result.h"
@@ -101,6 +103,48 @@ bool BaseConnection::WaitClosed(std::uint32_t timeoutMilliseconds) noexcept {
   } catch (...) {
     return false;  // only values are ever set
   }
+}
+
+std::shared_ptr<boost::asio::steady_timer> BaseConnection::CloseAfterRequestTimeout(
+    boost::asio::ip::tcp::socket& socket) {
+  auto deadline = std::make_shared<boost::asio::steady_timer>(m_strand);
+  deadline->expires_after(std::chrono::milliseconds(m_timeoutRequest));
+  deadline->async_wait([self = shared_from_this(), &socket](const boost::system::error_code& error) {
+    if (error) return;  // the server closed first
+    SENDARA_TRACE(self->m_tracer, TraceLevel::kWarning, "the server did not close its end in time: closed");
+    boost::system::error_code ignored;
+    socket.close(ignored);  // ends the drain
+  });
+  return deadline;
+}
+
+void BaseConnection::EndStreamInOrder(boost::asio::ip::tcp::socket& socket,
+                                      std::shared_ptr<boost::asio::steady_timer> deadline) {
+  boost::system::error_code ignored;
+  socket.cancel(ignored);  // a write or a read still under way
+  socket.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+  // Apart from any buffer of the connection's: a cancelled read may still be
+  // writing into that one.
+  DrainUntilClosed(socket, std::move(deadline), std::make_shared<std::vector<char>>(4096));
+}
+
+void BaseConnection::DrainUntilClosed(boost::asio::ip::tcp::socket& socket,
+                                      std::shared_ptr<boost::asio::steady_timer> deadline,
+                                      std::shared_ptr<std::vector<char>> buffer) {
+  socket.async_read_some(
+      boost::asio::buffer(*buffer), [self = shared_from_this(), &socket, deadline, buffer](
+                                        const boost::system::error_code& error, std::size_t) mutable {
+        if (!error) {
+          self->DrainUntilClosed(socket, std::move(deadline), std::move(buffer));
+          return;
+        }
+        // The end of the stream, a reset, or the deadline.
+        deadline->cancel();
+        boost::system::error_code closeError;
+        socket.close(closeError);
+        SENDARA_TRACE(self->m_tracer, TraceLevel::kInfo, "closed: " << error.message());
+        self->CloseFinished();
+      });
 }
 
 void BaseConnection::CloseOnStrand() {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/system/error_code.hpp>
@@ -72,6 +74,20 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   void ResolveAndConnect(Resolver& resolver, Socket& socket, std::shared_ptr<MinimumPromise> promise,
                          std::string_view resolveLabel, OnConnected onConnected, OnFailure onFailure);
 
+  // On the strand: a timer that closes `socket` once the request time-out
+  // has run out, unless it is cancelled first. It bounds the orderly end of
+  // a stream, whatever the server does.
+  std::shared_ptr<boost::asio::steady_timer> CloseAfterRequestTimeout(boost::asio::ip::tcp::socket& socket);
+  // On the strand: ends our side of a connected stream (after what was
+  // written), then reads and drops what the server still sends until it
+  // closes its side or `deadline` closes the socket; then closes the socket
+  // and finishes the close. The socket is not closed at once: bytes that
+  // reach a closed socket are answered with a reset, which throws away what
+  // our system has not sent yet, and a server that reads its connections
+  // side by side would write a later connection's messages before the last
+  // ones of this one.
+  void EndStreamInOrder(boost::asio::ip::tcp::socket& socket, std::shared_ptr<boost::asio::steady_timer> deadline);
+
   // On the strand: marks the connection closed and closes it, once.
   void CloseOnStrand();
   // On the strand, when the front message is written or failed. `ignoreError`
@@ -94,6 +110,8 @@ class BaseConnection : public ISyslogConnection, public std::enable_shared_from_
   const std::shared_ptr<MinimumPromise> m_closeFinished = std::make_shared<MinimumPromise>();
 
  private:
+  void DrainUntilClosed(boost::asio::ip::tcp::socket& socket, std::shared_ptr<boost::asio::steady_timer> deadline,
+                        std::shared_ptr<std::vector<char>> buffer);
   // Waits for `promise`; a failing result becomes connection_exception.
   void WaitOrThrow(MinimumPromise& promise, std::uint32_t timeoutMilliseconds, std::string_view what);
 };

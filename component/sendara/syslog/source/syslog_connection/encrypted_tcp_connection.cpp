@@ -281,16 +281,8 @@ void EncryptedTcpConnection::DoClose() {
   SENDARA_TRACE(m_tracer, TraceLevel::kError, "Closing connection");
   auto self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this());
   // Neither the shutdown nor the wait for the server's end of the stream
-  // goes on for ever: the socket is closed after the request time-out
-  // whatever the peer does.
-  auto timer = std::make_shared<boost::asio::steady_timer>(m_strand);
-  timer->expires_after(std::chrono::milliseconds(m_timeoutRequest));
-  timer->async_wait([self](const boost::system::error_code& error) {
-    if (!error) {
-      boost::system::error_code ignored;
-      self->m_stream->lowest_layer().close(ignored);
-    }
-  });
+  // goes on for ever.
+  std::shared_ptr<boost::asio::steady_timer> timer = CloseAfterRequestTimeout(m_stream->next_layer());
   // One-way: our close_notify is written without waiting for the server's
   // answer, which a syslog server may never send.
   SSL_set_shutdown(m_stream->native_handle(), SSL_get_shutdown(m_stream->native_handle()) | SSL_RECEIVED_SHUTDOWN);
@@ -298,32 +290,10 @@ void EncryptedTcpConnection::DoClose() {
     SENDARA_TRACE(self->m_tracer, TraceLevel::kError,
                   (error ? "Shutdown error: " : "Shutdown ok: ") << error.value() << ", " << error.message());
     // Not closed yet: the server may still be writing (a TLS 1.3 server can
-    // send its second session ticket well after the first), and bytes that
-    // reach a closed socket are answered with a reset, which throws away
-    // what our system has not sent yet and ends the server's reading: the
-    // last messages are lost. So only our side of the stream ends, and the
-    // socket stays open until the server closes it or the timer does.
-    boost::system::error_code ignored;
-    self->m_stream->lowest_layer().cancel(ignored);  // the read of the server's records
-    self->m_stream->lowest_layer().shutdown(tcp::socket::shutdown_send, ignored);
-    self->DrainUntilClosed(timer);
+    // send its second session ticket well after the first), and its bytes
+    // reaching a closed socket would lose our last messages to a reset.
+    self->EndStreamInOrder(self->m_stream->next_layer(), timer);
   });
-}
-
-void EncryptedTcpConnection::DrainUntilClosed(std::shared_ptr<boost::asio::steady_timer> timer) {
-  auto self = std::static_pointer_cast<EncryptedTcpConnection>(shared_from_this());
-  m_stream->next_layer().async_read_some(
-      boost::asio::buffer(m_drainBuffer), [self, timer](const boost::system::error_code& error, std::size_t) {
-        if (!error) {
-          self->DrainUntilClosed(timer);
-          return;
-        }
-        timer->cancel();
-        boost::system::error_code closeError;
-        self->m_stream->lowest_layer().close(closeError);
-        SENDARA_TRACE(self->m_tracer, TraceLevel::kError, "lowest_layer socket close: " << closeError.message());
-        self->CloseFinished();
-      });
 }
 
 std::exception_ptr EncryptedTcpConnection::TlsError(const boost::system::error_code& error,

@@ -50,9 +50,6 @@ class EncryptedTcpConnection final : public BaseConnection {
 
   void Handshake(std::shared_ptr<MinimumPromise> promise);
   void ReadFromPeer();
-  // Reads and drops what the server still sends until it closes, then
-  // closes the socket and ends the close.
-  void DrainUntilClosed(std::shared_ptr<boost::asio::steady_timer> timer);
   void OnSessionTicket();
   bool HandleCertVerification(bool preverified, boost::asio::ssl::verify_context& context);
   std::exception_ptr TlsError(const boost::system::error_code& error, std::string_view what) const;
@@ -81,9 +78,6 @@ class EncryptedTcpConnection final : public BaseConnection {
   // handshake.
   std::shared_ptr<MinimumPromise> m_pendingConnect;
   std::vector<char> m_readBuffer = std::vector<char>(256);
-  // Apart from m_readBuffer: a cancelled read of records may still be
-  // writing into that one when the drain begins.
-  std::vector<char> m_drainBuffer = std::vector<char>(4096);
 };
 
 }  // namespace sendara::syslog

@@ -1,6 +1,5 @@
 #include "component/sendara/syslog/source/syslog_connection/tcp_connection.h"
 
-#include <chrono>
 #include <limits>
 
 #include <boost/asio/post.hpp>
@@ -35,8 +34,7 @@ TcpConnection::TcpConnection(oru::RefPtr<oru::ITracer> tracer, const Pool& pool,
                              const SyslogClientSettings& settings)
     : BaseConnection(std::move(tracer), pool, server, settings),
       m_resolver(m_strand),
-      m_socket(m_strand),
-      m_closeDeadline(m_strand) {}
+      m_socket(m_strand) {}
 
 void TcpConnection::DoConnect(std::shared_ptr<MinimumPromise> promise) {
   ResolveAndConnect(
@@ -68,41 +66,10 @@ void TcpConnection::DoClose() {
     return;
   }
   // A write still under way is aborted (its messages fail and are kept by
-  // the caller); what was written goes out before our FIN. The socket is not
-  // closed yet: closing it with the server's bytes unread would answer with
-  // a reset, which throws away what our system has not sent yet, and a
-  // server reading several connections at once would write the next
-  // connection's messages before the last ones of this one. So only our side
-  // ends, and the close is done when the server has read everything and
-  // closed its side, or when the request time-out has run out.
-  m_socket.cancel(ignored);
-  m_socket.shutdown(tcp::socket::shutdown_send, ignored);
-  m_closeDeadline.expires_after(std::chrono::milliseconds(m_timeoutRequest));
-  m_closeDeadline.async_wait([self = std::static_pointer_cast<TcpConnection>(shared_from_this())](
-                                 const boost::system::error_code& error) {
-    if (error) return;  // the server closed first
-    SENDARA_TRACE(self->m_tracer, TraceLevel::kWarning, "the server did not close its end in time: closed");
-    boost::system::error_code closeError;
-    self->m_socket.close(closeError);  // ends the drain
-  });
-  DrainUntilClosed();
-}
-
-void TcpConnection::DrainUntilClosed() {
-  m_socket.async_read_some(boost::asio::buffer(m_drainBuffer),
-                           [self = std::static_pointer_cast<TcpConnection>(shared_from_this())](
-                               const boost::system::error_code& error, std::size_t) {
-                             if (!error) {
-                               self->DrainUntilClosed();
-                               return;
-                             }
-                             // The end of the stream, a reset, or the deadline.
-                             self->m_closeDeadline.cancel();
-                             boost::system::error_code closeError;
-                             self->m_socket.close(closeError);
-                             SENDARA_TRACE(self->m_tracer, TraceLevel::kInfo, "closed: " << error.message());
-                             self->CloseFinished();
-                           });
+  // the caller); what was written goes out before our FIN, and the close is
+  // done when the server has read everything and closed its side, or when
+  // the request time-out has run out.
+  EndStreamInOrder(m_socket, CloseAfterRequestTimeout(m_socket));
 }
 
 bool TcpConnection::PeerAlive() {

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <vector>
-
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include "component/sendara/syslog/source/syslog_connection/base_connection.h"
 
@@ -33,18 +30,12 @@ class TcpConnection final : public BaseConnection {
   // Reads what the server sent without blocking, and drops it: a peer that
   // closed or reset the connection since the last message is gone.
   bool PeerAlive() override;
-  // Reads and drops what the server still sends until it closes (or the
-  // deadline closes the socket), then ends the close.
-  void DrainUntilClosed();
 
   boost::asio::ip::tcp::resolver m_resolver;
   boost::asio::ip::tcp::socket m_socket;
-  // Bounds the wait for the server's end of the stream.
-  boost::asio::steady_timer m_closeDeadline;
   // Set on the strand once the socket is connected: a close before that has
   // nothing to end in order.
   bool m_connected = false;
-  std::vector<char> m_drainBuffer = std::vector<char>(4096);
 };
 
 }  // namespace sendara::syslog
