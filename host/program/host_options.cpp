@@ -27,6 +27,10 @@ HostOptions HostOptions::Parse(int argc, char** argv) {
       options.help = true;
       return options;
     }
+    if (option == "--check") {
+      options.check = true;
+      continue;
+    }
     if (i + 1 >= argc) throw Error(std::string(option) + ": " + (option.starts_with("--") ? "needs a value" : "unknown option"));
     const std::string_view value = argv[++i];
     if (option == "--config") {
@@ -53,6 +57,7 @@ HostOptions HostOptions::Parse(int argc, char** argv) {
   }
   if (options.config.empty()) throw Error("--config: missing");
   if (events && !options.follow.empty()) throw Error("--follow: not with --events (the input is one or the other)");
+  if (options.check && (events || !options.follow.empty())) throw Error("--check: reads no events");
   return options;
 }
 

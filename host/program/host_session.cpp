@@ -28,6 +28,7 @@
 #include "host/data_folder_service.h"
 #include "host/http/http_client_factory.h"
 #include "host/program/component_module.h"
+#include "host/program/configuration_check.h"
 #include "host/program/follow_checkpoint.h"
 #include "host/program/followed_file.h"
 #include "host/program/host_event.h"
@@ -79,6 +80,12 @@ std::string Hex(std::int32_t result) {
   return text;
 }
 
+// The host's HTTP client service, with the configuration's trust anchors and
+// endpoint headers.
+oru::RefPtr<HttpClientFactory> MakeHttpClients(const HostConfiguration& configuration) {
+  return HttpClientFactory::Create();
+}
+
 // Why the task refused the configuration, as far as the host can tell.
 std::string RefusalMessage(oru::Result result, const std::vector<ConnectionSinks::Record>& records) {
   for (const ConnectionSinks::Record& record : records) {
@@ -97,6 +104,72 @@ HostSession::HostSession(HostOptions options, HostConfiguration configuration, c
       m_configuration(std::move(configuration)),
       m_stopRequested(stopRequested),
       m_progress(::isatty(STDERR_FILENO) == 1) {}
+
+int HostSession::Check() {
+  std::ofstream traceFile;
+  if (!m_options.traceFile.empty()) {
+    traceFile.open(m_options.traceFile);
+    if (!traceFile) {
+      std::cerr << "edr-telemetry-host: can't write trace file " << m_options.traceFile << "\n";
+      return kBadInput;
+    }
+  }
+  auto tracer = Tracer::Create(m_options.traceLevel, traceFile.is_open() ? &traceFile : nullptr, false);
+  auto dataFolders = DataFolderService::Create();
+  // Named, not made: the task only asks for the path.
+  dataFolders->SetFolder(HostConfiguration::kDataFolderId, m_configuration.dataFolder);
+  auto sinks = ConnectionSinks::Create([](const ConnectionSinks::Record&) {});
+  auto httpClients = MakeHttpClients(m_configuration);
+  auto locator = ServiceLocator::Create();
+  locator->Register(tracer);
+  locator->Register(SensitiveDataPolicy::Create(m_configuration.traceSensitiveData));
+  locator->Register(ClientCertificateDecryptor::Create());
+  locator->Register(SyslogMessageSuffix::Create());
+  locator->Register(dataFolders);
+  locator->Register(ResponseServer::Create());
+  locator->Register<oru::IHttpClientFactory>(oru::RefPtr<oru::IHttpClientFactory>(httpClients.Get()));
+  locator->RegisterAs<oru::IConnectedSink, oru::IConnectionErrorSink, oru::IIncorrectSettingsSink>(sinks);
+  {
+    std::unique_ptr<ComponentModule> module;
+    oru::RefPtr<oru::IObject> taskObject;
+    const auto releaseComponent = [&] {
+      taskObject = nullptr;
+      locator->Unregister(ISiemTelemetryConsumersManager::kIid);
+      locator->Unregister(IEdrTelemetryClientServiceFactory::kIid);
+    };
+    try {
+      module = std::make_unique<ComponentModule>(m_options.component.empty() ? DefaultComponentPath()
+                                                                             : m_options.component);
+      const auto manager = module->CreateObject(oru::class_ids::kSiemTelemetryConsumersManager, locator.Get());
+      locator->Register(Query<ISiemTelemetryConsumersManager>(manager.Get()));
+      locator->Register(Query<IEdrTelemetryClientServiceFactory>(
+          module->CreateObject(oru::class_ids::kEdrTelemetryClientServiceFactory, locator.Get()).Get()));
+      taskObject = module->CreateObject(oru::class_ids::kEdrTelemetryTask, locator.Get());
+      // Settings taken without a start: checked, converted, and nothing runs.
+      const oru::Result set =
+          Query<IEdrTelemetryTaskSettings>(taskObject.Get())->SetSettings(&m_configuration.taskSettings);
+      if (oru::Failed(set)) {
+        std::cerr << "edr-telemetry-host: " << RefusalMessage(set, sinks->Records()) << "\n";
+        releaseComponent();
+        return kBadInput;
+      }
+    } catch (const std::exception& error) {
+      std::cerr << "edr-telemetry-host: " << error.what() << "\n";
+      releaseComponent();
+      return kComponentFailed;
+    }
+    releaseComponent();
+  }
+  try {
+    const ConfigurationCheck check(m_configuration);
+    std::cout << "configuration " << m_options.config.string() << ": valid, and the component takes it\n";
+    check.Print(std::cout);
+    return kDone;
+  } catch (const ConfigurationCheck::Error& error) {
+    std::cerr << "edr-telemetry-host: " << error.what() << "\n";
+    return kBadInput;
+  }
+}
 
 int HostSession::Run() {
   // The input is opened before anything starts: a missing file is bad input.
@@ -146,7 +219,7 @@ int HostSession::Run() {
     if (record.kind == ConnectionSinks::Kind::kConnected) m_connection = kConnected;
     if (record.kind == ConnectionSinks::Kind::kConnectionError) m_connection = record.reason;
   });
-  auto httpClients = HttpClientFactory::Create();
+  auto httpClients = MakeHttpClients(m_configuration);
   auto locator = ServiceLocator::Create();
   locator->Register(tracer);
   locator->Register(policy);

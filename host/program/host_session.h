@@ -38,6 +38,10 @@ class HostSession {
   HostSession(HostOptions options, HostConfiguration configuration, const std::atomic<bool>& stopRequested);
 
   int Run();
+  // --check: the task takes the configuration (rules, certificates) without
+  // a start, every endpoint resolves, and the plan is printed; nothing is
+  // sent and the data folder is not touched. kDone or kBadInput.
+  int Check();
 
  private:
   // Hands over the lines of the followed file until a stop is requested,

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <iostream>
+#include <string>
 
 #include "host/program/host_configuration.h"
 #include "host/program/host_options.h"
@@ -31,6 +32,21 @@ void InstallStopHandlers() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
+// The usage and every configuration key, which the reference explains.
+void PrintHelp() {
+  std::cout << reference_host::HostOptions::kUsage
+            << "Configuration keys (configuration.md, installed in share/doc/edr-telemetry, says what each means):\n";
+  std::string line = " ";
+  for (const std::string& key : reference_host::HostConfiguration::Keys()) {
+    if (line.size() + key.size() + 1 > 100) {
+      std::cout << line << "\n";
+      line = " ";
+    }
+    line += " " + key;
+  }
+  std::cout << line << "\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,12 +59,13 @@ int main(int argc, char** argv) {
     return HostSession::kBadInput;
   }
   if (options.help) {
-    std::cout << reference_host::HostOptions::kUsage;
+    PrintHelp();
     return HostSession::kDone;
   }
   try {
     reference_host::HostConfiguration configuration = reference_host::HostConfiguration::Load(options.config);
     for (const std::string& notice : configuration.notices) std::cerr << "edr-telemetry-host: " << notice << "\n";
+    if (options.check) return HostSession(std::move(options), std::move(configuration), g_stopRequested).Check();
     InstallStopHandlers();
     HostSession session(std::move(options), std::move(configuration), g_stopRequested);
     return session.Run();
