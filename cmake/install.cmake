@@ -5,7 +5,7 @@
 #   include/edr_telemetry/                          the host's headers
 #   lib/cmake/edr_telemetry/, lib/pkgconfig/        find_package and pkg-config
 #   bin/edr-telemetry-host, bin/edr-siem-sink       the programs
-#   share/doc/edr-telemetry/                        README and examples
+#   share/doc/edr-telemetry/                        README, the docs and examples
 # Paths stay plain lib/ (no multiarch folder): the host program finds the
 # module at ../lib from its own folder.
 include(CMakePackageConfigHelpers)
@@ -39,6 +39,7 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/edr_telemetry.pc.in ${CMAKE_BINARY_DIR}
 install(FILES ${CMAKE_BINARY_DIR}/install/edr_telemetry.pc DESTINATION ${EDR_INSTALL_LIBDIR}/pkgconfig)
 
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${EDR_INSTALL_DOCDIR})
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${EDR_INSTALL_DOCDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${EDR_INSTALL_DOCDIR}/examples
   PATTERN "__pycache__" EXCLUDE)
 
