@@ -31,13 +31,14 @@ using namespace std::chrono_literals;
 class HostProgramTest : public ::testing::Test {
  protected:
   // A sink on the given protocols (port 0 each), ready when this returns.
-  void StartSink(const std::vector<std::string>& protocols, const std::string& tcpPort = "0") {
-    std::vector<std::string> arguments;
+  void StartSink(const std::vector<std::string>& protocols, const std::string& tcpPort = "0",
+                 std::vector<std::string> arguments = {}) {
     for (const std::string& protocol : protocols) {
       arguments.push_back("--" + protocol);
       arguments.push_back(protocol == "tcp" ? tcpPort : "0");
     }
-    if (std::find(protocols.begin(), protocols.end(), "tls") != protocols.end()) {
+    if (std::find(protocols.begin(), protocols.end(), "tls") != protocols.end() ||
+        std::find(protocols.begin(), protocols.end(), "https") != protocols.end()) {
       const TestCertificates& certificates = TestCertificates::Get();
       WriteText(m_dir.Path() / "server.pem", certificates.serverCertPem);
       WriteText(m_dir.Path() / "server-key.pem", certificates.serverKeyPem);
@@ -219,6 +220,39 @@ TEST_F(HostProgramTest, NoSecretInTheTraceOfAWholeRun) {
     }
   }
   EXPECT_EQ(checked, 800u);
+}
+
+// An HTTPS collector given as a URL with a path and an authorization
+// header, its certificate issued by a private CA: trusted through
+// httpsCaCertificates with no error tolerated, refused without it, and
+// accepted when pinned as before. The path and the header reach the
+// collector (it refuses requests without them); the token never reaches the
+// trace.
+TEST_F(HostProgramTest, HttpsCollectorOfAPrivateCaAtAUrlWithAPathAndAHeader) {
+  const std::string token = "Bearer 9f86d081884c7d659a2feaa0c55ad015";
+  StartSink({"https"}, "0", {"--http-path", "/api/ingest?channel=7", "--http-header", "Authorization: " + token});
+  const std::string url = "https://127.0.0.1:" + std::to_string(Port("https")) + "/api/ingest?channel=7";
+  const auto run = [&](const std::string& name, const std::string& trust) {
+    WriteText(m_dir.Path() / (name + ".json"),
+              "{\"endpoints\":[{\"url\":\"" + url + "\",\"headers\":{\"Authorization\":\"" + token +
+                  "\"}}],\"maximumDataTransferTime\":1,\"dataFolder\":\"" + (m_dir.Path() / name).string() +
+                  "\"," + trust + "}");
+    const int exitCode = RunHost(m_dir.Path() / (name + ".json"), m_events,
+                                 {"--linger", "2", "--trace-level", "1000", "--trace-file",
+                                  (m_dir.Path() / (name + ".trace")).string()});
+    EXPECT_EQ(ReadText(m_dir.Path() / (name + ".trace")).find(token.substr(7)), std::string::npos) << name;
+    return exitCode;
+  };
+  ASSERT_EQ(run("private-ca", "\"validTlsErrors\":0,\"httpsCaCertificates\":\"ca.pem\""), 0)
+      << ReadText(m_dir.Path() / "host.err");
+  EXPECT_EQ(Number(ReadJson(m_dir.Path() / "summary.json"), "delivered"), 323);
+  EXPECT_EQ(run("system-ca-only", "\"validTlsErrors\":0"), 5) << ReadText(m_dir.Path() / "host.err");
+  const boost::json::object refused = ReadJson(m_dir.Path() / "summary.json");
+  EXPECT_EQ(Number(refused, "delivered"), 0);
+  EXPECT_GT(Number(refused.at("connectionErrors").as_object(), "invalidServerCertificate"), 0);
+  ASSERT_EQ(run("pinned", "\"serverCertificatesFile\":\"server.pem\""), 0) << ReadText(m_dir.Path() / "host.err");
+  EXPECT_EQ(Number(ReadJson(m_dir.Path() / "summary.json"), "delivered"), 323);
+  EXPECT_EQ(StopSink().size(), 2 * 323u);
 }
 
 // --check: the configuration goes through the component, every endpoint is

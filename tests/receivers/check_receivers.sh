@@ -109,6 +109,10 @@ config = json.load(open(base))
 config["endpoints"] = [json.loads(endpoint)]
 config["dataFolder"] = run + "/data"
 config["maximumDataTransferTime"] = 1
+# A pass over TCP or TLS waits up to timeoutRequest for the receiver to
+# close its side: the linger below leaves room for a few such waits.
+config["timeoutConnection"] = 1000
+config["timeoutRequest"] = 1000
 config["serverCertificatesFile"] = ca
 json.dump(config, open(run + "/config.json", "w"), indent=2)
 PY
@@ -126,7 +130,7 @@ run_host() {  # NAME ENDPOINT_JSON [host options...]
   local run="$work/runs/$name"
   mkdir -p "$run"
   host_config "$run" "$endpoint"
-  "$bin/edr-telemetry-host" --config "$run/config.json" --events "$work/events.ndjson" --linger 3 \
+  "$bin/edr-telemetry-host" --config "$run/config.json" --events "$work/events.ndjson" --linger 6 \
     --summary-json "$run/summary.json" "$@" >"$run/host.out" 2>"$run/host.err" ||
     fail "$name: the host program exited with $?: $(cat "$run/host.err")"
   delivered=$(json_get "$run/summary.json" delivered)
