@@ -1,7 +1,8 @@
 #include "host/http/http_endpoint_headers.h"
 
+#include <string.h>  // explicit_bzero
+
 #include <algorithm>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -29,10 +30,25 @@ std::string Lowercase(std::string text) {
   return text;
 }
 
+void WipeValues(std::vector<oru::HttpHeader>& headers) noexcept {
+  for (oru::HttpHeader& header : headers) explicit_bzero(header.value.data(), header.value.size());
+}
+
 }  // namespace
 
 HttpEndpointHeaders::HttpEndpointHeaders(std::vector<HttpClientConfiguration::EndpointHeaders> endpoints) {
-  for (HttpClientConfiguration::EndpointHeaders& endpoint : endpoints) {
+  // The values not taken over, all of them when the configuration is
+  // refused, are overwritten before they go.
+  struct WipeLeft {
+    std::vector<HttpClientConfiguration::EndpointHeaders>& endpoints;
+    ~WipeLeft() {
+      for (HttpClientConfiguration::EndpointHeaders& endpoint : endpoints) WipeValues(endpoint.headers);
+    }
+  } wipeLeft{endpoints};
+
+  std::vector<std::string> keys;
+  keys.reserve(endpoints.size());
+  for (const HttpClientConfiguration::EndpointHeaders& endpoint : endpoints) {
     const std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
     if (!url) throw std::bad_alloc();
     std::optional<std::string> key;
@@ -44,33 +60,30 @@ HttpEndpointHeaders::HttpEndpointHeaders(std::vector<HttpClientConfiguration::En
                                     " cannot be sent");
       }
     }
-    auto same =
-        std::find_if(m_endpoints.begin(), m_endpoints.end(), [&](const auto& known) { return known.first == *key; });
-    if (same == m_endpoints.end()) {
-      m_endpoints.emplace_back(std::move(*key), std::move(endpoint.headers));
-    } else {
-      std::move(endpoint.headers.begin(), endpoint.headers.end(), std::back_inserter(same->second));
-    }
+    keys.push_back(std::move(*key));
+  }
+  // The header lists move whole, their values where they are. Each endpoint
+  // stays as given, also one given twice: merging lists would move values
+  // about and leave copies behind.
+  m_endpoints.reserve(endpoints.size());
+  for (std::size_t i = 0; i < endpoints.size(); ++i) {
+    m_endpoints.emplace_back(std::move(keys[i]), std::move(endpoints[i].headers));
   }
 }
 
 HttpEndpointHeaders::~HttpEndpointHeaders() {
-  for (auto& [endpoint, headers] : m_endpoints) {
-    for (oru::HttpHeader& header : headers) {
-      volatile char* bytes = header.value.data();
-      for (std::size_t i = 0; i < header.value.size(); ++i) bytes[i] = '\0';
-    }
-  }
+  for (auto& [endpoint, headers] : m_endpoints) WipeValues(headers);
 }
 
-std::span<const oru::HttpHeader> HttpEndpointHeaders::For(CURLU* url) const {
-  if (m_endpoints.empty()) return {};
+std::vector<std::span<const oru::HttpHeader>> HttpEndpointHeaders::For(CURLU* url) const {
+  std::vector<std::span<const oru::HttpHeader>> found;
+  if (m_endpoints.empty()) return found;
   const std::optional<std::string> key = EndpointOf(url);
-  if (!key) return {};
+  if (!key) return found;
   for (const auto& [endpoint, headers] : m_endpoints) {
-    if (endpoint == *key) return headers;
+    if (endpoint == *key) found.emplace_back(headers);
   }
-  return {};
+  return found;
 }
 
 std::optional<std::string> HttpEndpointHeaders::EndpointOf(CURLU* url) {

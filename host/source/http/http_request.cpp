@@ -1,7 +1,9 @@
 #include "host/http/http_request.h"
 
 #include <openssl/x509_vfy.h>
+#include <string.h>  // explicit_bzero
 
+#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -33,9 +35,8 @@ bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != 
 // Overwrites a text that held a header's value before it is freed: the
 // operator's values are secrets, kept only where and while libcurl needs
 // them (the request's header lines, overwritten as the request goes).
-void Wipe(std::string& text) noexcept {
-  volatile char* bytes = text.data();
-  for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = '\0';
+void Wipe(char* text, std::size_t size) noexcept {
+  if (text) explicit_bzero(text, size);
 }
 
 // The proxy URL of a tunnel text: "a.b.c.d:port", "[v6]:port", or a bare
@@ -54,10 +55,7 @@ HttpRequest::HttpRequest(std::weak_ptr<HttpTransferLoop> loop, oru::RefPtr<oru::
 HttpRequest::~HttpRequest() {
   if (m_transfer) curl_easy_cleanup(m_transfer);
   for (curl_slist* line = m_headers; line; line = line->next) {
-    if (line->data) {
-      volatile char* bytes = line->data;
-      while (*bytes) *bytes++ = '\0';
-    }
+    if (line->data) Wipe(line->data, std::strlen(line->data));
   }
   curl_slist_free_all(m_headers);
 }
@@ -82,8 +80,10 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
   for (const oru::HttpHeader& header : options.headers) {
     if (const oru::Result appended = AppendHeader(header); oru::Failed(appended)) return appended;
   }
-  for (const oru::HttpHeader& header : endpointHeaders.For(url.url)) {
-    if (const oru::Result appended = AppendHeader(header); oru::Failed(appended)) return appended;
+  for (const std::span<const oru::HttpHeader> headers : endpointHeaders.For(url.url)) {
+    for (const oru::HttpHeader& header : headers) {
+      if (const oru::Result appended = AppendHeader(header); oru::Failed(appended)) return appended;
+    }
   }
   // libcurl would wait for a "100 Continue" before sending a large body;
   // the servers this client talks to need no such round trip.
@@ -204,7 +204,7 @@ oru::Result HttpRequest::AppendHeader(const oru::HttpHeader& header) {
   // "Name;" is how libcurl is told to send a header with an empty value.
   std::string line = header.value.empty() ? header.name + ";" : header.name + ": " + header.value;
   curl_slist* appended = curl_slist_append(m_headers, line.c_str());
-  Wipe(line);
+  Wipe(line.data(), line.size());
   if (!appended) return oru::rc::OutOfMemory;
   m_headers = appended;
   return oru::rc::NoError;

@@ -25,7 +25,7 @@ class HttpEndpointHeaders {
   // Takes the headers over, without copies of their values. Throws
   // std::invalid_argument naming the URL when it is no http or https URL, or
   // when a header could not be sent (see HttpRequest::CanSend; the value is
-  // never named). Headers of one endpoint given twice are all added.
+  // never named). An endpoint given twice gets the headers of both.
   explicit HttpEndpointHeaders(std::vector<HttpClientConfiguration::EndpointHeaders> endpoints);
   // Overwrites the values before they are freed.
   ~HttpEndpointHeaders();
@@ -33,8 +33,9 @@ class HttpEndpointHeaders {
   HttpEndpointHeaders(const HttpEndpointHeaders&) = delete;
   HttpEndpointHeaders& operator=(const HttpEndpointHeaders&) = delete;
 
-  // The headers of the endpoint `url` names; none for an endpoint without.
-  std::span<const oru::HttpHeader> For(CURLU* url) const;
+  // The headers of the endpoint `url` names, as given (a list for each time
+  // the endpoint was given); none for an endpoint without.
+  std::vector<std::span<const oru::HttpHeader>> For(CURLU* url) const;
 
   // What tells endpoints apart, of a parsed http or https URL; nothing for
   // another URL.
