@@ -21,7 +21,6 @@ std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::string text;
   if (file) text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  // A folder opens as a file on Linux but cannot be read.
   if (!file || file.bad()) throw std::runtime_error("cannot read CA certificates from " + path.string());
   return text;
 }
