@@ -1,8 +1,11 @@
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <boost/asio.hpp>
 #include <gtest/gtest.h>
@@ -12,6 +15,7 @@
 #include "component/oru/i_http_client.h"
 #include "component/oru/result_code.h"
 #include "connect_proxy.h"
+#include "host/http/http_client_configuration.h"
 #include "host/http/http_client_factory.h"
 #include "loopback_http_server.h"
 #include "recording_callback.h"
@@ -245,6 +249,62 @@ TEST(HttpClient, RefusesWhatItCannotSend) {
   EXPECT_EQ(make("http://127.0.0.1:1/", injecting, callback.Get()), oru::rc::InvalidArgument);
   EXPECT_EQ(controller, nullptr);
   EXPECT_EQ(callback->Recorded()->completions, 0);
+}
+
+// The operator's headers for an endpoint follow the request's own on every
+// request to that endpoint (scheme, host, port, path and query as libcurl
+// reads them), and on no other: another path, query or port of the same host.
+TEST(HttpClient, OperatorHeadersGoToTheirEndpointOnly) {
+  LoopbackHttpServer server([](const Request&) { return Response::With(200); });
+  LoopbackHttpServer otherPort([](const Request&) { return Response::With(200); });
+  LoopbackHttpServer::Options v6Options;
+  v6Options.address = "::1";
+  v6Options.handler = [](const Request&) { return Response::With(200); };
+  LoopbackHttpServer v6(v6Options);
+  const std::string v6Url = "http://[::1]:" + std::to_string(v6.Port()) + "/v6";
+  reference_host::HttpClientConfiguration configuration;
+  // The same endpoint as v6Url, spelled otherwise.
+  const std::string v6Endpoint = "HTTP://[::1]:" + std::to_string(v6.Port()) + "/v6";
+  configuration.endpoints = {{server.Url("/ingest?tenant=7"), {{"X-Api-Key", "k3y-of-the-endpoint"}}},
+                             {v6Endpoint, {{"Authorization", "Bearer t0ken"}}}};
+  auto factory = reference_host::HttpClientFactory::Create(std::move(configuration));
+  oru::IHttpClient* created = nullptr;
+  ASSERT_EQ(factory->CreateClient({}, &created), oru::rc::NoError);
+  auto client = oru::RefPtr<oru::IHttpClient>::Adopt(created);
+  oru::HttpRequestOptions options;
+  options.headers = {{"X-Caller", "component"}};
+
+  for (const std::string& url : {server.Url("/ingest?tenant=7"), server.Url("/ingest"), server.Url("/other?tenant=7"),
+                                 otherPort.Url("/ingest?tenant=7"), v6Url}) {
+    EXPECT_EQ(Get(*client, url, options)->result, oru::rc::NoError) << url;
+  }
+
+  const auto names = [](const Request& request) {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : request.headers) {
+      if (name.rfind("X-", 0) == 0 || name == "Authorization") names.push_back(name);
+    }
+    return names;
+  };
+  const std::vector<Request> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].target, "/ingest?tenant=7");
+  EXPECT_EQ(names(requests[0]), (std::vector<std::string>{"X-Caller", "X-Api-Key"}));
+  EXPECT_EQ(requests[0].Header("X-Api-Key"), "k3y-of-the-endpoint");
+  EXPECT_EQ(names(requests[1]), std::vector<std::string>{"X-Caller"});
+  EXPECT_EQ(names(requests[2]), std::vector<std::string>{"X-Caller"});
+  ASSERT_EQ(otherPort.Requests().size(), 1u);
+  EXPECT_EQ(names(otherPort.Requests()[0]), std::vector<std::string>{"X-Caller"});
+  ASSERT_EQ(v6.Requests().size(), 1u);
+  EXPECT_EQ(v6.Requests()[0].Header("Authorization"), "Bearer t0ken");
+
+  // A configuration the client could not act on is refused at once.
+  EXPECT_THROW(reference_host::HttpClientFactory::Create(
+                   reference_host::HttpClientConfiguration{{}, {{"ftp://127.0.0.1/", {{"X-Api-Key", "k"}}}}}),
+               std::invalid_argument);
+  EXPECT_THROW(reference_host::HttpClientFactory::Create(
+                   reference_host::HttpClientConfiguration{{}, {{server.Url(), {{"X-Api-Key", "k\r\nX-More: 1"}}}}}),
+               std::invalid_argument);
 }
 
 // The request reaches the server through the proxy's CONNECT, with the proxy

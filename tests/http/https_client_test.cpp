@@ -1,6 +1,11 @@
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,10 +18,14 @@
 #include "component/oru/i_http_client.h"
 #include "component/oru/module_object_counter.h"
 #include "component/oru/result_code.h"
+#include "component/sendara/base/detail/certificates/server_certificate_handler.h"
+#include "host/http/http_client_configuration.h"
 #include "host/http/http_client_factory.h"
+#include "host/http/http_trust_anchors.h"
 #include "loopback_http_server.h"
 #include "recording_callback.h"
 #include "renegotiating_https_server.h"
+#include "temp_directory.h"
 #include "test_certificates.h"
 
 namespace {
@@ -75,22 +84,47 @@ constexpr std::uint64_t kIssuerClass = 1;
 constexpr std::uint64_t kValidityClass = 2;
 constexpr std::uint64_t kHostNameClass = 16;
 
-std::shared_ptr<RecordingCallback::Record> Get(const std::string& url,
-                                               oru::RefPtr<oru::ICertificateVerificationCallback> verification) {
+oru::RefPtr<oru::IHttpClient> MakeClient(oru::IHttpClientFactory& factory,
+                                         oru::RefPtr<oru::ICertificateVerificationCallback> verification) {
   oru::HttpClientSettings settings;
   settings.verification = std::move(verification);
-  auto factory = reference_host::HttpClientFactory::Create();
   oru::IHttpClient* created = nullptr;
-  EXPECT_EQ(factory->CreateClient(settings, &created), oru::rc::NoError);
-  auto client = oru::RefPtr<oru::IHttpClient>::Adopt(created);
+  EXPECT_EQ(factory.CreateClient(settings, &created), oru::rc::NoError);
+  return oru::RefPtr<oru::IHttpClient>::Adopt(created);
+}
 
+std::shared_ptr<RecordingCallback::Record> Get(oru::IHttpClient& client, const std::string& url) {
   auto callback = RecordingCallback::Create();
   oru::IHttpRequestController* controller = nullptr;
-  EXPECT_EQ(client->MakeRequestAsync(oru::HttpMethod::kGet, url, {}, nullptr, callback.Get(), &controller),
+  EXPECT_EQ(client.MakeRequestAsync(oru::HttpMethod::kGet, url, {}, nullptr, callback.Get(), &controller),
             oru::rc::NoError);
   oru::RefPtr<oru::IHttpRequestController>::Adopt(controller);
   EXPECT_TRUE(callback->Recorded()->WaitForCompletion());
   return callback->Recorded();
+}
+
+std::shared_ptr<RecordingCallback::Record> Get(const std::string& url,
+                                               oru::RefPtr<oru::ICertificateVerificationCallback> verification) {
+  auto factory = reference_host::HttpClientFactory::Create();
+  return Get(*MakeClient(*factory, std::move(verification)), url);
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+oru::RefPtr<oru::IHttpClientFactory> FactoryTrusting(const std::filesystem::path& anchors) {
+  reference_host::HttpClientConfiguration configuration;
+  configuration.trustAnchors = reference_host::HttpTrustAnchors::Load({anchors});
+  return reference_host::HttpClientFactory::Create(std::move(configuration));
+}
+
+// The component's own rule: no error tolerated, or the server's certificate
+// must be `pinnedPem`.
+oru::RefPtr<oru::ICertificateVerificationCallback> ComponentHandler(std::optional<std::uint64_t> validTlsErrors,
+                                                                    const std::string& pinnedPem = {}) {
+  const std::span pinned(reinterpret_cast<const std::uint8_t*>(pinnedPem.data()), pinnedPem.size());
+  return sendara::base::ServerCertificateHandler::Create(oru::RefPtr<oru::ITracer>(), pinned, validTlsErrors);
 }
 
 LoopbackHttpServer::Options ServerWith(const std::string& certificatePem, const std::string& keyPem) {
@@ -196,6 +230,84 @@ TEST(HttpsClient, WithoutCallbackTheSystemTrustStoreRefusesTheTestCa) {
 
   EXPECT_EQ(record->result, oru::http_result::kServerCertificateRejected);
   EXPECT_TRUE(server.Requests().empty());
+}
+
+// The operator's CA, a file or a folder, makes a chain to it verify with no
+// error: the component's handler that tolerates none accepts it, on every
+// connection of a client, where it refuses it without the anchors. A pinned
+// server certificate is accepted either way; a chain to another CA is not.
+TEST(HttpsClient, TheOperatorsCaAnchorsAChainForTheComponentsHandler) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  TempDirectory temp;
+  WriteFile(temp.Path() / "ca.pem", certificates.caPem);
+  std::filesystem::create_directory(temp.Path() / "anchors");
+  WriteFile(temp.Path() / "anchors" / "ca.pem", certificates.caPem);
+  // A key among the certificates is passed over.
+  WriteFile(temp.Path() / "anchors" / "ca.key", certificates.caKeyPem);
+  LoopbackHttpServer server(ServerWith(certificates.serverCertPem, certificates.serverKeyPem));
+  LoopbackHttpServer second(ServerWith(certificates.serverCertPem, certificates.serverKeyPem));
+  LoopbackHttpServer untrusted(ServerWith(certificates.untrustedServerCertPem, certificates.untrustedServerKeyPem));
+  const auto strict = ComponentHandler(0);
+  const auto pinned = ComponentHandler(std::nullopt, certificates.serverCertPem);
+
+  for (const std::filesystem::path& anchors : {temp.Path() / "ca.pem", temp.Path() / "anchors"}) {
+    SCOPED_TRACE(anchors.string());
+    auto factory = FactoryTrusting(anchors);
+    auto client = MakeClient(*factory, strict);
+    auto record = Get(*client, server.Url("/private"));
+    EXPECT_EQ(record->result, oru::rc::NoError);
+    EXPECT_EQ(record->body, "secure");
+    // A new connection of the same client: libcurl may give it the trust
+    // store of the first, which holds the anchors already.
+    EXPECT_EQ(Get(*client, second.Url())->result, oru::rc::NoError);
+    EXPECT_EQ(Get(*client, untrusted.Url())->result, oru::http_result::kServerCertificateRejected);
+    EXPECT_EQ(Get(*MakeClient(*factory, pinned), server.Url())->result, oru::rc::NoError);
+  }
+
+  auto withoutAnchors = reference_host::HttpClientFactory::Create();
+  EXPECT_EQ(Get(*MakeClient(*withoutAnchors, strict), server.Url())->result,
+            oru::http_result::kServerCertificateRejected);
+  EXPECT_EQ(Get(*MakeClient(*withoutAnchors, pinned), server.Url())->result, oru::rc::NoError);
+  EXPECT_EQ(server.Requests().size(), 5u);
+  EXPECT_EQ(untrusted.Requests().size(), 0u);
+}
+
+// Without a callback the system's store with the anchors, and the host name,
+// decide.
+TEST(HttpsClient, WithoutCallbackTheAnchorsAndTheHostNameDecide) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  TempDirectory temp;
+  WriteFile(temp.Path() / "ca.pem", certificates.caPem);
+  auto factory = FactoryTrusting(temp.Path() / "ca.pem");
+  LoopbackHttpServer server(ServerWith(certificates.serverCertPem, certificates.serverKeyPem));
+  LoopbackHttpServer wrongName(ServerWith(certificates.wrongNameCertPem, certificates.wrongNameKeyPem));
+
+  EXPECT_EQ(Get(*MakeClient(*factory, nullptr), server.Url())->result, oru::rc::NoError);
+  EXPECT_EQ(Get(*MakeClient(*factory, nullptr), wrongName.Url())->result,
+            oru::http_result::kServerCertificateNameMismatch);
+}
+
+// Every certificate of a bundle is an anchor; a path that gives none, or
+// cannot be read, is named.
+TEST(HttpTrustAnchors, LoadsBundlesAndNamesAPathItCannotUse) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  TempDirectory temp;
+  WriteFile(temp.Path() / "bundle.pem", certificates.caPem + certificates.untrustedCaPem);
+  EXPECT_EQ(reference_host::HttpTrustAnchors::Load({temp.Path() / "bundle.pem"}).Count(), 2u);
+
+  WriteFile(temp.Path() / "key.pem", certificates.caKeyPem);
+  WriteFile(temp.Path() / "broken.pem", "-----BEGIN CERTIFICATE-----\nno base64 here\n-----END CERTIFICATE-----\n");
+  std::filesystem::create_directory(temp.Path() / "empty");
+  for (const std::filesystem::path& path : {temp.Path() / "missing.pem", temp.Path() / "key.pem",
+                                            temp.Path() / "broken.pem", temp.Path() / "empty"}) {
+    SCOPED_TRACE(path.string());
+    try {
+      reference_host::HttpTrustAnchors::Load({temp.Path() / "bundle.pem", path});
+      ADD_FAILURE() << "loaded";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find(path.string()), std::string::npos) << error.what();
+    }
+  }
 }
 
 // A connection outlives the request that opened it: libcurl keeps it for the

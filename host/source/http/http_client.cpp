@@ -30,7 +30,12 @@ std::shared_ptr<HttpTransferLoop> MakeLoop() {
 
 }  // namespace
 
-HttpClient::HttpClient(oru::HttpClientSettings settings) : m_settings(std::move(settings)), m_loop(MakeLoop()) {
+HttpClient::HttpClient(oru::HttpClientSettings settings, HttpTrustAnchors trustAnchors,
+                       std::shared_ptr<const HttpEndpointHeaders> endpointHeaders)
+    : m_settings(std::move(settings)),
+      m_trustAnchors(std::move(trustAnchors)),
+      m_endpointHeaders(endpointHeaders ? std::move(endpointHeaders) : std::make_shared<const HttpEndpointHeaders>()),
+      m_loop(MakeLoop()) {
   // The thread owns the loop too: see ~HttpClient.
   m_thread = std::thread([loop = m_loop] { loop->Run(); });
 }
@@ -56,7 +61,8 @@ oru::Result HttpClient::MakeRequestAsync(oru::HttpMethod method, std::string_vie
   if (controller) *controller = nullptr;
   try {
     auto request = HttpRequest::Create(m_loop, oru::RefPtr<oru::IHttpRequestCallback>(callback));
-    const oru::Result prepared = request->Prepare(method, uri, options, m_settings, std::move(body));
+    const oru::Result prepared = request->Prepare(method, uri, options, m_settings, std::move(body), m_trustAnchors,
+                                                     *m_endpointHeaders);
     if (oru::Failed(prepared)) return prepared;
     // The controller is handed out before the loop can complete the request,
     // so that the caller's reference exists whatever the loop does.

@@ -1,13 +1,16 @@
 #include "host/http/http_request.h"
 
 #include <openssl/x509_vfy.h>
+#include <string.h>  // explicit_bzero
 
+#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
 #include <utility>
 
 #include "component/oru/http_result.h"
+#include "host/http/http_endpoint_headers.h"
 #include "host/http/http_transfer_loop.h"
 
 namespace reference_host {
@@ -29,6 +32,13 @@ std::string UrlPart(CURLU* url, CURLUPart part) {
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
+// Overwrites a text that held a header's value before it is freed: the
+// operator's values are secrets, kept only where and while libcurl needs
+// them (the request's header lines, overwritten as the request goes).
+void Wipe(char* text, std::size_t size) noexcept {
+  if (text) explicit_bzero(text, size);
+}
+
 // The proxy URL of a tunnel text: "a.b.c.d:port", "[v6]:port", or a bare
 // address, for which libcurl uses its default proxy port. A bare IPv6
 // address needs brackets to be read as a host.
@@ -44,11 +54,15 @@ HttpRequest::HttpRequest(std::weak_ptr<HttpTransferLoop> loop, oru::RefPtr<oru::
 
 HttpRequest::~HttpRequest() {
   if (m_transfer) curl_easy_cleanup(m_transfer);
+  for (curl_slist* line = m_headers; line; line = line->next) {
+    if (line->data) Wipe(line->data, std::strlen(line->data));
+  }
   curl_slist_free_all(m_headers);
 }
 
 oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, const oru::HttpRequestOptions& options,
-                                 const oru::HttpClientSettings& settings, std::shared_ptr<const std::string> body) {
+                                 const oru::HttpClientSettings& settings, std::shared_ptr<const std::string> body,
+                                 const HttpTrustAnchors& trustAnchors, const HttpEndpointHeaders& endpointHeaders) {
   if (method != oru::HttpMethod::kGet && method != oru::HttpMethod::kPost) return oru::rc::InvalidArgument;
 
   // The URI is checked here so that a caller learns of a bad one at once,
@@ -64,16 +78,12 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
   if (host.empty()) return oru::rc::InvalidArgument;
 
   for (const oru::HttpHeader& header : options.headers) {
-    // A line break would let a value add headers of its own.
-    if (header.name.empty() || HasLineBreak(header.name) || HasLineBreak(header.value) ||
-        header.name.find(':') != std::string::npos) {
-      return oru::rc::InvalidArgument;
+    if (const oru::Result appended = AppendHeader(header); oru::Failed(appended)) return appended;
+  }
+  for (const std::span<const oru::HttpHeader> headers : endpointHeaders.For(url.url)) {
+    for (const oru::HttpHeader& header : headers) {
+      if (const oru::Result appended = AppendHeader(header); oru::Failed(appended)) return appended;
     }
-    // "Name;" is how libcurl is told to send a header with an empty value.
-    const std::string line = header.value.empty() ? header.name + ";" : header.name + ": " + header.value;
-    curl_slist* appended = curl_slist_append(m_headers, line.c_str());
-    if (!appended) return oru::rc::OutOfMemory;
-    m_headers = appended;
   }
   // libcurl would wait for a "100 Continue" before sending a large body;
   // the servers this client talks to need no such round trip.
@@ -96,6 +106,9 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_FOLLOWLOCATION, 0L);
   set(CURLOPT_HTTPHEADER, m_headers);
+  // The headers go to the server only, never to a proxy the request tunnels
+  // through: the operator's are secrets of the endpoint.
+  set(CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
   set(CURLOPT_WRITEFUNCTION, &HttpRequest::ReceiveBody);
   set(CURLOPT_WRITEDATA, static_cast<void*>(this));
   set(CURLOPT_HEADERFUNCTION, &HttpRequest::ReceiveHeader);
@@ -146,7 +159,7 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
   }
 
   if (settings.verification) {
-    m_certificateCheck = std::make_shared<ServerCertificateCheck>(settings.verification, m_url, host);
+    m_certificateCheck = std::make_shared<ServerCertificateCheck>(settings.verification, m_url, host, trustAnchors);
     // The callback decides on the host name as well (its class is in the
     // server certificate's mask), so libcurl must not refuse the name first.
     set(CURLOPT_SSL_VERIFYPEER, 1L);
@@ -154,9 +167,10 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
     // A resumed TLS session skips the chain check; every connection asks.
     set(CURLOPT_SSL_SESSIONID_CACHE, 0L);
   } else {
-    // The system's trust store and the host name decide; the check only
-    // watches, to tell an expired certificate or a wrong name apart.
-    m_certificateCheck = std::make_shared<ServerCertificateCheck>(nullptr, m_url, host);
+    // The system's trust store with the operator's anchors and the host name
+    // decide; the check only watches, to tell an expired certificate or a
+    // wrong name apart.
+    m_certificateCheck = std::make_shared<ServerCertificateCheck>(nullptr, m_url, host, trustAnchors);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
   }
@@ -178,6 +192,22 @@ oru::Result HttpRequest::Prepare(oru::HttpMethod method, std::string_view uri, c
     default:
       return oru::rc::InvalidArgument;
   }
+}
+
+bool HttpRequest::CanSend(const oru::HttpHeader& header) noexcept {
+  return !header.name.empty() && !HasLineBreak(header.name) && !HasLineBreak(header.value) &&
+         header.name.find(':') == std::string::npos;
+}
+
+oru::Result HttpRequest::AppendHeader(const oru::HttpHeader& header) {
+  if (!CanSend(header)) return oru::rc::InvalidArgument;
+  // "Name;" is how libcurl is told to send a header with an empty value.
+  std::string line = header.value.empty() ? header.name + ";" : header.name + ": " + header.value;
+  curl_slist* appended = curl_slist_append(m_headers, line.c_str());
+  Wipe(line.data(), line.size());
+  if (!appended) return oru::rc::OutOfMemory;
+  m_headers = appended;
+  return oru::rc::NoError;
 }
 
 oru::Result HttpRequest::Cancel() noexcept {

@@ -70,19 +70,30 @@ std::vector<std::uint8_t> DerOf(X509* certificate) {
 }  // namespace
 
 ServerCertificateCheck::ServerCertificateCheck(oru::RefPtr<oru::ICertificateVerificationCallback> callback,
-                                               std::string url, std::string host)
-    : m_callback(std::move(callback)), m_url(std::move(url)), m_host(std::move(host)) {}
+                                               std::string url, std::string host, HttpTrustAnchors trustAnchors)
+    : m_callback(std::move(callback)),
+      m_url(std::move(url)),
+      m_host(std::move(host)),
+      m_trustAnchors(std::move(trustAnchors)) {}
 
 CURLcode ServerCertificateCheck::InstallInContext(CURL*, void* sslContext, void* check) noexcept {
   try {
     auto* context = static_cast<SSL_CTX*>(sslContext);
+    auto* self = static_cast<ServerCertificateCheck*>(check);
+    // libcurl has loaded the system's store into the context before it calls
+    // here: the anchors go next to it. libcurl 7.87 and later may give every
+    // new connection of a multi handle the same store (its CA cache), which
+    // then holds the anchors of an earlier connection of the same client,
+    // with the same anchors; a client has a multi handle of its own, so no
+    // other client's connections see them.
+    if (!self->m_trustAnchors.AddTo(SSL_CTX_get_cert_store(context))) return CURLE_SSL_CACERT_BADFILE;
     // The context keeps the check for as long as it may call it: libcurl
     // keeps the connection, and the context with it, after the request that
     // made it. A share the context held before (libcurl installs once per
     // context) is let go once the new one is in: setting the slot again does
     // not call ReleaseShare.
     const int slot = ShareSlot();
-    auto share = std::make_unique<Share>(static_cast<ServerCertificateCheck*>(check)->shared_from_this());
+    auto share = std::make_unique<Share>(self->shared_from_this());
     std::unique_ptr<Share> previous(static_cast<Share*>(SSL_CTX_get_ex_data(context, slot)));
     if (SSL_CTX_set_ex_data(context, slot, share.get()) != 1) {
       previous.release();

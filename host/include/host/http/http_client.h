@@ -9,6 +9,8 @@
 #include "component/oru/http_client_settings.h"
 #include "component/oru/i_http_client.h"
 #include "component/oru/module_object_counter.h"
+#include "host/http/http_endpoint_headers.h"
+#include "host/http/http_trust_anchors.h"
 
 namespace reference_host {
 
@@ -19,8 +21,11 @@ class HttpTransferLoop;
 // OperationCancelled on that thread and waits for it.
 class HttpClient final : public oru::BasicObject<HttpClient, oru::UncountedObject, oru::IHttpClient> {
  public:
-  // Throws when libcurl cannot be set up or the thread cannot start.
-  explicit HttpClient(oru::HttpClientSettings settings);
+  // Throws when libcurl cannot be set up or the thread cannot start. The
+  // operator's `trustAnchors` and `endpointHeaders` (null: none) are shared
+  // with the factory and its other clients.
+  explicit HttpClient(oru::HttpClientSettings settings, HttpTrustAnchors trustAnchors = {},
+                      std::shared_ptr<const HttpEndpointHeaders> endpointHeaders = nullptr);
   ~HttpClient() override;
 
   oru::Result MakeRequestAsync(oru::HttpMethod method, std::string_view uri, const oru::HttpRequestOptions& options,
@@ -29,6 +34,8 @@ class HttpClient final : public oru::BasicObject<HttpClient, oru::UncountedObjec
 
  private:
   const oru::HttpClientSettings m_settings;
+  const HttpTrustAnchors m_trustAnchors;
+  const std::shared_ptr<const HttpEndpointHeaders> m_endpointHeaders;
   const std::shared_ptr<HttpTransferLoop> m_loop;
   std::thread m_thread;
 };

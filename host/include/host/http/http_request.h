@@ -16,10 +16,12 @@
 #include "component/oru/i_http_request_callback.h"
 #include "component/oru/i_http_request_controller.h"
 #include "component/oru/module_object_counter.h"
+#include "host/http/http_trust_anchors.h"
 #include "host/http/server_certificate_check.h"
 
 namespace reference_host {
 
+class HttpEndpointHeaders;
 class HttpTransferLoop;
 
 // One request of an HttpClient: its libcurl transfer, what the transfer
@@ -34,9 +36,16 @@ class HttpRequest final
   ~HttpRequest() override;
 
   // Sets the transfer up; InvalidArgument for a URI, header or method it
-  // cannot send, and nothing started.
+  // cannot send, and nothing started. The operator's `trustAnchors` join the
+  // system's trust store for an https URI; the operator's headers for the
+  // endpoint the URI names follow the request's own.
   oru::Result Prepare(oru::HttpMethod method, std::string_view uri, const oru::HttpRequestOptions& options,
-                      const oru::HttpClientSettings& settings, std::shared_ptr<const std::string> body);
+                      const oru::HttpClientSettings& settings, std::shared_ptr<const std::string> body,
+                      const HttpTrustAnchors& trustAnchors, const HttpEndpointHeaders& endpointHeaders);
+
+  // A header with a name, no ":" in it, and no line break in its name or
+  // value: a line break would let a value add headers of its own.
+  static bool CanSend(const oru::HttpHeader& header) noexcept;
 
   oru::Result Cancel() noexcept override;
 
@@ -60,6 +69,7 @@ class HttpRequest final
   // handshake) is made; the connect has a time-out of its own.
   static int BeforeRequest(void* self, char* primaryIp, char* localIp, int primaryPort, int localPort) noexcept;
   static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept;
+  oru::Result AppendHeader(const oru::HttpHeader& header);
   oru::Result ResultOf(CURLcode code) const noexcept;
   void Finish(oru::Result result, std::uint16_t status) noexcept;
 

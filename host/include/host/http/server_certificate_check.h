@@ -11,6 +11,7 @@
 
 #include "component/oru/i_certificate_verification_callback.h"
 #include "component/oru/ref_ptr.h"
+#include "host/http/http_trust_anchors.h"
 
 namespace reference_host {
 
@@ -21,6 +22,10 @@ namespace reference_host {
 // request that made the connection is gone. Such a connection is checked once,
 // at its handshake: renegotiation, which would check a new chain in the middle
 // of a later request, is refused.
+//
+// The operator's trust anchors join the trust store of each new connection's
+// context, next to the system's store libcurl loaded: a chain to one of them
+// verifies as a chain to a system CA does, with a callback or without.
 //
 // With a verification callback, OpenSSL's verification runs to its end with
 // every error recorded (class per certificate, see CertificateStatus), the
@@ -35,14 +40,14 @@ class ServerCertificateCheck : public std::enable_shared_from_this<ServerCertifi
   // an IP address without brackets. A check to install must be owned by a
   // std::shared_ptr.
   ServerCertificateCheck(oru::RefPtr<oru::ICertificateVerificationCallback> callback, std::string url,
-                         std::string host);
+                         std::string host, HttpTrustAnchors trustAnchors = {});
 
   ServerCertificateCheck(const ServerCertificateCheck&) = delete;
   ServerCertificateCheck& operator=(const ServerCertificateCheck&) = delete;
 
   // CURLOPT_SSL_CTX_FUNCTION with the check as CURLOPT_SSL_CTX_DATA: the
   // context takes a share of the check, let go when OpenSSL frees the
-  // context, and refuses renegotiation.
+  // context, gets the trust anchors in its store, and refuses renegotiation.
   static CURLcode InstallInContext(CURL* easy, void* sslContext, void* check) noexcept;
 
   // The callback refused the chain (or the decision could not be asked for).
@@ -63,6 +68,7 @@ class ServerCertificateCheck : public std::enable_shared_from_this<ServerCertifi
   const oru::RefPtr<oru::ICertificateVerificationCallback> m_callback;
   const std::string m_url;
   const std::string m_host;
+  const HttpTrustAnchors m_trustAnchors;
   // Error classes by depth (0: the server's own certificate).
   std::vector<std::uint64_t> m_masks;
   bool m_refused = false;
