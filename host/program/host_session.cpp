@@ -26,7 +26,9 @@
 #include "host/client_certificate_decryptor.h"
 #include "host/connection_sinks.h"
 #include "host/data_folder_service.h"
+#include "host/http/http_client_configuration.h"
 #include "host/http/http_client_factory.h"
+#include "host/http/http_trust_anchors.h"
 #include "host/program/component_module.h"
 #include "host/program/configuration_check.h"
 #include "host/program/follow_checkpoint.h"
@@ -82,8 +84,22 @@ std::string Hex(std::int32_t result) {
 
 // The host's HTTP client service, with the configuration's trust anchors and
 // endpoint headers.
+// Raises HostConfiguration::Error for anchors or headers it cannot take.
 oru::RefPtr<HttpClientFactory> MakeHttpClients(const HostConfiguration& configuration) {
-  return HttpClientFactory::Create();
+  HttpClientConfiguration http;
+  try {
+    if (!configuration.httpsCaCertificates.empty()) {
+      http.trustAnchors = HttpTrustAnchors::Load(configuration.httpsCaCertificates);
+    }
+    for (const HostConfiguration::EndpointHeaders& endpoint : configuration.endpointHeaders) {
+      http.endpoints.push_back({endpoint.url, endpoint.headers});
+    }
+    return HttpClientFactory::Create(std::move(http));
+  } catch (const std::exception& error) {
+    throw HostConfiguration::Error(std::string("configuration key \"") +
+                                   (http.endpoints.empty() ? "httpsCaCertificates" : "endpoints") +
+                                   "\": " + error.what());
+  }
 }
 
 // Why the task refused the configuration, as far as the host can tell.

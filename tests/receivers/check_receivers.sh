@@ -25,7 +25,7 @@ cleanup() {
   wait 2>/dev/null || true
   rm -rf "$work"
 }
-trap cleanup EXIT
+[ -n "${KEEP_WORK:-}" ] || trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 missing_programs=()
