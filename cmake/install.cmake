@@ -84,9 +84,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Everything `cmake --install` lays out, and the service's files. No
-# maintainer script: installing the package enables and starts nothing.
+# maintainer script of ours (CPack adds ldconfig calls): installing the
+# package enables and starts nothing.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};edr_telemetry;Unspecified;/;${CMAKE_BINARY_DIR};edr_telemetry;system;/")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/install/debian/conffiles)
+# CPack would build every target (tests, benchmarks) before installing;
+# scripts/package.sh builds the packaged ones itself.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 # The module loads the TLS library next to it, which needs libssl: found
 # by dpkg-shlibdeps like every other dependency, since the library links it.
 include(CPack)
