@@ -14,6 +14,10 @@ struct EdrTelemetryTaskEndpoint {
   std::int32_t port = 0;
   // 0 TCP, 1 TCP with TLS, 2 HTTP with gzip, 3 UDP; anything else HTTP.
   std::uint32_t protocol = 0;
+  // HTTP only: the request's path after the port ("/ingest", a query may
+  // follow); empty for the server's root. Last, so that a host's
+  // {host, port, protocol} stays as it was.
+  std::string path;
 };
 
 // The task's settings as the host hands them over.
