@@ -16,8 +16,9 @@ struct EdrTelemetryTaskEndpoint {
   std::uint32_t protocol = 0;
   // HTTP only: the request's path after the port ("/ingest", a query may
   // follow); empty for the server's root. Last, so that a host's
-  // {host, port, protocol} stays as it was.
-  std::string path;
+  // {host, port, protocol} stays as it was; its initializer keeps such a
+  // host free of -Wmissing-field-initializers.
+  std::string path = {};
 };
 
 // The task's settings as the host hands them over.
