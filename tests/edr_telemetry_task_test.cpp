@@ -248,17 +248,18 @@ TEST_F(EdrTelemetryTaskTest, SettingsConversion) {
     return EdrTelemetryTask::ConvertSettings(m_tracer.Get(), m_locator.Get(), *publisher, settings);
   };
   EdrTelemetryTaskSettings settings = Settings();
-  settings.endpoints = {{"siem", 514, 7}, {"::1", 6514, 1}, {"http://siem", 80, 4}};
+  settings.endpoints = {{"siem", 514, 7}, {"::1", 6514, 1}, {"http://siem", 80, 4}, {"::1", 8088, 2, "/ingest"}};
   settings.maximumDataTransferTime = 30;
   settings.tunnelPresent = true;
   settings.tunnelAddress = "::1";
   settings.tunnelPort = 3128;
   EdrTelemetryClientSettings converted = convert(settings);
-  ASSERT_EQ(converted.endpoints.size(), 3u);
+  ASSERT_EQ(converted.endpoints.size(), 4u);
   EXPECT_EQ(converted.endpoints[0].protocol, EdrTelemetryProtocol::HTTP);
   EXPECT_EQ(converted.endpoints[0].endpoint, "siem:514");
   EXPECT_EQ(converted.endpoints[1].endpoint, "[::1]:6514");
   EXPECT_EQ(converted.endpoints[2].endpoint, "http://siem:80");
+  EXPECT_EQ(converted.endpoints[3].endpoint, "[::1]:8088/ingest");
   EXPECT_EQ(converted.tunnel, "[::1]:3128");
   EXPECT_EQ(converted.telemetryTransferSettings.maximumDataTransferTime, 30000u);
   EXPECT_EQ(converted.persistentDataPath, m_dir.Path().u16string());
@@ -286,6 +287,47 @@ TEST_F(EdrTelemetryTaskTest, SettingsConversion) {
     EXPECT_NE(e.ToString().find("integration id (part consumer id) should be non zero"), std::string::npos);
     EXPECT_EQ(e.Code(), oru::rc::InvalidArgument);
   }
+}
+
+// A path is for HTTP endpoints only, and only one that a request line and a
+// trace can carry; refused, it changes nothing.
+TEST_F(EdrTelemetryTaskTest, WrongEndpointPathsAreRefused) {
+  EdrTelemetryTaskSettings settings = Settings();
+  settings.endpoints = {{"collector", 8080, 4, "/ingest?channel=x"}};
+  ASSERT_EQ(TaskSettings().SetSettings(&settings), oru::rc::NoError);
+  const struct {
+    std::uint32_t protocol;
+    std::string path;
+    std::string reason;
+  } refusals[] = {
+      {0, "/ingest", "a syslog endpoint takes no path"},
+      {1, "/ingest", "a syslog endpoint takes no path"},
+      {3, "/ingest", "a syslog endpoint takes no path"},
+      {2, "ingest", "wrong endpoint path"},
+      {4, "/in gest", "wrong endpoint path"},
+      {4, "/ingest\r\nX-Injected: 1", "wrong endpoint path"},
+      {4, "/ingest#part", "wrong endpoint path"},
+      {4, "/\x7F", "wrong endpoint path"},
+      {4, "/caf\xC3\xA9", "wrong endpoint path"},
+  };
+  for (const auto& [protocol, path, reason] : refusals) {
+    SCOPED_TRACE(std::to_string(protocol) + " " + path);
+    EdrTelemetryTaskSettings refused = settings;
+    refused.endpoints[0].protocol = protocol;
+    refused.endpoints[0].path = path;
+    refused.maximumNumberOfEventsInPackage = 1;
+    const std::size_t before = m_tracer->Count(reason + ". At ");
+    EXPECT_EQ(TaskSettings().SetSettings(&refused), oru::rc::InvalidArgument);
+    EXPECT_EQ(m_tracer->Count(reason + ". At "), before + 1);
+    EdrTelemetryTaskSettings current;
+    ASSERT_EQ(TaskSettings().GetSettings(&current), oru::rc::NoError);
+    ASSERT_EQ(current.endpoints.size(), 1u);
+    EXPECT_EQ(current.endpoints[0].protocol, 4u);
+    EXPECT_EQ(current.endpoints[0].path, "/ingest?channel=x");
+    EXPECT_EQ(current.maximumNumberOfEventsInPackage, 5);
+  }
+  // The endpoint is named by host and port: the refused bytes stay out.
+  EXPECT_EQ(m_tracer->Count("endpoint = collector:8080"), std::size(refusals));
 }
 
 // Refused settings change nothing on a running task, and a start that fails

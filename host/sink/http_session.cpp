@@ -48,13 +48,14 @@ std::optional<bool> IsGzip(std::string_view contentEncoding) {
 
 template <class Stream>
 HttpSession<Stream>::HttpSession(Stream stream, Protocol protocol, std::string peer, EventWriter& writer,
-                                 unsigned status)
+                                 unsigned status, HttpAccess& access)
     : m_stream(std::move(stream)),
       m_protocol(protocol),
       m_peer(std::move(peer)),
       m_writer(writer),
       m_connection(writer.NextConnection()),
-      m_status(status) {}
+      m_status(status),
+      m_access(access) {}
 
 template <class Stream>
 void HttpSession<Stream>::Start() {
@@ -105,6 +106,7 @@ template <class Stream>
 void HttpSession<Stream>::ReadHeader() {
   if (m_stopping || m_closed) return Close();
   m_parser.emplace();
+  m_refusal = 0;
   m_parser->header_limit(kMaxHeaderBytes);
   m_parser->body_limit(kMaxBodyBytes);
   http::async_read_header(m_stream, m_buffer, *m_parser,
@@ -125,6 +127,17 @@ void HttpSession<Stream>::OnHeader(const boost::system::error_code& error) {
                         std::string(request.target()) + " refused: only POST carries events");
     return Respond(kMethodNotAllowed, false);
   }
+  const bool expectsContinue = boost::beast::iequals(Trim(request[http::field::expect]), "100-continue");
+  if (const HttpAccess::Verdict verdict = m_access.Check(request); verdict.status != 0) {
+    DiagnosticLog::Line(m_peer + ": POST " + std::string(request.target()) + " refused: " + verdict.reason);
+    // The body is read and dropped, so that the answer is not lost to a
+    // reset for unread bytes, and the connection goes on. A client waiting
+    // for "100 Continue" sends no body: it gets the answer, and the
+    // connection closes.
+    if (expectsContinue) return Respond(verdict.status, false);
+    m_refusal = verdict.status;
+    return ReadBody();
+  }
   const std::optional<bool> gzip = IsGzip(request[http::field::content_encoding]);
   if (!gzip) {
     DiagnosticLog::Line(m_peer + ": POST refused: unsupported Content-Encoding '" +
@@ -134,7 +147,7 @@ void HttpSession<Stream>::OnHeader(const boost::system::error_code& error) {
   m_gzip = *gzip;
   // A client that waits to hear it may send the body (libraries do for large
   // bodies) would otherwise stall until its own timeout.
-  if (boost::beast::iequals(Trim(request[http::field::expect]), "100-continue")) {
+  if (expectsContinue) {
     return Respond(kContinue, true, &HttpSession::ReadBody);
   }
   ReadBody();
@@ -184,6 +197,7 @@ void HttpSession<Stream>::OnReadError(const boost::system::error_code& error) {
 template <class Stream>
 void HttpSession<Stream>::TakeEvents() {
   const bool keepAlive = m_parser->get().keep_alive();
+  if (m_refusal != 0) return Respond(m_refusal, keepAlive);
   std::string body = std::move(m_parser->get().body());
   if (m_gzip) {
     std::string inflated;

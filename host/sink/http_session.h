@@ -17,6 +17,7 @@
 
 #include "host/sink/connection.h"
 #include "host/sink/event_writer.h"
+#include "host/sink/http_access.h"
 #include "host/sink/protocol.h"
 
 namespace siem_sink {
@@ -38,7 +39,10 @@ class HttpSession final : public Connection, public std::enable_shared_from_this
 
   // `status` answers every POST that is taken; its events are written only
   // when it is a success (2xx): a client told otherwise sends them again.
-  HttpSession(Stream stream, Protocol protocol, std::string peer, EventWriter& writer, unsigned status);
+  // A POST that `access` refuses gets its status, and its events are
+  // dropped.
+  HttpSession(Stream stream, Protocol protocol, std::string peer, EventWriter& writer, unsigned status,
+              HttpAccess& access);
 
   void Start() override;
   void Stop() override;
@@ -68,10 +72,14 @@ class HttpSession final : public Connection, public std::enable_shared_from_this
   EventWriter& m_writer;
   const std::uint64_t m_connection;
   const unsigned m_status;
+  HttpAccess& m_access;
   boost::beast::flat_buffer m_buffer;
   std::optional<Parser> m_parser;
   Response m_response;
   bool m_gzip = false;
+  // The status the request in hand is refused with once its body is read;
+  // 0 when it is taken.
+  unsigned m_refusal = 0;
   bool m_writing = false;
   bool m_stopping = false;
   bool m_closed = false;

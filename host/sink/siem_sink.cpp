@@ -54,7 +54,10 @@ void OfferOnly(boost::asio::ssl::context& tls, const std::string& version) {
 
 }  // namespace
 
-SiemSink::SiemSink(const SinkOptions& options) : m_options(options), m_signals(m_io, SIGINT, SIGTERM) {
+SiemSink::SiemSink(const SinkOptions& options)
+    : m_options(options),
+      m_httpAccess(options.httpPath, options.httpHeaders),
+      m_signals(m_io, SIGINT, SIGTERM) {
   boost::system::error_code error;
   const boost::asio::ip::address address = boost::asio::ip::make_address(options.address, error);
   if (error) RefuseOption("--address", options.address, "not an IP address");
@@ -110,6 +113,7 @@ SiemSink::~SiemSink() = default;
 void SiemSink::ListenTcp(Protocol protocol, const boost::asio::ip::address& address) {
   EventWriter& writer = *m_writer;
   const unsigned status = m_options.httpStatus;
+  HttpAccess& access = m_httpAccess;
   boost::asio::ssl::context* const tls = m_tls ? &*m_tls : nullptr;
   TcpListener::ConnectionFactory factory;
   switch (protocol) {
@@ -126,15 +130,16 @@ void SiemSink::ListenTcp(Protocol protocol, const boost::asio::ip::address& addr
       };
       break;
     case Protocol::kHttp:
-      factory = [&writer, status](Tcp::socket socket, std::string peer) -> std::shared_ptr<Connection> {
+      factory = [&writer, status, &access](Tcp::socket socket, std::string peer) -> std::shared_ptr<Connection> {
         return std::make_shared<HttpSession<Tcp::socket>>(std::move(socket), Protocol::kHttp, std::move(peer),
-                                                          writer, status);
+                                                          writer, status, access);
       };
       break;
     case Protocol::kHttps:
-      factory = [&writer, tls, status](Tcp::socket socket, std::string peer) -> std::shared_ptr<Connection> {
+      factory = [&writer, tls, status, &access](Tcp::socket socket,
+                                                std::string peer) -> std::shared_ptr<Connection> {
         return std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *tls), Protocol::kHttps,
-                                                        std::move(peer), writer, status);
+                                                        std::move(peer), writer, status, access);
       };
       break;
     case Protocol::kUdp:
@@ -235,6 +240,11 @@ bool SiemSink::ReportCounts() const {
             std::to_string(count);
     summary[ProtocolName(protocol)] = count;
   }
+  // POSTs refused for their target or their headers: a client sending to
+  // the wrong place, or without its credentials, shows here.
+  const std::uint64_t refused = m_httpAccess.Refused();
+  line += "; httpRefused " + std::to_string(refused);
+  summary["httpRefused"] = refused;
   if (const auto times = m_writer->ArrivalTimes()) {
     const auto micros = [](EventWriter::Clock::time_point at) {
       return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();

@@ -10,6 +10,7 @@
 
 #include "host/sink/datagram_receiver.h"
 #include "host/sink/event_writer.h"
+#include "host/sink/http_access.h"
 #include "host/sink/sink_options.h"
 #include "host/sink/tcp_listener.h"
 
@@ -48,9 +49,10 @@ class SiemSink {
 
   const SinkOptions m_options;
   std::unique_ptr<EventWriter> m_writer;
+  HttpAccess m_httpAccess;
   std::optional<boost::asio::ssl::context> m_tls;
-  // After the writer and the TLS context: connections still held by the I/O
-  // context when it goes use both.
+  // After the writer, the HTTP checks and the TLS context: connections still
+  // held by the I/O context when it goes use them.
   boost::asio::io_context m_io;
   boost::asio::signal_set m_signals;
   std::vector<std::pair<Protocol, std::unique_ptr<TcpListener>>> m_listeners;

@@ -1,10 +1,15 @@
 #include "host/sink/sink_options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <limits>
 #include <set>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
+
+#include <boost/beast/core/string.hpp>
 
 namespace siem_sink {
 namespace {
@@ -34,6 +39,40 @@ std::optional<Protocol> ProtocolOption(std::string_view name) {
     }
   }
   return std::nullopt;
+}
+
+// Visible ASCII from '/' on, as a request line carries it; no fragment,
+// which never reaches a server.
+void CheckPath(std::string_view option, const std::string& path) {
+  if (!path.starts_with('/')) Refuse(option, "'" + path + "' does not start with /");
+  for (const unsigned char c : path) {
+    // Not shown: the bytes at fault could garble the message.
+    if (c < 0x21 || c > 0x7E || c == '#') Refuse(option, "holds a blank, a control byte, a non-ASCII byte or #");
+  }
+}
+
+// A header field name: one of HTTP's tokens.
+bool IsToken(std::string_view name) {
+  constexpr std::string_view kSymbols = "!#$%&'*+-.^_`|~";
+  return !name.empty() && std::all_of(name.begin(), name.end(), [&](unsigned char c) {
+    return std::isalnum(c) || kSymbols.find(static_cast<char>(c)) != std::string_view::npos;
+  });
+}
+
+// "Name: value". The messages never show the value, which may be a secret,
+// nor the text given, which holds it.
+SinkOptions::HttpHeader ParseHeader(std::string_view option, std::string_view text) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) Refuse(option, "expected \"Name: value\"");
+  SinkOptions::HttpHeader header{std::string(text.substr(0, colon)), std::string(text.substr(colon + 1))};
+  if (!IsToken(header.name)) Refuse(option, "expected \"Name: value\" with a header name before the colon");
+  const std::size_t first = header.value.find_first_not_of(" \t");
+  if (first == std::string::npos) Refuse(option, header.name + " needs a value after the colon");
+  header.value = header.value.substr(first, header.value.find_last_not_of(" \t") - first + 1);
+  for (const unsigned char c : header.value) {
+    if ((c < 0x20 && c != '\t') || c == 0x7F) Refuse(option, "the value of " + header.name + " holds a control byte");
+  }
+  return header;
 }
 
 }  // namespace
@@ -76,7 +115,16 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
     const bool known = ProtocolOption(name) || name == "--address" || name == "--certificate" ||
                        name == "--key" || name == "--client-ca" || name == "--tls-version" ||
                        name == "--http-status" || name == "--output" || name == "--ready-file" ||
-                       name == "--summary-json" || name == "--expect";
+                       name == "--summary-json" || name == "--expect" || name == "--http-path";
+    if (name == "--http-header") {
+      // One for each header.
+      SinkOptions::HttpHeader header = ParseHeader(name, value());
+      for (const SinkOptions::HttpHeader& earlier : options.httpHeaders) {
+        if (boost::beast::iequals(earlier.name, header.name)) Refuse(name, header.name + " given more than once");
+      }
+      options.httpHeaders.push_back(std::move(header));
+      continue;
+    }
     if (!known) Refuse(name, "unknown option");
     if (!seen.emplace(name).second) Refuse(name, "given more than once");
 
@@ -99,6 +147,9 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
     } else if (name == "--http-status") {
       // A final status: an interim one (1xx) would leave the client waiting.
       options.httpStatus = ParseNumber(name, value(), 200, 599);
+    } else if (name == "--http-path") {
+      options.httpPath = text();
+      CheckPath(name, options.httpPath);
     } else if (name == "--output") {
       options.output = text();
     } else if (name == "--ready-file") {
@@ -123,13 +174,17 @@ SinkOptions SinkOptions::Parse(std::span<const std::string_view> arguments) {
   }
   if (!options.NeedsTls() && !options.clientCaFile.empty()) Refuse("--client-ca", "needs --tls or --https");
   if (!options.NeedsTls() && !options.tlsVersion.empty()) Refuse("--tls-version", "needs --tls or --https");
+  const bool http = options.Enabled(Protocol::kHttp) || options.Enabled(Protocol::kHttps);
+  if (!http && !options.httpPath.empty()) Refuse("--http-path", "needs --http or --https");
+  if (!http && !options.httpHeaders.empty()) Refuse("--http-header", "needs --http or --https");
   return options;
 }
 
 std::string SinkOptions::Usage() {
   return "Usage: edr-siem-sink [--address ADDR] [--tcp PORT] [--udp PORT] [--tls PORT] [--http PORT]\n"
          "                     [--https PORT] [--certificate PEM_FILE --key PEM_FILE] [--client-ca PEM_FILE]\n"
-         "                     [--tls-version V] [--http-status CODE] [--output FILE|-]\n"
+         "                     [--tls-version V] [--http-status CODE] [--http-path PATH]\n"
+         "                     [--http-header \"NAME: VALUE\"]... [--output FILE|-]\n"
          "                     [--ready-file FILE] [--summary-json FILE] [--expect N] [--connection-numbers]\n"
          "\n"
          "Receives telemetry events and writes each as one line to the output.\n"
@@ -149,6 +204,13 @@ std::string SinkOptions::Usage() {
          "                        the TLS library allows)\n"
          "  --http-status CODE    status of every answer to a POST (default 204); events of\n"
          "                        a POST answered with a status outside 2xx are not written\n"
+         "  --http-path PATH      take POSTs to PATH only (a query after it allowed, unless PATH\n"
+         "                        holds one: then the whole target); others get 404\n"
+         "  --http-header \"NAME: VALUE\"\n"
+         "                        take POSTs only with header NAME (any case) given once with\n"
+         "                        exactly VALUE; others get 401. May be given once per header;\n"
+         "                        values are never printed. POSTs refused with 404 or 401 are\n"
+         "                        counted as httpRefused, and their events are not written\n"
          "  --output FILE|-       where events go (default -: standard output)\n"
          "  --ready-file FILE     once listening, write the ports as JSON to FILE\n"
          "  --summary-json FILE   at exit, write the event counts as JSON to FILE, and when the\n"

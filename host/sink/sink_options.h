@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/sink/protocol.h"
 
@@ -40,6 +41,18 @@ class SinkOptions {
   // TLS library allows by default.
   std::string tlsVersion;
   unsigned httpStatus = 204;
+  // When set, HTTP POSTs to another target are refused (404): the whole
+  // target when this holds a query ('?'), its path before any query
+  // otherwise.
+  std::string httpPath;
+  // Headers every HTTP POST must carry, each once and with exactly this
+  // value (the name compared without regard to case), or it is refused
+  // (401). The values may be secrets: nothing prints them.
+  struct HttpHeader {
+    std::string name;
+    std::string value;
+  };
+  std::vector<HttpHeader> httpHeaders;
   std::string output = "-";
   std::string readyFile;
   std::string summaryJsonFile;

@@ -84,12 +84,16 @@ void SendOverTcp(asio::io_context& io, std::uint16_t port, const std::vector<std
   socket.shutdown(Tcp::socket::shutdown_both);
 }
 
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
 template <class Stream>
-unsigned Post(Stream& stream, std::uint16_t port, const std::string& body, bool gzip) {
-  http::request<http::string_body> request{http::verb::post, "/events", 11};
+unsigned Post(Stream& stream, std::uint16_t port, const std::string& body, bool gzip,
+              const std::string& target = "/events", const Headers& headers = {}) {
+  http::request<http::string_body> request{http::verb::post, target, 11};
   request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
   request.set(http::field::content_type, "application/json");
   if (gzip) request.set(http::field::content_encoding, "gzip");
+  for (const auto& [name, value] : headers) request.insert(name, value);
   request.body() = body;
   request.keep_alive(true);
   request.prepare_payload();
@@ -211,9 +215,11 @@ TEST_F(SiemSinkTest, WritesTheEventsOfEveryProtocolAndCountsThem) {
   EXPECT_GE(Number(summary, "lastEventUs"), Number(summary, "firstEventUs"));
   summary.erase("firstEventUs");
   summary.erase("lastEventUs");
-  EXPECT_EQ(summary, boost::json::parse(R"({"received": 16, "tcp": 5, "udp": 3, "tls": 2, "http": 4, "https": 2})"));
-  EXPECT_NE(ReadText(File("stderr.txt")).find("received 16 events: tcp 5, udp 3, tls 2, http 4, https 2\n"),
-            std::string::npos)
+  EXPECT_EQ(summary, boost::json::parse(
+                         R"({"received": 16, "tcp": 5, "udp": 3, "tls": 2, "http": 4, "https": 2, "httpRefused": 0})"));
+  EXPECT_NE(
+      ReadText(File("stderr.txt")).find("received 16 events: tcp 5, udp 3, tls 2, http 4, https 2; httpRefused 0\n"),
+      std::string::npos)
       << ReadText(File("stderr.txt"));
 }
 
@@ -272,6 +278,48 @@ TEST_F(SiemSinkTest, AsABenchmarksReceiverItStopsAtTheExpectedCountAndNumbersCon
       << ReadText(File("stderr.txt"));
 }
 
+// A collector's path and token: only a POST to that path that carries the
+// header once with its exact value is written. The others are answered,
+// counted, and leave the connection open; no value is ever printed.
+TEST_F(SiemSinkTest, HttpPathAndHeaderAreChecked) {
+  ChildProcess sink(EDR_SIEM_SINK_PATH,
+                    {"--http", "0", "--http-path", "/ingest", "--http-header", "Authorization: Bearer s3cret-token",
+                     "--http-header", "X-Source:edr", "--output", File("events.txt").string(), "--ready-file",
+                     File("ready.json").string(), "--summary-json", File("summary.json").string()},
+                    {.stdoutFile = std::nullopt, .stderrFile = File("stderr.txt")});
+  ASSERT_TRUE(WaitWhileRunning(sink, [&] { return std::filesystem::exists(File("ready.json")); }))
+      << ReadText(File("stderr.txt"));
+  const auto port = static_cast<std::uint16_t>(Number(ReadJson(File("ready.json")), "http"));
+
+  const Headers good = {{"authorization", "Bearer s3cret-token"}, {"X-Source", "edr"}};
+  Headers twice = good;
+  twice.emplace_back("Authorization", "Bearer s3cret-other");
+  asio::io_context io;
+  Tcp::socket socket(io);
+  socket.connect(Loopback(port));
+  EXPECT_EQ(Post(socket, port, "taken-1\n", false, "/ingest?channel=edr", good), 204u);
+  EXPECT_EQ(Post(socket, port, "wrong-path\n", false, "/ingest/more", good), 404u);
+  EXPECT_EQ(Post(socket, port, "no-header\n", false, "/ingest", {{"X-Source", "edr"}}), 401u);
+  EXPECT_EQ(Post(socket, port, "wrong-value\n", false, "/ingest",
+                 {{"Authorization", "Bearer s3cret-tokeN"}, {"X-Source", "edr"}}),
+            401u);
+  EXPECT_EQ(Post(socket, port, Gzip("twice\n"), true, "/ingest", twice), 401u);
+  EXPECT_EQ(Post(socket, port, Gzip("taken-2\n"), true, "/ingest", good), 204u);
+  socket.close();
+
+  sink.Terminate();
+  const std::optional<int> exitCode = sink.WaitFor(kTimeout);
+  ASSERT_TRUE(exitCode.has_value());
+  EXPECT_EQ(*exitCode, 0) << ReadText(File("stderr.txt"));
+  EXPECT_EQ(AllLines(ReadText(File("events.txt"))), (std::vector<std::string>{"taken-1", "taken-2"}));
+  const boost::json::object summary = ReadJson(File("summary.json"));
+  EXPECT_EQ(Number(summary, "http"), 2);
+  EXPECT_EQ(Number(summary, "httpRefused"), 4);
+  const std::string diagnostics = ReadText(File("stderr.txt"));
+  EXPECT_NE(diagnostics.find("; httpRefused 4\n"), std::string::npos) << diagnostics;
+  EXPECT_EQ(diagnostics.find("s3cret"), std::string::npos) << diagnostics;
+}
+
 TEST_F(SiemSinkTest, ABadArgumentExitsWithTwoAndNamesTheOption) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
       {{"--tcp", "0", "--udp", "65536"}, "--udp"},
@@ -279,6 +327,8 @@ TEST_F(SiemSinkTest, ABadArgumentExitsWithTwoAndNamesTheOption) {
       {{"--tcp", "0", "--client-ca", "ca.pem"}, "--client-ca"},
       {{"--https", "0", "--certificate", "server.pem", "--key", "server.key", "--tls-version", "1.4"},
        "--tls-version"},
+      {{"--http", "0", "--http-header", "Authorization Bearer s3cret"}, "--http-header"},
+      {{"--tcp", "0", "--http-path", "/ingest"}, "--http-path"},
   };
   for (const auto& [arguments, option] : cases) {
     SCOPED_TRACE(option);
@@ -287,6 +337,7 @@ TEST_F(SiemSinkTest, ABadArgumentExitsWithTwoAndNamesTheOption) {
     ASSERT_TRUE(exitCode.has_value());
     EXPECT_EQ(*exitCode, 2);
     EXPECT_NE(ReadText(File("stderr.txt")).find(option + ":"), std::string::npos) << ReadText(File("stderr.txt"));
+    EXPECT_EQ(ReadText(File("stderr.txt")).find("s3cret"), std::string::npos) << ReadText(File("stderr.txt"));
   }
 }
 

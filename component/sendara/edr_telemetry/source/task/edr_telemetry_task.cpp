@@ -65,17 +65,39 @@ EdrTelemetryProtocol ProtocolOf(std::uint32_t protocol) {
   return protocol <= 3 ? static_cast<EdrTelemetryProtocol>(protocol) : EdrTelemetryProtocol::HTTP;
 }
 
-// "host:port"; an IPv6 address in brackets, so that the port stays apart.
+bool IsHttpProtocol(std::uint32_t protocol) { return protocol == 2 || protocol >= 4; }
+
+// Visible ASCII only: no space or control byte could split the request line
+// or a trace, and a fragment ('#') never reaches the server.
+bool IsPath(const std::string& path) {
+  return path.starts_with('/') && std::all_of(path.begin(), path.end(), [](unsigned char c) {
+           return c >= 0x21 && c <= 0x7E && c != '#';
+         });
+}
+
+// Names the endpoint by host and port only: a refused path may hold bytes
+// that have no place in a trace.
+[[noreturn]] void ThrowWrongEndpoint(const EdrTelemetryTaskEndpoint& endpoint, std::string message,
+                                     const char* file, int line) {
+  base::contract_exception exception(oru::rc::InvalidArgument, std::move(message), file, line);
+  exception.SetProperty("endpoint", endpoint.host + ":" + std::to_string(endpoint.port));
+  base::ThrowNested(std::move(exception));
+}
+
+// "host:port", then the path of an HTTP endpoint; an IPv6 address in
+// brackets, so that the port stays apart.
 std::string EndpointText(const EdrTelemetryTaskEndpoint& endpoint) {
-  if (!IsPort(endpoint.port)) {
-    base::contract_exception exception(oru::rc::InvalidArgument, "wrong endpoint port", __FILE__, __LINE__);
-    exception.SetProperty("endpoint", endpoint.host + ":" + std::to_string(endpoint.port));
-    base::ThrowNested(std::move(exception));
+  if (!IsPort(endpoint.port)) ThrowWrongEndpoint(endpoint, "wrong endpoint port", __FILE__, __LINE__);
+  if (!endpoint.path.empty()) {
+    if (!IsHttpProtocol(endpoint.protocol)) {
+      ThrowWrongEndpoint(endpoint, "a syslog endpoint takes no path", __FILE__, __LINE__);
+    }
+    if (!IsPath(endpoint.path)) ThrowWrongEndpoint(endpoint, "wrong endpoint path", __FILE__, __LINE__);
   }
   // Only an IPv6 literal: a host may carry a scheme ("http://siem").
   const bool bareIpv6 = IsAddress(AF_INET6, endpoint.host);
   const std::string host = bareIpv6 ? "[" + endpoint.host + "]" : endpoint.host;
-  return host + ":" + std::to_string(endpoint.port);
+  return host + ":" + std::to_string(endpoint.port) + endpoint.path;
 }
 
 // The client certificate in PEM, its key in memory that is wiped when freed.

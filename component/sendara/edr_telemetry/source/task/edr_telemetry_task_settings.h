@@ -14,8 +14,11 @@ struct EdrTelemetryTaskEndpoint {
   std::int32_t port = 0;
   // 0 TCP, 1 TCP with TLS, 2 HTTP with gzip, 3 UDP; anything else HTTP.
   std::uint32_t protocol = 0;
-  // HTTP only: appended to the URL after the port ("/ingest"); empty for none.
-  std::string path;
+  // HTTP only: the request's path after the port ("/ingest", a query may
+  // follow); empty for the server's root. Last, so that a host's
+  // {host, port, protocol} stays as it was; its initializer keeps such a
+  // host free of -Wmissing-field-initializers.
+  std::string path = {};
 };
 
 // The task's settings as the host hands them over.
