@@ -245,14 +245,16 @@ TEST_F(HostProgramTest, HttpsCollectorOfAPrivateCaAtAUrlWithAPathAndAHeader) {
   };
   ASSERT_EQ(run("private-ca", "\"validTlsErrors\":0,\"httpsCaCertificates\":\"ca.pem\""), 0)
       << ReadText(m_dir.Path() / "host.err");
-  EXPECT_EQ(Number(ReadJson(m_dir.Path() / "summary.json"), "delivered"), 323);
+  const std::int64_t handedOver = Number(ReadJson(m_dir.Path() / "summary.json"), "handedOver");
+  EXPECT_GT(handedOver, 300);
+  EXPECT_EQ(Number(ReadJson(m_dir.Path() / "summary.json"), "delivered"), handedOver);
   EXPECT_EQ(run("system-ca-only", "\"validTlsErrors\":0"), 5) << ReadText(m_dir.Path() / "host.err");
   const boost::json::object refused = ReadJson(m_dir.Path() / "summary.json");
   EXPECT_EQ(Number(refused, "delivered"), 0);
   EXPECT_GT(Number(refused.at("connectionErrors").as_object(), "invalidServerCertificate"), 0);
   ASSERT_EQ(run("pinned", "\"serverCertificatesFile\":\"server.pem\""), 0) << ReadText(m_dir.Path() / "host.err");
-  EXPECT_EQ(Number(ReadJson(m_dir.Path() / "summary.json"), "delivered"), 323);
-  EXPECT_EQ(StopSink().size(), 2 * 323u);
+  EXPECT_EQ(Number(ReadJson(m_dir.Path() / "summary.json"), "delivered"), handedOver);
+  EXPECT_EQ(static_cast<std::int64_t>(StopSink().size()), 2 * handedOver);
 }
 
 // --check: the configuration goes through the component, every endpoint is
