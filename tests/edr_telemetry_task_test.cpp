@@ -22,6 +22,7 @@
 #include "component/sendara/edr_telemetry/source/task/edr_telemetry_task.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_client_service_factory.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_settings.h"
+#include "component_objects.h"
 #include "host/client_certificate_decryptor.h"
 #include "host/connection_sinks.h"
 #include "host/data_folder_service.h"
@@ -43,19 +44,6 @@ using namespace sendara::edr_telemetry::task;
 constexpr std::uint64_t kConsumerId = 0x70001;
 constexpr std::uint16_t kIntegrationId = 1;
 constexpr std::uint32_t kDataFolder = 7;
-
-template <class I>
-oru::RefPtr<I> Query(oru::IObject* object) {
-  void* found = nullptr;
-  EXPECT_EQ(object->QueryInterface(I::kIid, &found), oru::rc::NoError);
-  return oru::RefPtr<I>::Adopt(static_cast<I*>(found));
-}
-
-oru::RefPtr<oru::IObject> CreateObject(std::uint32_t classId, oru::IServiceLocator* locator) {
-  oru::IObject* object = nullptr;
-  EXPECT_EQ(oru::ClassTable::CreateObject(classId, locator, &object), oru::rc::NoError);
-  return oru::RefPtr<oru::IObject>::Adopt(object);
-}
 
 std::vector<std::string> Lines(const std::string& received) {
   std::vector<std::string> lines;

@@ -102,6 +102,23 @@ oru::RefPtr<HttpClientFactory> MakeHttpClients(const HostConfiguration& configur
   }
 }
 
+// The component's objects as a host makes them: the consumers manager and
+// the client service factory, registered in the locator, and the task.
+struct ComponentObjects {
+  oru::RefPtr<oru::IObject> manager;
+  oru::RefPtr<oru::IObject> task;
+};
+
+ComponentObjects CreateComponentObjects(ComponentModule& module, ServiceLocator& locator) {
+  ComponentObjects objects;
+  objects.manager = module.CreateObject(oru::class_ids::kSiemTelemetryConsumersManager, &locator);
+  locator.Register(Query<ISiemTelemetryConsumersManager>(objects.manager.Get()));
+  locator.Register(Query<IEdrTelemetryClientServiceFactory>(
+      module.CreateObject(oru::class_ids::kEdrTelemetryClientServiceFactory, &locator).Get()));
+  objects.task = module.CreateObject(oru::class_ids::kEdrTelemetryTask, &locator);
+  return objects;
+}
+
 // Why the task refused the configuration, as far as the host can tell.
 std::string RefusalMessage(oru::Result result, const std::vector<ConnectionSinks::Record>& records) {
   for (const ConnectionSinks::Record& record : records) {
@@ -156,11 +173,7 @@ int HostSession::Check() {
     try {
       module = std::make_unique<ComponentModule>(m_options.component.empty() ? DefaultComponentPath()
                                                                              : m_options.component);
-      const auto manager = module->CreateObject(oru::class_ids::kSiemTelemetryConsumersManager, locator.Get());
-      locator->Register(Query<ISiemTelemetryConsumersManager>(manager.Get()));
-      locator->Register(Query<IEdrTelemetryClientServiceFactory>(
-          module->CreateObject(oru::class_ids::kEdrTelemetryClientServiceFactory, locator.Get()).Get()));
-      taskObject = module->CreateObject(oru::class_ids::kEdrTelemetryTask, locator.Get());
+      taskObject = CreateComponentObjects(*module, *locator).task;
       // Settings taken without a start: checked, converted, and nothing runs.
       const oru::Result set =
           Query<IEdrTelemetryTaskSettings>(taskObject.Get())->SetSettings(&m_configuration.taskSettings);
@@ -286,12 +299,9 @@ int HostSession::Run() {
   try {
     module = std::make_unique<ComponentModule>(m_options.component.empty() ? DefaultComponentPath()
                                                                            : m_options.component);
-    const auto manager = module->CreateObject(oru::class_ids::kSiemTelemetryConsumersManager, locator.Get());
-    provider = Query<ISiemTelemetryConsumersProvider>(manager.Get());
-    locator->Register(Query<ISiemTelemetryConsumersManager>(manager.Get()));
-    locator->Register(Query<IEdrTelemetryClientServiceFactory>(
-        module->CreateObject(oru::class_ids::kEdrTelemetryClientServiceFactory, locator.Get()).Get()));
-    const auto taskObject = module->CreateObject(oru::class_ids::kEdrTelemetryTask, locator.Get());
+    const ComponentObjects objects = CreateComponentObjects(*module, *locator);
+    provider = Query<ISiemTelemetryConsumersProvider>(objects.manager.Get());
+    const oru::RefPtr<oru::IObject>& taskObject = objects.task;
     task = Query<oru::ITask>(taskObject.Get());
     m_readCounts = [counts = Query<IEdrTelemetryTaskCounts>(taskObject.Get())](RunSummary& summary) {
       return oru::Succeeded(counts->GetDeliveryCounts(&summary.delivery));

@@ -11,6 +11,7 @@
 #include "component/sendara/edr_telemetry/source/consumers_manager/i_siem_telemetry_consumers_provider.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_client_service_factory.h"
 #include "component/sendara/edr_telemetry/source/task/i_edr_telemetry_task_settings.h"
+#include "component_objects.h"
 #include "host/client_certificate_decryptor.h"
 #include "host/connection_sinks.h"
 #include "host/data_folder_service.h"
@@ -31,19 +32,6 @@ using Response = LoopbackHttpServer::Response;
 
 constexpr std::uint64_t kConsumerId = 0x70001;
 constexpr std::uint32_t kDataFolder = 7;
-
-template <class I>
-oru::RefPtr<I> Query(oru::IObject* object) {
-  void* found = nullptr;
-  EXPECT_EQ(object->QueryInterface(I::kIid, &found), oru::rc::NoError);
-  return oru::RefPtr<I>::Adopt(static_cast<I*>(found));
-}
-
-oru::RefPtr<oru::IObject> CreateObject(std::uint32_t classId, oru::IServiceLocator* locator) {
-  oru::IObject* object = nullptr;
-  EXPECT_EQ(oru::ClassTable::CreateObject(classId, locator, &object), oru::rc::NoError);
-  return oru::RefPtr<oru::IObject>::Adopt(object);
-}
 
 // An HTTP endpoint's path reaches the request line and the host's connected
 // sink: the task, its client and the host's libcurl client, as a host runs
