@@ -387,8 +387,9 @@ void MakeReaders(Loading& l, Readers& readers) {
     // request.
     static constexpr std::string_view kReserved[] = {"Content-Type", "Content-Encoding", "Content-Length",
                                                      "Transfer-Encoding", "Host", "Expect", "Connection"};
-    for (const auto& [name, value] : Object(key, v)) {
-      const std::string sub = key + "." + std::string(name);
+    for (const auto& [member, value] : Object(key, v)) {
+      const std::string name(member);
+      const std::string sub = key + "." + name;
       if (!IsHeaderName(name)) Refuse(sub, "is no header name");
       if (std::any_of(std::begin(kReserved), std::end(kReserved),
                       [&](std::string_view reserved) { return EqualsIgnoringCase(reserved, name); })) {
@@ -398,7 +399,7 @@ void MakeReaders(Loading& l, Readers& readers) {
       if (text.find_first_of("\r\n") != std::string::npos || text.find('\0') != std::string::npos) {
         Refuse(sub, "its value should hold no line break");
       }
-      l.headers.push_back({std::string(name), text});
+      l.headers.push_back({name, text});
     }
   };
   readers["serverCertificatesFile"] = [&](const std::string& key, const json::value& v) {
