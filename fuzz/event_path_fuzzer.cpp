@@ -4,7 +4,9 @@
 // as the event. The client is made once, as the tests and benchmarks make it
 // over the reference host's services, and never started: no socket, no
 // sending thread, nothing that sleeps. Nothing may crash, trip a sanitizer,
-// hang or leak.
+// hang or leak. The event is also stripped of the fields the client does not
+// allow by a stripper of its own, and what that makes of it must agree with
+// from_string's reading of it (StrippingFault).
 //
 // Input: the event text, then one byte that picks the rest: bits 0-1 the
 // throttling id, bits 2-4 the event type, bits 5-6 which IOAs are markable,
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -25,10 +28,12 @@
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/sendara/edr_telemetry/source/client/create_edr_telemetry_client.h"
 #include "component/sendara/edr_telemetry/source/client/exclusion_rules_converter.h"
+#include "component/sendara/edr_telemetry/source/client/telemetry/event_field_stripper.h"
 #include "host/client_certificate_decryptor.h"
 #include "host/sensitive_data_policy.h"
 #include "host/service_locator.h"
 #include "host/syslog_message_suffix.h"
+#include "stripped_event_reference.h"
 #include "temp_directory.h"
 
 namespace {
@@ -102,6 +107,7 @@ struct Harness {
         std::vector<std::u16string>{u"ProcessCreate", u"DnsQuery", u"NetworkConnect", u"FileWrite", u"RegistrySet"};
     settings.allowedEventFields = std::vector<std::string>{"eventType", "throttlingId", "timestamp", "hostName",
                                                            "process",   "network",      "dns",       "file"};
+    allowedFields.insert(settings.allowedEventFields->begin(), settings.allowedEventFields->end());
     settings.telemetryTransferSettings.maximumNumberOfEventsInPackage = 100;
     ConvertToExclusionRulesFromString(nullptr, sendara::base::ToUtf16(kRules), settings.excludeRules, nullptr);
     if (settings.excludeRules.dropRules.size() != 3 || settings.excludeRules.removeAllIoaRules.size() != 1 ||
@@ -127,6 +133,8 @@ struct Harness {
   oru::RefPtr<reference_host::SensitiveDataPolicy> policy = reference_host::SensitiveDataPolicy::Create(true);
   oru::RefPtr<reference_host::ServiceLocator> locator = reference_host::ServiceLocator::Create();
   oru::RefPtr<IEdrTelemetryClient> client;
+  telemetry::EventFieldStripper::FieldSet allowedFields;
+  telemetry::EventFieldStripper stripper;
 };
 
 // Kept to the end of the process: releasing the client would move its full
@@ -165,5 +173,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)client.ShouldDropEvent(throttlingId, eventType, &drop);
   (void)client.ShouldDropEventOrIoa(throttlingId, eventType, event, ioas, &drop);
   (void)client.SendTelemetry(event);
+
+  const std::string fault = telemetry::testing::StrippingFault(g_harness->stripper, sendara::base::ToUtf8(event),
+                                                               g_harness->allowedFields);
+  if (!fault.empty()) {
+    std::fprintf(stderr, "stripping: %s\n", fault.c_str());
+    std::abort();
+  }
   return 0;
 }

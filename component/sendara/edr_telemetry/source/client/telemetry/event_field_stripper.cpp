@@ -2,21 +2,35 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
-#include <boost/json/basic_parser_impl.hpp>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/invalid_json_exception.h"
 #include "component/sendara/base/detail/serializers/from_string.h"
-#include "component/sendara/base/detail/serializers/lone_surrogate_escapes.h"
 
 namespace sendara::edr_telemetry::telemetry {
 namespace {
 
-using boost::json::error_code;
-using boost::json::string_view;
+using base::kMaximumDepth;
 
-constexpr std::array<bool, 256> kNeedsEscape = [] {
+// Boost.JSON refuses an exponent past INT_MAX once the digits of the number
+// are counted in: with fewer exponent digits than this, and a text shorter
+// than kMaximumJudgedSize, no number comes near it.
+constexpr std::size_t kExponentDigitsJudged = 9;
+constexpr std::size_t kMaximumJudgedSize = std::size_t{1} << 30;
+
+constexpr std::array<bool, 256> kWhiteSpace = [] {
+  std::array<bool, 256> table{};
+  for (const unsigned char c : {' ', '\t', '\n', '\r'}) table[c] = true;
+  return table;
+}();
+
+// What ends a run of plain text inside a string.
+constexpr std::array<bool, 256> kStringStop = [] {
   std::array<bool, 256> table{};
   for (std::size_t c = 0; c < 0x20; ++c) table[c] = true;
   table['"'] = true;
@@ -24,270 +38,396 @@ constexpr std::array<bool, 256> kNeedsEscape = [] {
   return table;
 }();
 
-// The parser hands over decoded text, valid UTF-8: only what JSON cannot
-// hold raw is escaped.
-void AppendEscaped(std::string& out, string_view text) {
-  const char* next = text.data();
-  const char* const end = next + text.size();
-  while (next != end) {
-    const char* const run = next;
-    while (next != end && !kNeedsEscape[static_cast<unsigned char>(*next)]) ++next;
-    out.append(run, static_cast<std::size_t>(next - run));
-    if (next == end) break;
-    const auto c = static_cast<unsigned char>(*next++);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: {
-        constexpr char kHex[] = "0123456789abcdef";
-        const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-        out.append(escape, sizeof escape);
-      }
-    }
+constexpr std::array<std::int8_t, 256> kHexValue = [] {
+  std::array<std::int8_t, 256> table{};
+  for (auto& value : table) value = -1;
+  for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<std::int8_t>(c);
+  for (int c = 0; c < 6; ++c) {
+    table['a' + c] = static_cast<std::int8_t>(10 + c);
+    table['A' + c] = static_cast<std::int8_t>(10 + c);
+  }
+  return table;
+}();
+
+unsigned char Byte(char c) { return static_cast<unsigned char>(c); }
+bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// The four hex digits of a \u escape at `at`, or -1.
+std::int32_t HexUnit(const char* at) {
+  std::int32_t unit = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int digit = kHexValue[Byte(at[i])];
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
   }
 }
 
-}  // namespace
-
-// The handler of the parser. Members of the top-level object sit at depth 1;
-// the value of a member whose name is not allowed is read and dropped.
-class EventFieldStripper::Writer {
- public:
-  static constexpr std::size_t max_object_size = static_cast<std::size_t>(-1);
-  static constexpr std::size_t max_array_size = static_cast<std::size_t>(-1);
-  static constexpr std::size_t max_key_size = static_cast<std::size_t>(-1);
-  static constexpr std::size_t max_string_size = static_cast<std::size_t>(-1);
-
-  void Start(const FieldSet& allowed, std::string_view text) {
-    m_allowed = &allowed;
-    m_text = text;
-    m_out.clear();
-    // Nothing written is longer than what was read: no growth while writing.
-    m_out.reserve(text.size());
-    m_depth = 0;
-    m_comma = false;
-    m_part = false;
-    m_skipping = false;
-    m_object = false;
-    m_null = false;
-    m_kept = 0;
-    m_removed = 0;
+// The name a member's text stands for; the escapes in it are known to be
+// well formed. A lone surrogate reads as U+FFFD, as from_string reads it.
+std::string_view Unescape(std::string_view text, std::string& name) {
+  name.clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      name += text[i];
+      continue;
+    }
+    const char kind = text[++i];
+    switch (kind) {
+      case 'b': name += '\b'; break;
+      case 'f': name += '\f'; break;
+      case 'n': name += '\n'; break;
+      case 'r': name += '\r'; break;
+      case 't': name += '\t'; break;
+      case 'u': {
+        std::uint32_t code = static_cast<std::uint32_t>(HexUnit(text.data() + i + 1));
+        i += 4;
+        if (code >= 0xD800 && code <= 0xDBFF && text.size() - i > 6 && text[i + 1] == '\\' && text[i + 2] == 'u') {
+          const std::int32_t low = HexUnit(text.data() + i + 3);
+          if (low >= 0xDC00 && low <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + static_cast<std::uint32_t>(low - 0xDC00);
+            i += 6;
+          }
+        }
+        if (code >= 0xD800 && code <= 0xDFFF) code = 0xFFFD;
+        AppendUtf8(name, code);
+        break;
+      }
+      default: name += kind;  // '"', '\\' and '/' stand for themselves
+    }
   }
-  bool IsObject() const { return m_object; }
+  return name;
+}
+
+// Reads one event and writes its kept members to `out`. A value read with
+// kCopy goes out as the runs of text between its white space; the values of
+// dropped members are only checked.
+class Reader {
+ public:
+  Reader(std::string_view text, char* out, std::string& name)
+      : m_p(text.data()), m_end(text.data() + text.size()), m_run(m_p), m_begin(out), m_w(out), m_name(name) {}
+
+  // False when the text is not JSON as Boost.JSON reads it.
+  bool Read(const EventFieldStripper::FieldSet& allowed) {
+    SkipWhiteSpace();
+    if (m_p == m_end) return false;
+    if (*m_p == 'n') {
+      if (!Literal("null", 4)) return false;
+      m_null = true;
+      return AtEnd();
+    }
+    if (*m_p != '{') return false;
+    ++m_p;
+    m_depth = 1;
+    *m_w++ = '{';
+    SkipWhiteSpace();
+    if (m_p != m_end && *m_p == '}') {
+      ++m_p;
+      return AtEnd();
+    }
+    for (;;) {
+      if (m_p == m_end || *m_p != '"') return false;
+      const char* const key = m_p;
+      m_escaped = false;
+      if (!String()) return false;
+      const char* const keyEnd = m_p;
+      SkipWhiteSpace();
+      if (m_p == m_end || *m_p != ':') return false;
+      ++m_p;
+      SkipWhiteSpace();
+      std::string_view name(key + 1, static_cast<std::size_t>(keyEnd - key - 2));
+      if (m_escaped) name = Unescape(name, m_name);
+      if (allowed.contains(name)) {
+        if (m_kept++ != 0) *m_w++ = ',';
+        Write(key, keyEnd);
+        *m_w++ = ':';
+        m_run = m_p;
+        if (!Value<true>()) return false;
+        Write(m_run, m_p);
+      } else {
+        ++m_removed;
+        if (!Value<false>()) return false;
+      }
+      SkipWhiteSpace();
+      if (m_p == m_end) return false;
+      if (*m_p == ',') {
+        ++m_p;
+        SkipWhiteSpace();
+        continue;
+      }
+      if (*m_p != '}') return false;
+      ++m_p;
+      *m_w++ = '}';
+      return AtEnd();
+    }
+  }
+
   bool IsNull() const { return m_null; }
+  // An exponent too long to judge here was read.
+  bool Unsure() const { return m_unsure; }
   std::size_t Kept() const { return m_kept; }
   std::size_t Removed() const { return m_removed; }
-  std::string_view Out() const { return m_out; }
-
-  bool on_document_begin(error_code&) { return true; }
-  bool on_document_end(error_code&) { return true; }
-
-  bool on_object_begin(error_code&) {
-    if (m_depth == 0) m_object = true;
-    Open('{');
-    return true;
-  }
-  bool on_object_end(std::size_t, error_code&) {
-    Close('}');
-    return true;
-  }
-  bool on_array_begin(error_code&) {
-    Open('[');
-    return true;
-  }
-  bool on_array_end(std::size_t, error_code&) {
-    Close(']');
-    return true;
-  }
-
-  bool on_key_part(string_view text, std::size_t, error_code&) {
-    if (m_depth == 1) {
-      // The name decides, so it is gathered whole first.
-      if (!m_part) m_key.clear();
-      m_key.append(text);
-      m_part = true;
-    } else if (!m_skipping) {
-      StringPart(text);
-    }
-    return true;
-  }
-  bool on_key(string_view text, std::size_t, error_code&) {
-    if (m_depth == 1) {
-      std::string_view name = text;
-      if (m_part) {
-        m_key.append(text);
-        name = m_key;
-        m_part = false;
-      }
-      if (!m_allowed->contains(name)) {
-        ++m_removed;
-        m_skipping = true;
-        return true;
-      }
-      ++m_kept;
-      BeginValue();
-      m_out += '"';
-      AppendText(name);
-    } else if (m_skipping) {
-      return true;
-    } else {
-      StringPart(text);
-    }
-    m_out += "\":";
-    m_part = false;
-    m_comma = false;
-    return true;
-  }
-
-  bool on_string_part(string_view text, std::size_t, error_code&) {
-    if (!m_skipping) StringPart(text);
-    return true;
-  }
-  bool on_string(string_view text, std::size_t, error_code&) {
-    if (Skipped()) return true;
-    StringPart(text);
-    m_out += '"';
-    EndScalar();
-    return true;
-  }
-
-  // The numbers are written as they stand in the text.
-  bool on_number_part(string_view text, error_code&) {
-    if (m_skipping) return true;
-    if (!m_part) BeginValue();
-    m_part = true;
-    m_out.append(text);
-    return true;
-  }
-  bool on_int64(std::int64_t, string_view text, error_code&) { return Number(text); }
-  bool on_uint64(std::uint64_t, string_view text, error_code&) { return Number(text); }
-  bool on_double(double, string_view text, error_code&) { return Number(text); }
-
-  bool on_bool(bool value, error_code&) { return Literal(value ? "true" : "false"); }
-  bool on_null(error_code&) {
-    if (m_depth == 0) m_null = true;
-    return Literal("null");
-  }
-
-  bool on_comment_part(string_view, error_code&) { return true; }
-  bool on_comment(string_view, error_code&) { return true; }
+  std::size_t Written() const { return static_cast<std::size_t>(m_w - m_begin); }
 
  private:
-  // Ends the value of a dropped member when it is at the top level; true
-  // while a dropped value is being read.
-  bool Skipped() {
-    if (!m_skipping) return false;
-    if (m_depth == 1) m_skipping = false;
-    return true;
-  }
-  void BeginValue() {
-    if (m_comma) m_out += ',';
-  }
-  void EndScalar() {
-    m_part = false;
-    m_comma = true;
-  }
-  void Open(char bracket) {
-    ++m_depth;
-    if (m_skipping) return;
-    BeginValue();
-    m_out += bracket;
-    m_comma = false;
-  }
-  void Close(char bracket) {
-    --m_depth;
-    if (Skipped()) return;
-    m_out += bracket;
-    m_comma = true;
-  }
-  void StringPart(string_view text) {
-    if (!m_part) {
-      BeginValue();
-      m_out += '"';
-      m_part = true;
+  void SkipWhiteSpace() {
+    if (m_p == m_end || !kWhiteSpace[Byte(*m_p)]) return;
+    ++m_p;
+#if defined(__SSE2__)
+    // Pretty-printed events indent their lines: long runs, taken 16 bytes
+    // at a time.
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    const __m128i carriageReturn = _mm_set1_epi8('\r');
+    while (m_end - m_p >= 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_p));
+      const __m128i white =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, space), _mm_cmpeq_epi8(bytes, tab)),
+                       _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeed), _mm_cmpeq_epi8(bytes, carriageReturn)));
+      const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(white)) & 0xFFFF;
+      if (other != 0) {
+        m_p += __builtin_ctz(other);
+        return;
+      }
+      m_p += 16;
     }
-    AppendText(text);
+#endif
+    while (m_p != m_end && kWhiteSpace[Byte(*m_p)]) ++m_p;
   }
-  void AppendText(std::string_view text) {
-    // The parser hands over a string without escapes as the slice of the
-    // event it stands in, and such a slice holds nothing to escape.
-    if (text.data() >= m_text.data() && text.data() + text.size() <= m_text.data() + m_text.size()) {
-      m_out.append(text);
-    } else {
-      AppendEscaped(m_out, text);
-    }
+  bool AtEnd() {
+    SkipWhiteSpace();
+    return m_p == m_end;
   }
-  bool Number(string_view text) {
-    if (Skipped()) return true;
-    if (!m_part) BeginValue();
-    m_out.append(text);
-    EndScalar();
-    return true;
+  void Write(const char* begin, const char* end) {
+    const auto size = static_cast<std::size_t>(end - begin);
+    std::memcpy(m_w, begin, size);
+    m_w += size;
   }
-  bool Literal(std::string_view text) {
-    if (Skipped()) return true;
-    BeginValue();
-    m_out.append(text);
-    EndScalar();
+  // White space between tokens: what came before it goes out, the space
+  // itself does not.
+  template <bool kCopy>
+  void Gap() {
+    if (m_p == m_end || !kWhiteSpace[Byte(*m_p)]) return;
+    if constexpr (kCopy) Write(m_run, m_p);
+    SkipWhiteSpace();
+    if constexpr (kCopy) m_run = m_p;
+  }
+
+  // A member's name, the colon and the white space about them.
+  template <bool kCopy>
+  bool Key() {
+    if (m_p == m_end || *m_p != '"' || !String()) return false;
+    Gap<kCopy>();
+    if (m_p == m_end || *m_p != ':') return false;
+    ++m_p;
+    Gap<kCopy>();
     return true;
   }
 
-  const FieldSet* m_allowed = nullptr;
-  std::string_view m_text;
-  std::string m_out;
-  std::string m_key;
+  // The value at m_p, containers read with a stack of their closing
+  // brackets rather than by recursion.
+  template <bool kCopy>
+  bool Value() {
+    const std::size_t base = m_depth;
+    for (;;) {
+      if (m_p == m_end) return false;
+      switch (*m_p) {
+        case '{':
+        case '[': {
+          if (m_depth == kMaximumDepth) return false;
+          const char close = *m_p == '{' ? '}' : ']';
+          m_closers[++m_depth] = close;
+          ++m_p;
+          Gap<kCopy>();
+          if (m_p != m_end && *m_p == close) {
+            ++m_p;
+            --m_depth;
+            break;
+          }
+          if (close == '}' && !Key<kCopy>()) return false;
+          continue;
+        }
+        case '"':
+          if (!String()) return false;
+          break;
+        case 't':
+          if (!Literal("true", 4)) return false;
+          break;
+        case 'f':
+          if (!Literal("false", 5)) return false;
+          break;
+        case 'n':
+          if (!Literal("null", 4)) return false;
+          break;
+        default:
+          if (!Number()) return false;
+      }
+      // After a value: the separators and closing brackets up to the next.
+      for (;;) {
+        if (m_depth == base) return true;
+        Gap<kCopy>();
+        if (m_p == m_end) return false;
+        if (*m_p == ',') {
+          ++m_p;
+          Gap<kCopy>();
+          if (m_closers[m_depth] == '}' && !Key<kCopy>()) return false;
+          break;
+        }
+        if (*m_p != m_closers[m_depth]) return false;
+        ++m_p;
+        --m_depth;
+      }
+    }
+  }
+
+  bool Literal(const char* word, std::size_t size) {
+    if (static_cast<std::size_t>(m_end - m_p) < size || std::memcmp(m_p, word, size) != 0) return false;
+    m_p += size;
+    return true;
+  }
+
+  bool Number() {
+    const char* p = m_p;
+    if (*p == '-') ++p;
+    if (p == m_end || !IsDigit(*p)) return false;
+    if (*p++ != '0') {
+      while (p != m_end && IsDigit(*p)) ++p;
+    }
+    if (p != m_end && *p == '.') {
+      ++p;
+      if (p == m_end || !IsDigit(*p)) return false;
+      while (p != m_end && IsDigit(*p)) ++p;
+    }
+    if (p != m_end && (*p == 'e' || *p == 'E')) {
+      ++p;
+      if (p != m_end && (*p == '+' || *p == '-')) ++p;
+      const char* const digits = p;
+      if (p == m_end || !IsDigit(*p)) return false;
+      while (p != m_end && IsDigit(*p)) ++p;
+      if (static_cast<std::size_t>(p - digits) >= kExponentDigitsJudged) m_unsure = true;
+    }
+    m_p = p;
+    return true;
+  }
+
+  // The string at m_p, its quotes included; escapes are checked, and noted.
+  bool String() {
+    const char* p = m_p + 1;
+    for (;;) {
+#if defined(__SSE2__)
+      const __m128i quote = _mm_set1_epi8('"');
+      const __m128i backslash = _mm_set1_epi8('\\');
+      const __m128i lastControl = _mm_set1_epi8(0x1F);
+      while (m_end - p >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i stops =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
+                         _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl));
+        const int mask = _mm_movemask_epi8(stops);
+        if (mask != 0) {
+          p += __builtin_ctz(static_cast<unsigned>(mask));
+          goto stop;
+        }
+        p += 16;
+      }
+#endif
+      while (p != m_end && !kStringStop[Byte(*p)]) ++p;
+#if defined(__SSE2__)
+    stop:
+#endif
+      if (p == m_end) return false;
+      if (*p == '"') {
+        m_p = p + 1;
+        return true;
+      }
+      if (*p != '\\' || m_end - p < 2) return false;  // a control character, or a cut escape
+      m_escaped = true;
+      switch (p[1]) {
+        case '"':
+        case '\\':
+        case '/':
+        case 'b':
+        case 'f':
+        case 'n':
+        case 'r':
+        case 't':
+          p += 2;
+          break;
+        case 'u':
+          if (m_end - p < 6 || HexUnit(p + 2) < 0) return false;
+          p += 6;
+          break;
+        default:
+          return false;
+      }
+    }
+  }
+
+  const char* m_p;
+  const char* const m_end;
+  // Where the text not yet written of a kept value begins.
+  const char* m_run;
+  char* const m_begin;
+  char* m_w;
+  std::string& m_name;
   std::size_t m_depth = 0;
-  // A separator is due before the next key or value.
-  bool m_comma = false;
-  // A string or number has begun in an earlier part.
-  bool m_part = false;
-  bool m_skipping = false;
-  bool m_object = false;
+  std::array<char, kMaximumDepth + 1> m_closers;
+  bool m_escaped = false;
+  bool m_unsure = false;
   bool m_null = false;
   std::size_t m_kept = 0;
   std::size_t m_removed = 0;
 };
 
-EventFieldStripper::EventFieldStripper() {
-  boost::json::parse_options options;
-  options.max_depth = base::kMaximumDepth;
-  // Events come from ToUtf8, always valid UTF-8: checking it again costs
-  // time for nothing.
-  options.allow_invalid_utf8 = true;
-  m_parser = std::make_unique<boost::json::basic_parser<Writer>>(options);
-}
+}  // namespace
+
+EventFieldStripper::EventFieldStripper() = default;
 
 EventFieldStripper::~EventFieldStripper() = default;
 
 EventFieldStripper::Outcome EventFieldStripper::Strip(std::string_view text, const FieldSet& allowed) {
-  m_repaired = base::ReplaceLoneSurrogateEscapes(text);
-  if (m_repaired) text = *m_repaired;
-
-  // Reset as well after a parse a handler exception cut short.
-  m_parser->reset();
-  Writer& writer = m_parser->handler();
-  writer.Start(allowed, text);
-  error_code error;
-  const std::size_t read = m_parser->write_some(false, text.data(), text.size(), error);
-  if (!error && read < text.size()) error = boost::json::error::extra_data;
-  if (error) {
-    base::invalid_json_exception exception("string conversion to json error", __FILE__, __LINE__);
-    exception.SetProperty("description_error", error.message());
-    base::ThrowNested(std::move(exception));
+  // Nothing written is longer than what was read.
+  if (m_capacity < text.size()) {
+    m_out.reset(new char[text.size()]);
+    m_capacity = text.size();
   }
-  if (writer.IsNull()) return Outcome::kUnchanged;
-  if (!writer.IsObject()) {
-    base::ThrowNested(base::invalid_json_exception("json not object or nullptr", __FILE__, __LINE__));
+  Reader reader(text, m_out.get(), m_name);
+  const bool read = reader.Read(allowed);
+  m_size = reader.Written();
+  if (!read || reader.Unsure() || text.size() >= kMaximumJudgedSize) {
+    // from_string's verdict, and its exception for a refusal.
+    (void)base::from_string(text);
+    if (!read) {
+      // Not reached while the reading above refuses only what from_string does.
+      base::invalid_json_exception exception("string conversion to json error", __FILE__, __LINE__);
+      exception.SetProperty("description_error", std::string("not read as JSON"));
+      base::ThrowNested(std::move(exception));
+    }
   }
-  if (writer.Removed() == 0) return Outcome::kUnchanged;
-  return writer.Kept() == 0 ? Outcome::kEmpty : Outcome::kStripped;
+  if (reader.IsNull()) return Outcome::kUnchanged;
+  if (reader.Removed() == 0) return Outcome::kUnchanged;
+  return reader.Kept() == 0 ? Outcome::kEmpty : Outcome::kStripped;
 }
 
-std::string_view EventFieldStripper::Stripped() const noexcept { return m_parser->handler().Out(); }
+std::string_view EventFieldStripper::Stripped() const noexcept { return {m_out.get(), m_size}; }
 
 }  // namespace sendara::edr_telemetry::telemetry
