@@ -27,7 +27,10 @@ def main():
             name = bench["run_name"].removesuffix("/real_time")
             runs.setdefault(name, []).append(bench["items_per_second"])
     for pair in sys.argv[1:]:
-        name, baseline = pair.split(":")
+        # Names may hold colons themselves (NAME/arg:1): the pair splits at
+        # the colon whose two sides are benchmarks of the run.
+        splits = [(pair[:i], pair[i + 1:]) for i, c in enumerate(pair) if c == ":"]
+        name, baseline = next(((a, b) for a, b in splits if a in runs and b in runs), (pair, ""))
         if name not in runs or baseline not in runs:
             print(f"{pair}: not in this run", file=sys.stderr)
             return 1
