@@ -1,5 +1,6 @@
 #include <dirent.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -392,6 +393,58 @@ TEST_F(EdrTelemetryClientTest, DropDecisions) {
   EXPECT_FALSE(drop);
   EXPECT_EQ(client->ShouldDropEventOrIoa(0, u"process", u"{\"a\":", ioas, &drop), oru::rc::SyntaxError);
   EXPECT_EQ(client->ShouldDropEventOrIoa(0, u"process", u"{}", ioas, nullptr), oru::rc::InvalidArgument);
+}
+
+// A kept event is handed over with the text its decision converted, when
+// it is the very text decided on; the field rules are those of the hand-over
+// whatever they were at the decision.
+TEST_F(EdrTelemetryClientTest, HandOverTakesTheDecisionsTextOnlyForTheSameText) {
+  LoopbackTcpServer server;
+  auto settings = Settings({Tcp(server)});
+  settings.telemetryTransferSettings.maximumNumberOfEventsInPackage = 1;
+  settings.excludedEventTypes = std::vector<std::u16string>{u"noise"};
+  auto client = Client(settings);
+  ASSERT_EQ(client->Start(), oru::rc::NoError);
+  const auto& concrete = static_cast<const EdrTelemetryClient&>(*client);
+  std::vector<Ioa> ioas;
+  const auto decideAndHandOver = [&](std::u16string_view decided, std::u16string_view handed) {
+    bool drop = true;
+    ASSERT_EQ(client->ShouldDropEventOrIoa(0, u"process", decided, ioas, &drop), oru::rc::NoError);
+    ASSERT_FALSE(drop);
+    ASSERT_EQ(client->SendTelemetry(handed), oru::rc::NoError);
+  };
+
+  std::u16string buffer = u"{\"a\":\"\u00e91\",\"b\":1}";
+  decideAndHandOver(buffer, buffer);
+  EXPECT_EQ(concrete.DecidedTextsReused(), 1u);
+  // The host put the next event into the buffer it decided on.
+  std::u16string rewritten = buffer;
+  rewritten[rewritten.find(u'1')] = u'2';
+  {
+    bool drop = true;
+    ASSERT_EQ(client->ShouldDropEventOrIoa(0, u"process", buffer, ioas, &drop), oru::rc::NoError);
+    std::copy(rewritten.begin(), rewritten.end(), buffer.begin());
+    ASSERT_EQ(client->SendTelemetry(buffer), oru::rc::NoError);
+  }
+  EXPECT_EQ(concrete.DecidedTextsReused(), 1u);
+
+  // Field rules set between the decision and the hand-over apply.
+  {
+    bool drop = true;
+    ASSERT_EQ(client->ShouldDropEventOrIoa(0, u"process", buffer, ioas, &drop), oru::rc::NoError);
+    settings.allowedEventFields = std::vector<std::string>{"a"};
+    ASSERT_EQ(client->SetSettings(settings), oru::rc::NoError);
+    ASSERT_EQ(client->SendTelemetry(buffer), oru::rc::NoError);
+  }
+  EXPECT_EQ(concrete.DecidedTextsReused(), 2u);
+  decideAndHandOver(u"{\"a\":\"x\",\"b\":3}", u"{\"a\":\"y\",\"b\":3}");
+  EXPECT_EQ(concrete.DecidedTextsReused(), 2u);
+
+  const std::vector<std::string> expected = {sendara::base::ToUtf8(u"{\"a\":\"\u00e91\",\"b\":1}"),
+                                             sendara::base::ToUtf8(u"{\"a\":\"\u00e92\",\"b\":1}"),
+                                             sendara::base::ToUtf8(u"{\"a\":\"\u00e92\"}"), "{\"a\":\"y\"}"};
+  ASSERT_TRUE(server.WaitFor(Bytes(expected), 10s)) << server.Received();
+  EXPECT_EQ(Lines(server.Received()), expected);
 }
 
 }  // namespace

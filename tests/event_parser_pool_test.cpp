@@ -1,4 +1,7 @@
+#include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 
 #include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
@@ -11,6 +14,7 @@
 namespace {
 
 using sendara::base::ToUtf16;
+using sendara::base::ToUtf8;
 using sendara::edr_telemetry::filtration::AstBuilder;
 using sendara::edr_telemetry::telemetry::EventParserPool;
 
@@ -58,6 +62,91 @@ TEST(EventParserPool, ReadsEveryEventAsBoostJsonDoesAndFallsBackWhereSimdjsonRef
   const std::string large = R"({"a": ")" + std::string(EventParserPool::kKeptBytes, 'x') + R"(", "b": 1})";
   EXPECT_TRUE(Holds(pool, R"({"operator": "==", "operands": ["b", 1]})", large, true));
   EXPECT_TRUE(Holds(pool, R"({"operator": "==", "operands": ["b", 1]})", R"({"b": 1})", true));
+}
+
+// Parses `event` and keeps it for the hand-over, as a decision to send does.
+void DecideToKeep(EventParserPool& pool, std::u16string_view event) {
+  EventParserPool::Parsed parsed = pool.Parse(event);
+  parsed.KeepForHandOver();
+}
+
+std::optional<std::string> HandOver(EventParserPool& pool, std::u16string_view event) {
+  const EventParserPool::Decided decided = pool.TakeDecided(event);
+  if (!decided.Utf8()) return std::nullopt;
+  return std::string(*decided.Utf8());
+}
+
+// The hand-over of the text just kept on this thread takes its conversion,
+// once; any other text, a buffer rewritten in place included, another
+// thread, a later decision or one whose text was repaired leave it to the
+// hand-over to convert.
+TEST(EventParserPool, HandsAKeptTextOverToTheSameTextOnTheSameThreadOnly) {
+  EventParserPool pool;
+  std::u16string buffer = u"{\"a\": \"\u00e91\", \"b\": 1}";
+  DecideToKeep(pool, buffer);
+  EXPECT_EQ(HandOver(pool, buffer), ToUtf8(buffer));
+  EXPECT_EQ(pool.TextsReused(), 1u);
+  EXPECT_EQ(HandOver(pool, buffer), std::nullopt);
+
+  // The host's buffer holds the next event, of the same length, at the same
+  // address.
+  DecideToKeep(pool, buffer);
+  const char16_t* const address = buffer.data();
+  buffer[buffer.find(u'1')] = u'2';
+  ASSERT_EQ(buffer.data(), address);
+  EXPECT_EQ(HandOver(pool, buffer), std::nullopt);
+  EXPECT_EQ(HandOver(pool, buffer), std::nullopt);
+
+  // Decided but not kept.
+  { const EventParserPool::Parsed parsed = pool.Parse(buffer); }
+  EXPECT_EQ(HandOver(pool, buffer), std::nullopt);
+
+  // Another thread, then this one.
+  DecideToKeep(pool, buffer);
+  std::thread([&] { EXPECT_EQ(HandOver(pool, buffer), std::nullopt); }).join();
+  EXPECT_EQ(HandOver(pool, buffer), ToUtf8(buffer));
+
+  // Another thread decides while this one's text is parked. With no other
+  // slot free it takes the parked one, whose hand-over then converts...
+  const std::u16string other = u"{\"c\": 3}";
+  const auto decideAndHandOverElsewhere = [&] {
+    std::thread([&] {
+      DecideToKeep(pool, other);
+      EXPECT_EQ(HandOver(pool, other), ToUtf8(other));
+    }).join();
+  };
+  DecideToKeep(pool, buffer);
+  decideAndHandOverElsewhere();
+  EXPECT_EQ(HandOver(pool, buffer), std::nullopt);
+  // ...and with a second slot free, each thread takes its own text back.
+  {
+    const EventParserPool::Parsed held = pool.Parse(buffer);
+    std::thread([&] { const EventParserPool::Parsed parsed = pool.Parse(other); }).join();
+  }
+  DecideToKeep(pool, buffer);
+  decideAndHandOverElsewhere();
+  EXPECT_EQ(HandOver(pool, buffer), ToUtf8(buffer));
+  EXPECT_EQ(pool.TextsReused(), 5u);
+
+  // A later decision, in this pool or in another, replaces the kept one.
+  EventParserPool second;
+  DecideToKeep(pool, buffer);
+  DecideToKeep(second, other);
+  EXPECT_EQ(HandOver(pool, buffer), std::nullopt);
+  DecideToKeep(pool, buffer);
+  DecideToKeep(pool, other);
+  EXPECT_EQ(HandOver(pool, buffer), std::nullopt);
+
+  // The decision reads an escaped lone surrogate as U+FFFD: its text is not
+  // the one the hand-over sends.
+  const std::u16string escaped = u"{\"s\": \"x\\ud800\"}";
+  DecideToKeep(pool, escaped);
+  EXPECT_EQ(HandOver(pool, escaped), std::nullopt);
+  // Nor is a text too large to keep parked.
+  const std::u16string large = u"{\"a\": \"" + std::u16string(EventParserPool::kKeptBytes, u'x') + u"\"}";
+  DecideToKeep(pool, large);
+  EXPECT_EQ(HandOver(pool, large), std::nullopt);
+  EXPECT_EQ(pool.TextsReused(), 5u);
 }
 
 }  // namespace

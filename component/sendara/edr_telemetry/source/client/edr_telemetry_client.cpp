@@ -234,7 +234,14 @@ std::shared_ptr<const telemetry::DeliveryCounters> EdrTelemetryClient::Counters(
 oru::Result EdrTelemetryClient::SendTelemetry(std::u16string_view event) noexcept {
   try {
     SENDARA_TRACE(m_shared->tracer, TraceLevel::kDetail, "");
-    m_shared->parts.handler->SendTelemetry(event);
+    // Converted once for both when the decision just made on this thread
+    // was on this very text.
+    const telemetry::EventParserPool::Decided decided = m_parsers.TakeDecided(event);
+    if (const std::optional<std::string_view> utf8 = decided.Utf8()) {
+      m_shared->parts.handler->SendTelemetryUtf8(*utf8);
+    } else {
+      m_shared->parts.handler->SendTelemetry(event);
+    }
     return oru::rc::NoError;
   } catch (...) {
     return Fail(m_shared->tracer.Get(), SENDARA_FUNCTION_NAME);
@@ -294,17 +301,17 @@ bool EdrTelemetryClient::ShouldDropEventOrIoaImpl(std::uint32_t throttlingId, st
     SENDARA_TRACE(tracer, TraceLevel::kDetail, "Has no markable ioas");
     return true;
   }
-  {
-    // Parsed once for both rule tests; the document's memory goes back to
-    // the pool at the end of this block.
-    const telemetry::EventParserPool::Parsed parsed = m_parsers.Parse(event);
-    if (parts.filter->IsDropFiltered(parsed.Fields()) || parts.filter->IsIoaFiltered(parsed.Fields(), ioas)) {
-      return true;
-    }
+  // Parsed once for both rule tests; the document's memory goes back to the
+  // pool on return, with the event's text kept for its hand-over when it is
+  // not dropped.
+  telemetry::EventParserPool::Parsed parsed = m_parsers.Parse(event);
+  if (parts.filter->IsDropFiltered(parsed.Fields()) || parts.filter->IsIoaFiltered(parsed.Fields(), ioas)) {
+    return true;
   }
   const bool drop = parts.throttler->IsThrottled(throttlingId, throttlingId != 0);
   SENDARA_TRACE(tracer, TraceLevel::kDetail,
                 "throttlingId = " << throttlingId << ", shouldBeDropped " << (drop ? "yes" : "no"));
+  if (!drop) parsed.KeepForHandOver();
   return drop;
 }
 

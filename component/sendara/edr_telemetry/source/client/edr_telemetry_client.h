@@ -69,6 +69,8 @@ class EdrTelemetryClient final
   oru::Result Restart() noexcept override;
   oru::Result Stop() noexcept override;
   std::shared_ptr<const telemetry::DeliveryCounters> Counters() const noexcept override;
+  // How many events were handed over with the text their decision converted.
+  std::uint64_t DecidedTextsReused() const { return m_parsers.TextsReused(); }
 
   // True when the change from `oldSettings` to `newSettings` needs new
   // connections: certificates, tolerated TLS errors, endpoints or tunnel.
@@ -130,6 +132,8 @@ class EdrTelemetryClient final
                                 std::u16string_view event, std::vector<Ioa>& ioas);
 
   const std::shared_ptr<Shared> m_shared;
+  // Parses for the decisions, and keeps a kept event's UTF-8 text for its
+  // hand-over on the same thread.
   telemetry::EventParserPool m_parsers;
   // Held while the worker starts or stops (a join included): never taken on
   // a sending thread, which is what the worker waits for.

@@ -20,6 +20,8 @@ class ITelemetryHandler {
   // One event as UTF-16 JSON text. Raises invalid_json_exception when the
   // event must be rewritten and is not a JSON object.
   virtual void SendTelemetry(std::u16string_view text) = 0;
+  // The same for an event already converted, as base::ToUtf8 converts it.
+  virtual void SendTelemetryUtf8(std::string_view text) = 0;
 };
 
 }  // namespace sendara::edr_telemetry::telemetry

@@ -69,6 +69,12 @@ void TelemetryHandlerImpl::ApplySettings(const EdrTelemetryClientSettings& setti
 }
 
 void TelemetryHandlerImpl::SendTelemetry(std::u16string_view text) {
+  std::string utf8;
+  base::ToUtf8(text, utf8);
+  SendTelemetryUtf8(utf8);
+}
+
+void TelemetryHandlerImpl::SendTelemetryUtf8(std::string_view text) {
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail, "");
 
   std::shared_ptr<const FieldSet> allowed;
@@ -79,15 +85,14 @@ void TelemetryHandlerImpl::SendTelemetry(std::u16string_view text) {
     allowed = m_allowedFields;
   }
   if (!allowed) {
-    m_queue->PushBack(text);
+    m_queue->PushBackUtf8(text);
   } else if (!QueueRestricted(text, *allowed)) {
     return;
   }
   CountEvent();
 }
 
-bool TelemetryHandlerImpl::QueueRestricted(std::u16string_view text, const FieldSet& allowed) {
-  const std::string utf8 = base::ToUtf8(text);
+bool TelemetryHandlerImpl::QueueRestricted(std::string_view utf8, const FieldSet& allowed) {
   std::unique_ptr<EventFieldStripper> stripper = TakeStripper();
   bool queued = false;
   try {

@@ -35,6 +35,8 @@ class TelemetryHandlerImpl final : public ITelemetryHandler {
   std::shared_ptr<base::ISubscription> Subscribe(std::string clientName,
                                                  std::function<void()> callback) override;
   void SendTelemetry(std::u16string_view text) override EXCLUDES(m_fieldsMutex, m_counterMutex, m_strippersMutex);
+  void SendTelemetryUtf8(std::string_view text) override
+      EXCLUDES(m_fieldsMutex, m_counterMutex, m_strippersMutex);
 
  private:
   using FieldSet = EventFieldStripper::FieldSet;
@@ -42,7 +44,7 @@ class TelemetryHandlerImpl final : public ITelemetryHandler {
   void ApplySettings(const EdrTelemetryClientSettings& settings) EXCLUDES(m_fieldsMutex);
   // Queues the event, stripped of disallowed top-level members. False when
   // no member was left: the event is dropped.
-  bool QueueRestricted(std::u16string_view text, const FieldSet& allowed) EXCLUDES(m_strippersMutex);
+  bool QueueRestricted(std::string_view utf8, const FieldSet& allowed) EXCLUDES(m_strippersMutex);
   // Runs the package subscribers under the counter lock: one that sent an
   // event from its callback would wait for itself.
   void CountEvent() EXCLUDES(m_counterMutex);
