@@ -102,6 +102,26 @@ oru::RefPtr<HttpClientFactory> MakeHttpClients(const HostConfiguration& configur
   }
 }
 
+// A locator with the host's services, as the task and its client ask for
+// them.
+oru::RefPtr<ServiceLocator> RegisterHostServices(const oru::RefPtr<Tracer>& tracer,
+                                                 const oru::RefPtr<SensitiveDataPolicy>& policy,
+                                                 const oru::RefPtr<DataFolderService>& dataFolders,
+                                                 const oru::RefPtr<ResponseServer>& responseServer,
+                                                 const oru::RefPtr<HttpClientFactory>& httpClients,
+                                                 const oru::RefPtr<ConnectionSinks>& sinks) {
+  auto locator = ServiceLocator::Create();
+  locator->Register(tracer);
+  locator->Register(policy);
+  locator->Register(ClientCertificateDecryptor::Create());
+  locator->Register(SyslogMessageSuffix::Create());
+  locator->Register(dataFolders);
+  locator->Register(responseServer);
+  locator->Register<oru::IHttpClientFactory>(oru::RefPtr<oru::IHttpClientFactory>(httpClients.Get()));
+  locator->RegisterAs<oru::IConnectedSink, oru::IConnectionErrorSink, oru::IIncorrectSettingsSink>(sinks);
+  return locator;
+}
+
 // The component's objects as a host makes them: the consumers manager and
 // the client service factory, registered in the locator, and the task.
 struct ComponentObjects {
@@ -153,15 +173,8 @@ int HostSession::Check() {
   dataFolders->SetFolder(HostConfiguration::kDataFolderId, m_configuration.dataFolder);
   auto sinks = ConnectionSinks::Create([](const ConnectionSinks::Record&) {});
   auto httpClients = MakeHttpClients(m_configuration);
-  auto locator = ServiceLocator::Create();
-  locator->Register(tracer);
-  locator->Register(SensitiveDataPolicy::Create(m_configuration.traceSensitiveData));
-  locator->Register(ClientCertificateDecryptor::Create());
-  locator->Register(SyslogMessageSuffix::Create());
-  locator->Register(dataFolders);
-  locator->Register(ResponseServer::Create());
-  locator->Register<oru::IHttpClientFactory>(oru::RefPtr<oru::IHttpClientFactory>(httpClients.Get()));
-  locator->RegisterAs<oru::IConnectedSink, oru::IConnectionErrorSink, oru::IIncorrectSettingsSink>(sinks);
+  const auto locator = RegisterHostServices(tracer, SensitiveDataPolicy::Create(m_configuration.traceSensitiveData),
+                                            dataFolders, ResponseServer::Create(), httpClients, sinks);
   {
     std::unique_ptr<ComponentModule> module;
     oru::RefPtr<oru::IObject> taskObject;
@@ -249,15 +262,7 @@ int HostSession::Run() {
     if (record.kind == ConnectionSinks::Kind::kConnectionError) m_connection = record.reason;
   });
   auto httpClients = MakeHttpClients(m_configuration);
-  auto locator = ServiceLocator::Create();
-  locator->Register(tracer);
-  locator->Register(policy);
-  locator->Register(ClientCertificateDecryptor::Create());
-  locator->Register(SyslogMessageSuffix::Create());
-  locator->Register(dataFolders);
-  locator->Register(responseServer);
-  locator->Register<oru::IHttpClientFactory>(oru::RefPtr<oru::IHttpClientFactory>(httpClients.Get()));
-  locator->RegisterAs<oru::IConnectedSink, oru::IConnectionErrorSink, oru::IIncorrectSettingsSink>(sinks);
+  const auto locator = RegisterHostServices(tracer, policy, dataFolders, responseServer, httpClients, sinks);
 
   const FollowCheckpoint checkpoint(m_configuration.dataFolder / FollowCheckpoint::kFileName);
   std::unique_ptr<FollowedFile> followed;
