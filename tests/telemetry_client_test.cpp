@@ -207,6 +207,27 @@ TEST_F(TelemetryClientTest, ConnectionFailurePartWayKeepsWhatWasNotHandedOver) {
   ExpectEachEventOnce(stored, {}, StoredTexts());
 }
 
+// A pass takes the queue a package at a time, so that it holds one package
+// beside the queue's bound, never a second queue's worth: the events queued
+// while a package is out meet the bound, which drops the oldest still queued.
+TEST_F(TelemetryClientTest, APassHoldsOnePackageBesideTheQueuesBound) {
+  const auto counters = std::make_shared<DeliveryCounters>();
+  m_queue = std::make_shared<TelemetryQueueImpl>(nullptr, 10, base::SensitiveDataTracePolicy(), counters);
+  m_handler = std::make_shared<TelemetryHandlerImpl>(Tracer(), base::SensitiveDataTracePolicy(), m_queue, m_provider);
+  auto all = Enqueue(9);
+  const auto queuedMeanwhile = [&] {
+    const auto more = Enqueue(12);
+    all.insert(all.end(), more.begin(), more.end());
+  };
+  m_sender->script = {{3, queuedMeanwhile}, {0, Throws<base::connection_exception>()}};
+  EXPECT_THROW(Client(true)->Process(m_stop.GetToken()), base::connection_exception);
+  EXPECT_EQ(m_sender->sent, std::vector<std::string>(all.begin(), all.begin() + 3));
+  // The newest 11 (the bound, 10, plus the one the next event meets), in
+  // order; the 7 before them were dropped.
+  EXPECT_EQ(QueueTexts(), std::vector<std::string>(all.end() - 11, all.end()));
+  EXPECT_EQ(counters->lostToQueueLimit, 7u);
+}
+
 TEST_F(TelemetryClientTest, InternalFailureMovesTheQueueToStorageAndBadRequestDropsOnePackage) {
   auto queued = Enqueue(6);
   m_sender->script = {{1, Throws<base::internal_exception>()}};

@@ -22,12 +22,14 @@ class ITelemetryQueue {
   // identifiers; no limit applies.
   virtual void PushFront(Records::iterator first, Records::iterator last) = 0;
   virtual void PushFront(const TelemetryEventRecord* first, const TelemetryEventRecord* last) = 0;
-  // The same for a whole taken batch: the events queued meanwhile move
-  // behind it, so that a batch of a full queue is not moved record by record
-  // into new storage.
+  // The same for a whole taken batch: whichever of the batch and the events
+  // queued meanwhile is shorter moves, so that neither a full queue nor a
+  // batch of one is moved record by record into new storage.
   virtual void PushFront(Records records) = 0;
   // Removes and returns the first `count` records, oldest first; 0 means all.
   virtual Records PopFront(std::uint64_t count) = 0;
+  // How many records it holds now.
+  virtual std::uint64_t Size() = 0;
   // PushBack for a text already in UTF-8 (an event the handler rewrote).
   virtual void PushBackUtf8(std::string_view text) = 0;
 };

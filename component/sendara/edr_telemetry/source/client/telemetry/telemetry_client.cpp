@@ -105,18 +105,15 @@ void TelemetryClient::Process(base::StopToken stopToken) {
       }
       const std::uint32_t remaining = sent < limit ? limit - sent : 0;
       SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "Online Queue limit: " << remaining);
-      Records events = m_queue->PopFront(0);
-      ProcessQueueOnline(events, stopToken, remaining);
+      ProcessQueueOnline(stopToken, remaining);
     } catch (const base::internal_exception&) {
       TraceCurrentException(m_tracer.Get(), SENDARA_FUNCTION_NAME);
       SENDARA_TRACE(m_tracer, TraceLevel::kWarning, "queue processing failed, process the queue offline");
-      Records events = m_queue->PopFront(0);
-      ProcessQueueOffline(events, stopToken);
+      ProcessQueueOffline(stopToken);
     }
     m_requestSender->WaitAndCloseConnections();
   } else {
-    Records events = m_queue->PopFront(0);
-    ProcessQueueOffline(events, stopToken);
+    ProcessQueueOffline(stopToken);
   }
 
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
@@ -192,49 +189,49 @@ void TelemetryClient::SendStoredPackage(std::string& texts, std::vector<std::siz
   ids.clear();
 }
 
-void TelemetryClient::ProcessQueueOnline(Records& events, const base::StopToken& stopToken,
-                                         std::uint32_t packagesLimit) {
+void TelemetryClient::ProcessQueueOnline(const base::StopToken& stopToken, std::uint32_t packagesLimit) {
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
                 "Backlog send starting limits: packagesSendLimit = " << packagesLimit << ";");
-  if (events.empty()) return;
-  if (packagesLimit == 0) {
-    m_queue->PushFront(events.begin(), events.end());
-    return;
-  }
-  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin: size = " << events.size() << "; event ids = " << IdRange(events));
-
+  // A package at a time leaves the queue: the events meanwhile queued and
+  // those of the pass stay within the queue's bound together, where a pass
+  // that took the whole queue would hold up to twice it.
   const std::uint32_t packageSize = m_packageSize;
   // Events of handled packages that their sender did not count as handed
   // over: they go back, in order, ahead of the rest.
   Records leftovers;
-  std::size_t packageStart = 0;
+  Records package;
   std::uint64_t sentInPackage = 0;
-  std::uint32_t packages = 0;
   std::vector<std::string_view> batch;
+  batch.reserve(packageSize);
   try {
-    for (std::size_t i = 0; i < events.size(); ++i) {
+    for (std::uint32_t packages = 0; packages < packagesLimit; ++packages) {
       ThrowIfStopRequested(stopToken);
-      batch.push_back(events[i].Text());
-      if ((i + 1) % packageSize != 0 && i + 1 != events.size()) continue;
-
+      package = m_queue->PopFront(packageSize);
+      if (package.empty()) break;
+      SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
+                    "begin: size = " << package.size() << "; event ids = " << IdRange(package));
+      for (const TelemetryEventRecord& event : package) batch.push_back(event.Text());
       sentInPackage = 0;
       const bool kept = Send(batch, stopToken, sentInPackage);
       if (kept && sentInPackage < batch.size()) {
-        for (std::size_t k = packageStart + sentInPackage; k <= i; ++k) leftovers.push_back(std::move(events[k]));
+        for (std::size_t k = sentInPackage; k < package.size(); ++k) leftovers.push_back(std::move(package[k]));
       }
       batch.clear();
-      packageStart = i + 1;
       sentInPackage = 0;
-      if (++packages >= packagesLimit) break;
+      // The queue held less than a package: what came meanwhile waits for
+      // the next pass rather than going out in small packages.
+      const bool drained = package.size() < packageSize;
+      package.clear();
+      if (drained) break;
     }
   } catch (...) {
     // Whatever ended the pass: from the first event of this package that the
     // sender did not count, everything goes back.
-    PutBack(events, packageStart + std::min<std::uint64_t>(sentInPackage, batch.size()), std::move(leftovers));
+    PutBack(package, std::min<std::uint64_t>(sentInPackage, batch.size()), std::move(leftovers));
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end: back events to queue");
     throw;
   }
-  PutBack(events, packageStart, std::move(leftovers));
+  PutBack(package, 0, std::move(leftovers));
   SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
 }
 
@@ -244,7 +241,6 @@ void TelemetryClient::PutBack(Records& events, std::size_t from, Records leftove
   SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
                 "back events to queue: size not processed = " << rest + leftovers.size());
   if (leftovers.empty()) {
-    // The usual case, a failed pass: the batch goes back as it is.
     events.erase(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(std::min(from, events.size())));
     m_queue->PushFront(std::move(events));
     return;
@@ -253,21 +249,35 @@ void TelemetryClient::PutBack(Records& events, std::size_t from, Records leftove
   m_queue->PushFront(std::move(leftovers));
 }
 
-void TelemetryClient::ProcessQueueOffline(Records& events, const base::StopToken& stopToken) {
-  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin: size = " << events.size() << "; event ids = " << IdRange(events));
-  // Stored a chunk at a time: the stored form of a whole full queue would
-  // double the memory the queue takes, a storage that refuses would be
-  // handed all of it on every pass, and one insert would fill a partition
-  // far past its size limit.
+void TelemetryClient::ProcessQueueOffline(const base::StopToken& stopToken) {
+  // Stored a chunk at a time, taken from the queue a chunk at a time: the
+  // stored form of a whole full queue would double the memory the queue
+  // takes, a storage that refuses would be handed all of it on every pass,
+  // and one insert would fill a partition far past its size limit. The pass
+  // stores what the queue held when it began; events that come meanwhile
+  // wait for the next pass, which tries an endpoint first.
+  std::uint64_t toStore = m_queue->Size();
+  while (toStore > 0) {
+    ThrowIfStopRequested(stopToken);
+    Records chunk = m_queue->PopFront(std::min<std::uint64_t>(toStore, kStoreChunkEvents));
+    if (chunk.empty()) break;
+    SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "begin: size = " << chunk.size() << "; event ids = " << IdRange(chunk));
+    toStore -= std::min<std::uint64_t>(toStore, chunk.size());
+    StoreChunk(chunk, stopToken);
+  }
+  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
+}
+
+void TelemetryClient::StoreChunk(Records& chunk, const base::StopToken& stopToken) {
   std::vector<std::string_view> items;
   std::size_t itemBytes = 0;
-  std::size_t stored = 0;  // events[0, stored) are in storage
+  std::size_t stored = 0;  // chunk[0, stored) is in storage
   try {
-    for (const TelemetryEventRecord& event : events) {
+    for (const TelemetryEventRecord& event : chunk) {
       ThrowIfStopRequested(stopToken);
       items.push_back(event.Text());
       itemBytes += event.Text().size();
-      if (items.size() < kStoreChunkEvents && itemBytes < kStoreChunkBytes) continue;
+      if (itemBytes < kStoreChunkBytes) continue;
       SaveEvents(items);
       stored += items.size();
       items.clear();
@@ -279,7 +289,7 @@ void TelemetryClient::ProcessQueueOffline(Records& events, const base::StopToken
     if (!stopToken.StopRequested()) ++m_counters->spoolFailures;
     const std::size_t taken = stored + items.size();
     SENDARA_TRACE(m_tracer, TraceLevel::kWarning,
-                  "back events to queue: sent = " << taken << "; size not processed = " << events.size() - taken);
+                  "back events to queue: sent = " << taken << "; size not processed = " << chunk.size() - taken);
     // The taken events are stored with one more try; whatever is not stored
     // goes back to the queue, so that a storage failure loses nothing.
     if (!items.empty()) {
@@ -290,11 +300,10 @@ void TelemetryClient::ProcessQueueOffline(Records& events, const base::StopToken
         TraceCurrentException(m_tracer.Get(), SENDARA_FUNCTION_NAME);
       }
     }
-    PutBack(events, stored, {});
+    PutBack(chunk, stored, {});
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end: back events to queue");
     std::rethrow_exception(failure);
   }
-  SENDARA_TRACE(m_tracer, TraceLevel::kInfo, "end");
 }
 
 void TelemetryClient::ReportStorageFailure() {

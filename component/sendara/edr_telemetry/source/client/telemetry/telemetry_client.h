@@ -47,14 +47,16 @@ class TelemetryClient final : public base::IPollingClient {
  private:
   using Records = ITelemetryQueue::Records;
 
-  // The most an offline pass hands to one insert into storage, in events and
-  // in bytes of event text.
+  // The most an offline pass takes from the queue at a time, in events, and
+  // hands to one insert into storage, in bytes of event text.
   static constexpr std::size_t kStoreChunkEvents = 1024;
   static constexpr std::size_t kStoreChunkBytes = 4 * 1024 * 1024;
 
   std::uint32_t ProcessStorage(const base::StopToken& stopToken, std::uint32_t packagesLimit);
-  void ProcessQueueOnline(Records& events, const base::StopToken& stopToken, std::uint32_t packagesLimit);
-  void ProcessQueueOffline(Records& events, const base::StopToken& stopToken);
+  void ProcessQueueOnline(const base::StopToken& stopToken, std::uint32_t packagesLimit);
+  void ProcessQueueOffline(const base::StopToken& stopToken);
+  // Stores `chunk`; on a failure puts back what storage did not take.
+  void StoreChunk(Records& chunk, const base::StopToken& stopToken);
   // False when the package was refused as a bad request and dropped.
   bool Send(IRequestSender::Batch batch, const base::StopToken& stopToken, std::uint64_t& sentCount);
   void SendStoredPackage(std::string& texts, std::vector<std::size_t>& ends,

@@ -94,8 +94,19 @@ void TelemetryQueueImpl::PushFront(Records records) {
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
                 "size queue = " << m_records.size() << "; size of the pushed = " << records.size()
                                 << "; event ids = " << records.front().Id() << ", " << records.back().Id());
+  // Whichever side is shorter moves.
+  if (records.size() < m_records.size()) {
+    m_records.insert(m_records.begin(), std::make_move_iterator(records.begin()),
+                     std::make_move_iterator(records.end()));
+    return;
+  }
   records.insert(records.end(), std::make_move_iterator(m_records.begin()), std::make_move_iterator(m_records.end()));
   m_records.swap(records);
+}
+
+std::uint64_t TelemetryQueueImpl::Size() {
+  platform::MutexLock lock(&m_mutex);
+  return m_records.size();
 }
 
 ITelemetryQueue::Records TelemetryQueueImpl::PopFront(std::uint64_t count) {

@@ -32,6 +32,7 @@ class TelemetryQueueImpl final : public ITelemetryQueue {
   void PushFront(Records records) override EXCLUDES(m_mutex);
   Records PopFront(std::uint64_t count) override EXCLUDES(m_mutex);
   void PushBackUtf8(std::string_view text) override EXCLUDES(m_mutex);
+  std::uint64_t Size() override EXCLUDES(m_mutex);
 
  private:
   template <class Iterator>
