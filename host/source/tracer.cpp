@@ -9,15 +9,12 @@ namespace reference_host {
 Tracer::Tracer(std::int32_t maximumLevel, std::ostream* echo, bool record)
     : m_maximumLevel(maximumLevel), m_echo(echo), m_record(record) {}
 
-bool Tracer::IsLevelEnabled(std::int32_t level) {
-  platform::MutexLock lock(&m_mutex);
-  return level <= m_maximumLevel;
-}
+bool Tracer::IsLevelEnabled(std::int32_t level) { return level <= m_maximumLevel.load(std::memory_order_relaxed); }
 
 void Tracer::Trace(std::int32_t level, const char* text, std::size_t size) {
+  if (!IsLevelEnabled(level)) return;
   {
     platform::MutexLock lock(&m_mutex);
-    if (level > m_maximumLevel) return;
     if (m_echo) *m_echo << level << ' ' << std::string_view(text, size) << '\n';
     if (!m_record) return;
     m_lines.push_back({level, std::string(text, size)});
@@ -26,8 +23,7 @@ void Tracer::Trace(std::int32_t level, const char* text, std::size_t size) {
 }
 
 void Tracer::SetMaximumLevel(std::int32_t maximumLevel) {
-  platform::MutexLock lock(&m_mutex);
-  m_maximumLevel = maximumLevel;
+  m_maximumLevel.store(maximumLevel, std::memory_order_relaxed);
 }
 
 std::vector<Tracer::Line> Tracer::Lines() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -47,7 +48,8 @@ class Tracer final : public oru::BasicObject<Tracer, oru::UncountedObject, oru::
 
   mutable platform::Mutex m_mutex;
   mutable platform::ConditionVariable m_lineAdded;
-  std::int32_t m_maximumLevel GUARDED_BY(m_mutex);
+  // Read by every trace line the component builds, on every event: no lock.
+  std::atomic<std::int32_t> m_maximumLevel;
   // Written under the lock, so that echoed lines do not interleave.
   std::ostream* const m_echo PT_GUARDED_BY(m_mutex);
   const bool m_record;
