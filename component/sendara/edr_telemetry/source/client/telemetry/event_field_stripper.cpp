@@ -180,12 +180,17 @@ std::string_view Unescape(std::string_view text, std::string& name) {
     const __m128i lastControl = _mm_set1_epi8(0x1F);
     while (end - p >= 16) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i stops =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
-                       _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl));
-      const int mask = _mm_movemask_epi8(stops);
-      if (mask != 0) {
-        p += __builtin_ctz(static_cast<unsigned>(mask));
+      // Where the next token begins waits on the quote alone: the escapes
+      // and control characters are looked for beside it, off that path.
+      const auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, quote)));
+      const auto others = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+          _mm_cmpeq_epi8(bytes, backslash), _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl))));
+      if (quotes != 0) {
+        const int at = __builtin_ctz(quotes);
+        if ((others & ((1u << at) - 1)) == 0) return p + at + 1;
+      }
+      if (others != 0) {
+        p += __builtin_ctz(others);
         goto stop;
       }
       p += 16;
