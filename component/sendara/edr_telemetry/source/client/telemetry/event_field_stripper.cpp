@@ -169,59 +169,74 @@ std::string_view Unescape(std::string_view text, std::string& name) {
   return w + size;
 }
 
+// Past the escape at `p` (a backslash), or null when Boost.JSON would not
+// read it.
+[[gnu::always_inline]] inline const char* SkipEscape(const char* p, const char* end) {
+  if (end - p < 2) return nullptr;  // a cut escape
+  switch (p[1]) {
+    case '"':
+    case '\\':
+    case '/':
+    case 'b':
+    case 'f':
+    case 'n':
+    case 'r':
+    case 't':
+      return p + 2;
+    case 'u':
+      if (end - p < 6 || HexUnit(p + 2) < 0) return nullptr;
+      return p + 6;
+    default:
+      return nullptr;
+  }
+}
+
 // Past the string whose opening quote is at `p`, or null when Boost.JSON
 // would not read it; its escapes are checked, and noted in `escaped`.
 [[gnu::always_inline]] inline const char* ScanString(const char* p, const char* end, bool& escaped) {
   ++p;
-  for (;;) {
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i lastControl = _mm_set1_epi8(0x1F);
-    while (end - p >= 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      // Where the next token begins waits on the quote alone: the escapes
-      // and control characters are looked for beside it, off that path.
-      const auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, quote)));
-      const auto others = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-          _mm_cmpeq_epi8(bytes, backslash), _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl))));
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i lastControl = _mm_set1_epi8(0x1F);
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Where the next token begins waits on the quote alone: the escapes and
+    // control characters are looked for beside it, off that path.
+    auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, quote)));
+    auto others = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+        _mm_cmpeq_epi8(bytes, backslash), _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl))));
+    std::ptrdiff_t advance = 16;
+    // The escapes of these 16 bytes (paths are full of them) are stepped
+    // over on their masks, rather than by reading the bytes after each again.
+    for (;;) {
       if (quotes != 0) {
         const int at = __builtin_ctz(quotes);
         if ((others & ((1u << at) - 1)) == 0) return p + at + 1;
       }
-      if (others != 0) {
-        p += __builtin_ctz(others);
-        goto stop;
-      }
-      p += 16;
+      if (others == 0) break;
+      const char* const stop = p + __builtin_ctz(others);
+      if (*stop != '\\') return nullptr;  // a control character
+      escaped = true;
+      const char* const next = SkipEscape(stop, end);
+      if (next == nullptr) return nullptr;
+      advance = next - p;
+      if (advance >= 16) break;
+      const unsigned after = ~0u << advance;
+      quotes &= after;
+      others &= after;
+      advance = 16;
     }
+    p += advance;
+  }
 #endif
+  for (;;) {
     while (p != end && !kStringStop[Byte(*p)]) ++p;
-#if defined(__SSE2__)
-  stop:
-#endif
     if (p == end) return nullptr;
     if (*p == '"') return p + 1;
-    if (*p != '\\' || end - p < 2) return nullptr;  // a control character, or a cut escape
+    if (*p != '\\') return nullptr;  // a control character
     escaped = true;
-    switch (p[1]) {
-      case '"':
-      case '\\':
-      case '/':
-      case 'b':
-      case 'f':
-      case 'n':
-      case 'r':
-      case 't':
-        p += 2;
-        break;
-      case 'u':
-        if (end - p < 6 || HexUnit(p + 2) < 0) return nullptr;
-        p += 6;
-        break;
-      default:
-        return nullptr;
-    }
+    if ((p = SkipEscape(p, end)) == nullptr) return nullptr;
   }
 }
 
