@@ -43,6 +43,8 @@ TEST(EventFieldStripper, AgreesWithBoostJsonOnTrickyEvents) {
       "{\"b\":\"\\x\"}", "{\"b\":\"\\u12G4\"}", "{\"b\":\"\\u12\"}", "{\"b\":\"\x01\"}", "{\"b\":\"\t\"}",
       "{\"b\":\"abc}", "{\"b\":\"abc\\\"}", "{\"b\\q\":1}", "{\"b\":1/*c*/}", "{\"a\":[1 2]}", "{\"a\":\"\n\"}",
       std::string("{\"b\":\"a\0b\"}", 11), std::string("{\"b\":1\0}", 8),
+      // A control character where a string is read 16 bytes at a time.
+      "{\"b\":\"abc\x01" "def\",\"a\":\"0123456789abcdef\"}",
       // Exponents past what is judged at a glance: accepted and refused.
       R"({"b":1e000000000000001,"a":2E-0000000000400})", R"({"b":1e9999999999,"a":1})",
       R"({"a":1e2147483647})", R"({"a":1e2147483648})", R"({"a":12.5e-2147483647})",

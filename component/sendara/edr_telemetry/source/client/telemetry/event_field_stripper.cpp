@@ -23,6 +23,12 @@ using base::kMaximumDepth;
 constexpr std::size_t kExponentDigitsJudged = 9;
 constexpr std::size_t kMaximumJudgedSize = std::size_t{1} << 30;
 
+// The longest run of white space read byte by byte (see SkipWhiteSpace).
+constexpr std::ptrdiff_t kShortRun = 16;
+
+// Room in the output past the most an event can leave there (see Write).
+constexpr std::size_t kWriteSlack = 16;
+
 constexpr std::array<bool, 256> kWhiteSpace = [] {
   std::array<bool, 256> table{};
   for (const unsigned char c : {' ', '\t', '\n', '\r'}) table[c] = true;
@@ -117,286 +123,365 @@ std::string_view Unescape(std::string_view text, std::string& name) {
   return name;
 }
 
-// Reads one event and writes its kept members to `out`. A value read with
-// kCopy goes out as the runs of text between its white space; the values of
-// dropped members are only checked.
-class Reader {
+// The scanning below keeps its read and write positions in locals of one
+// function, the helpers inlined into it: kept in members, they would be
+// reloaded after every byte written, since the output may alias anything.
+
+// Past the white space at `p`. The runs between tokens are mostly short (a
+// space, or a line feed and an indent): taken byte by byte, on branches the
+// processor predicts, they cost less than a 16-byte test whose result the
+// next token would wait for. Longer runs go 16 bytes at a time.
+[[gnu::always_inline]] inline const char* SkipWhiteSpace(const char* p, const char* end) {
+  const char* const shortEnd = end - p > kShortRun ? p + kShortRun : end;
+  while (p != shortEnd && kWhiteSpace[Byte(*p)]) ++p;
+  if (p == end || !kWhiteSpace[Byte(*p)]) return p;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i lineFeed = _mm_set1_epi8('\n');
+  const __m128i carriageReturn = _mm_set1_epi8('\r');
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i white =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, space), _mm_cmpeq_epi8(bytes, tab)),
+                     _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeed), _mm_cmpeq_epi8(bytes, carriageReturn)));
+    const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(white)) & 0xFFFF;
+    if (other != 0) return p + __builtin_ctz(other);
+    p += 16;
+  }
+#endif
+  while (p != end && kWhiteSpace[Byte(*p)]) ++p;
+  return p;
+}
+
+// Writes [begin, stop) at `w`; returns the end of what it wrote. The output
+// has kWriteSlack bytes of room past the most it holds, so that the short
+// runs, nearly all of them, go as one 16-byte move rather than a call.
+[[gnu::always_inline]] inline char* Write(char* w, const char* begin, const char* stop, const char* end) {
+  const auto size = static_cast<std::size_t>(stop - begin);
+#if defined(__SSE2__)
+  if (size <= 16 && end - begin >= 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin)));
+    return w + size;
+  }
+#endif
+  std::memcpy(w, begin, size);
+  return w + size;
+}
+
+// Past the escape at `p` (a backslash), or null when Boost.JSON would not
+// read it.
+[[gnu::always_inline]] inline const char* SkipEscape(const char* p, const char* end) {
+  if (end - p < 2) return nullptr;  // a cut escape
+  switch (p[1]) {
+    case '"':
+    case '\\':
+    case '/':
+    case 'b':
+    case 'f':
+    case 'n':
+    case 'r':
+    case 't':
+      return p + 2;
+    case 'u':
+      if (end - p < 6 || HexUnit(p + 2) < 0) return nullptr;
+      return p + 6;
+    default:
+      return nullptr;
+  }
+}
+
+// Past the string whose opening quote is at `p`, or null when Boost.JSON
+// would not read it; its escapes are checked, and noted in `escaped`.
+[[gnu::always_inline]] inline const char* ScanString(const char* p, const char* end, bool& escaped) {
+  ++p;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i lastControl = _mm_set1_epi8(0x1F);
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Where the next token begins waits on the quote alone: the escapes and
+    // control characters are looked for beside it, off that path.
+    auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, quote)));
+    auto others = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+        _mm_cmpeq_epi8(bytes, backslash), _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl))));
+    std::ptrdiff_t advance = 16;
+    // The escapes of these 16 bytes (paths are full of them) are stepped
+    // over on their masks, rather than by reading the bytes after each again.
+    for (;;) {
+      if (quotes != 0) {
+        const int at = __builtin_ctz(quotes);
+        if ((others & ((1u << at) - 1)) == 0) return p + at + 1;
+      }
+      if (others == 0) break;
+      const char* const stop = p + __builtin_ctz(others);
+      if (*stop != '\\') return nullptr;  // a control character
+      escaped = true;
+      const char* const next = SkipEscape(stop, end);
+      if (next == nullptr) return nullptr;
+      advance = next - p;
+      if (advance >= 16) break;
+      const unsigned after = ~0u << advance;
+      quotes &= after;
+      others &= after;
+      advance = 16;
+    }
+    p += advance;
+  }
+#endif
+  for (;;) {
+    while (p != end && !kStringStop[Byte(*p)]) ++p;
+    if (p == end) return nullptr;
+    if (*p == '"') return p + 1;
+    if (*p != '\\') return nullptr;  // a control character
+    escaped = true;
+    if ((p = SkipEscape(p, end)) == nullptr) return nullptr;
+  }
+}
+
+// Past `word` at `p`, or null.
+[[gnu::always_inline]] inline const char* ScanLiteral(const char* p, const char* end, const char* word,
+                                                      std::size_t size) {
+  if (static_cast<std::size_t>(end - p) < size || std::memcmp(p, word, size) != 0) return nullptr;
+  return p + size;
+}
+
+// Past the number at `p` (which is not `end`), or null. `unsure` is set for
+// an exponent too long to judge here.
+[[gnu::always_inline]] inline const char* ScanNumber(const char* p, const char* end, bool& unsure) {
+  if (*p == '-') ++p;
+  if (p == end || !IsDigit(*p)) return nullptr;
+  if (*p++ != '0') {
+    while (p != end && IsDigit(*p)) ++p;
+  }
+  if (p != end && *p == '.') {
+    ++p;
+    if (p == end || !IsDigit(*p)) return nullptr;
+    while (p != end && IsDigit(*p)) ++p;
+  }
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    if (p != end && (*p == '+' || *p == '-')) ++p;
+    const char* const digits = p;
+    if (p == end || !IsDigit(*p)) return nullptr;
+    while (p != end && IsDigit(*p)) ++p;
+    if (static_cast<std::size_t>(p - digits) >= kExponentDigitsJudged) unsure = true;
+  }
+  return p;
+}
+
+// The allowed names, matched without hashing: most names of an event are
+// turned away by their length and first and last bytes alone, the others
+// compared with the few allowed. A set too large to list is looked up.
+class AllowedNames {
  public:
-  Reader(std::string_view text, char* out, std::string& name)
-      : m_p(text.data()), m_end(text.data() + text.size()), m_run(m_p), m_begin(out), m_w(out), m_name(name) {}
-
-  // False when the text is not JSON as Boost.JSON reads it.
-  bool Read(const EventFieldStripper::FieldSet& allowed) {
-    SkipWhiteSpace();
-    if (m_p == m_end) return false;
-    if (*m_p == 'n') {
-      if (!Literal("null", 4)) return false;
-      m_null = true;
-      return AtEnd();
+  explicit AllowedNames(const EventFieldStripper::FieldSet& allowed) {
+    if (allowed.size() > kListed) {
+      m_set = &allowed;
+      m_sieve = ~std::uint64_t{0};
+      return;
     }
-    if (*m_p != '{') return false;
-    ++m_p;
-    m_depth = 1;
-    *m_w++ = '{';
-    SkipWhiteSpace();
-    if (m_p != m_end && *m_p == '}') {
-      ++m_p;
-      return AtEnd();
-    }
-    for (;;) {
-      if (m_p == m_end || *m_p != '"') return false;
-      const char* const key = m_p;
-      m_escaped = false;
-      if (!String()) return false;
-      const char* const keyEnd = m_p;
-      SkipWhiteSpace();
-      if (m_p == m_end || *m_p != ':') return false;
-      ++m_p;
-      SkipWhiteSpace();
-      std::string_view name(key + 1, static_cast<std::size_t>(keyEnd - key - 2));
-      if (m_escaped) name = Unescape(name, m_name);
-      if (allowed.contains(name)) {
-        if (m_kept++ != 0) *m_w++ = ',';
-        Write(key, keyEnd);
-        *m_w++ = ':';
-        m_run = m_p;
-        if (!Value<true>()) return false;
-        Write(m_run, m_p);
-      } else {
-        ++m_removed;
-        if (!Value<false>()) return false;
-      }
-      SkipWhiteSpace();
-      if (m_p == m_end) return false;
-      if (*m_p == ',') {
-        ++m_p;
-        SkipWhiteSpace();
-        continue;
-      }
-      if (*m_p != '}') return false;
-      ++m_p;
-      *m_w++ = '}';
-      return AtEnd();
+    for (const std::string& name : allowed) {
+      m_names[m_count++] = name;
+      m_sieve |= Bit(name);
     }
   }
 
-  bool IsNull() const { return m_null; }
-  // An exponent too long to judge here was read.
-  bool Unsure() const { return m_unsure; }
-  std::size_t Kept() const { return m_kept; }
-  std::size_t Removed() const { return m_removed; }
-  std::size_t Written() const { return static_cast<std::size_t>(m_w - m_begin); }
-
- private:
-  void SkipWhiteSpace() {
-    if (m_p == m_end || !kWhiteSpace[Byte(*m_p)]) return;
-    ++m_p;
-#if defined(__SSE2__)
-    // Pretty-printed events indent their lines: long runs, taken 16 bytes
-    // at a time.
-    const __m128i space = _mm_set1_epi8(' ');
-    const __m128i tab = _mm_set1_epi8('\t');
-    const __m128i lineFeed = _mm_set1_epi8('\n');
-    const __m128i carriageReturn = _mm_set1_epi8('\r');
-    while (m_end - m_p >= 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_p));
-      const __m128i white =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, space), _mm_cmpeq_epi8(bytes, tab)),
-                       _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeed), _mm_cmpeq_epi8(bytes, carriageReturn)));
-      const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(white)) & 0xFFFF;
-      if (other != 0) {
-        m_p += __builtin_ctz(other);
-        return;
-      }
-      m_p += 16;
-    }
-#endif
-    while (m_p != m_end && kWhiteSpace[Byte(*m_p)]) ++m_p;
-  }
-  bool AtEnd() {
-    SkipWhiteSpace();
-    return m_p == m_end;
-  }
-  void Write(const char* begin, const char* end) {
-    const auto size = static_cast<std::size_t>(end - begin);
-    std::memcpy(m_w, begin, size);
-    m_w += size;
-  }
-  // White space between tokens: what came before it goes out, the space
-  // itself does not.
-  template <bool kCopy>
-  void Gap() {
-    if (m_p == m_end || !kWhiteSpace[Byte(*m_p)]) return;
-    if constexpr (kCopy) Write(m_run, m_p);
-    SkipWhiteSpace();
-    if constexpr (kCopy) m_run = m_p;
-  }
-
-  // A member's name, the colon and the white space about them.
-  template <bool kCopy>
-  bool Key() {
-    if (m_p == m_end || *m_p != '"' || !String()) return false;
-    Gap<kCopy>();
-    if (m_p == m_end || *m_p != ':') return false;
-    ++m_p;
-    Gap<kCopy>();
-    return true;
-  }
-
-  // The value at m_p, containers read with a stack of their closing
-  // brackets rather than by recursion.
-  template <bool kCopy>
-  bool Value() {
-    const std::size_t base = m_depth;
-    for (;;) {
-      if (m_p == m_end) return false;
-      switch (*m_p) {
-        case '{':
-        case '[': {
-          if (m_depth == kMaximumDepth) return false;
-          const char close = *m_p == '{' ? '}' : ']';
-          m_closers[++m_depth] = close;
-          ++m_p;
-          Gap<kCopy>();
-          if (m_p != m_end && *m_p == close) {
-            ++m_p;
-            --m_depth;
-            break;
-          }
-          if (close == '}' && !Key<kCopy>()) return false;
-          continue;
-        }
-        case '"':
-          if (!String()) return false;
-          break;
-        case 't':
-          if (!Literal("true", 4)) return false;
-          break;
-        case 'f':
-          if (!Literal("false", 5)) return false;
-          break;
-        case 'n':
-          if (!Literal("null", 4)) return false;
-          break;
-        default:
-          if (!Number()) return false;
-      }
-      // After a value: the separators and closing brackets up to the next.
-      for (;;) {
-        if (m_depth == base) return true;
-        Gap<kCopy>();
-        if (m_p == m_end) return false;
-        if (*m_p == ',') {
-          ++m_p;
-          Gap<kCopy>();
-          if (m_closers[m_depth] == '}' && !Key<kCopy>()) return false;
-          break;
-        }
-        if (*m_p != m_closers[m_depth]) return false;
-        ++m_p;
-        --m_depth;
-      }
-    }
-  }
-
-  bool Literal(const char* word, std::size_t size) {
-    if (static_cast<std::size_t>(m_end - m_p) < size || std::memcmp(m_p, word, size) != 0) return false;
-    m_p += size;
-    return true;
-  }
-
-  bool Number() {
-    const char* p = m_p;
-    if (*p == '-') ++p;
-    if (p == m_end || !IsDigit(*p)) return false;
-    if (*p++ != '0') {
-      while (p != m_end && IsDigit(*p)) ++p;
-    }
-    if (p != m_end && *p == '.') {
-      ++p;
-      if (p == m_end || !IsDigit(*p)) return false;
-      while (p != m_end && IsDigit(*p)) ++p;
-    }
-    if (p != m_end && (*p == 'e' || *p == 'E')) {
-      ++p;
-      if (p != m_end && (*p == '+' || *p == '-')) ++p;
-      const char* const digits = p;
-      if (p == m_end || !IsDigit(*p)) return false;
-      while (p != m_end && IsDigit(*p)) ++p;
-      if (static_cast<std::size_t>(p - digits) >= kExponentDigitsJudged) m_unsure = true;
-    }
-    m_p = p;
-    return true;
-  }
-
-  // The string at m_p, its quotes included; escapes are checked, and noted.
-  bool String() {
-    const char* p = m_p + 1;
-    for (;;) {
-#if defined(__SSE2__)
-      const __m128i quote = _mm_set1_epi8('"');
-      const __m128i backslash = _mm_set1_epi8('\\');
-      const __m128i lastControl = _mm_set1_epi8(0x1F);
-      while (m_end - p >= 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i stops =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
-                         _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl));
-        const int mask = _mm_movemask_epi8(stops);
-        if (mask != 0) {
-          p += __builtin_ctz(static_cast<unsigned>(mask));
-          goto stop;
-        }
-        p += 16;
-      }
-#endif
-      while (p != m_end && !kStringStop[Byte(*p)]) ++p;
-#if defined(__SSE2__)
-    stop:
-#endif
-      if (p == m_end) return false;
-      if (*p == '"') {
-        m_p = p + 1;
+  bool Contains(std::string_view name) const {
+    if ((m_sieve & Bit(name)) == 0) return false;
+    if (m_set != nullptr) return m_set->contains(name);
+    for (std::size_t i = 0; i < m_count; ++i) {
+      if (m_names[i].size() == name.size() && std::memcmp(m_names[i].data(), name.data(), name.size()) == 0) {
         return true;
       }
-      if (*p != '\\' || m_end - p < 2) return false;  // a control character, or a cut escape
-      m_escaped = true;
-      switch (p[1]) {
-        case '"':
-        case '\\':
-        case '/':
-        case 'b':
-        case 'f':
-        case 'n':
-        case 'r':
-        case 't':
-          p += 2;
-          break;
-        case 'u':
-          if (m_end - p < 6 || HexUnit(p + 2) < 0) return false;
-          p += 6;
-          break;
-        default:
-          return false;
-      }
     }
+    return false;
   }
 
-  const char* m_p;
-  const char* const m_end;
-  // Where the text not yet written of a kept value begins.
-  const char* m_run;
-  char* const m_begin;
-  char* m_w;
-  std::string& m_name;
-  std::size_t m_depth = 0;
-  std::array<char, kMaximumDepth + 1> m_closers;
-  bool m_escaped = false;
-  bool m_unsure = false;
-  bool m_null = false;
-  std::size_t m_kept = 0;
-  std::size_t m_removed = 0;
+ private:
+  static constexpr std::size_t kListed = 16;
+
+  static std::uint64_t Bit(std::string_view name) {
+    if (name.empty()) return 1;
+    return std::uint64_t{1} << ((name.size() * 7 + Byte(name.front()) * 3 + Byte(name.back())) & 63);
+  }
+
+  const EventFieldStripper::FieldSet* m_set = nullptr;
+  std::uint64_t m_sieve = 0;
+  std::array<std::string_view, kListed> m_names;
+  std::size_t m_count = 0;
 };
+
+// White space between tokens: what came before it goes out, the space itself
+// does not.
+template <bool kCopy>
+[[gnu::always_inline]] inline void Gap(const char*& p, const char* end, char*& w, const char*& run) {
+  if (p == end || !kWhiteSpace[Byte(*p)]) return;
+  if constexpr (kCopy) w = Write(w, run, p, end);
+  p = SkipWhiteSpace(p, end);
+  if constexpr (kCopy) run = p;
+}
+
+// A member's name, the colon and the white space about them.
+template <bool kCopy>
+[[gnu::always_inline]] inline bool Key(const char*& p, const char* end, char*& w, const char*& run) {
+  bool escaped = false;
+  if (p == end || *p != '"' || (p = ScanString(p, end, escaped)) == nullptr) return false;
+  Gap<kCopy>(p, end, w, run);
+  if (p == end || *p != ':') return false;
+  ++p;
+  Gap<kCopy>(p, end, w, run);
+  return true;
+}
+
+// The value at `p`, containers read with a stack of their closing brackets
+// (`closers`, `depth` deep) rather than by recursion. With kCopy, it goes
+// out as the runs of text between its white space, the last run, from
+// `run` to `p`, left to the caller.
+template <bool kCopy>
+[[gnu::always_inline]] inline bool Value(const char*& p, const char* end, char*& w, const char*& run,
+                                         std::size_t& depth, char* closers, bool& unsure) {
+  const std::size_t base = depth;
+  for (;;) {
+    if (p == end) return false;
+    switch (*p) {
+      case '{':
+      case '[': {
+        if (depth == kMaximumDepth) return false;
+        const char close = *p == '{' ? '}' : ']';
+        closers[++depth] = close;
+        ++p;
+        Gap<kCopy>(p, end, w, run);
+        if (p != end && *p == close) {
+          ++p;
+          --depth;
+          break;
+        }
+        if (close == '}' && !Key<kCopy>(p, end, w, run)) return false;
+        continue;
+      }
+      case '"': {
+        bool escaped = false;
+        if ((p = ScanString(p, end, escaped)) == nullptr) return false;
+        break;
+      }
+      case 't':
+        if ((p = ScanLiteral(p, end, "true", 4)) == nullptr) return false;
+        break;
+      case 'f':
+        if ((p = ScanLiteral(p, end, "false", 5)) == nullptr) return false;
+        break;
+      case 'n':
+        if ((p = ScanLiteral(p, end, "null", 4)) == nullptr) return false;
+        break;
+      default:
+        if ((p = ScanNumber(p, end, unsure)) == nullptr) return false;
+    }
+    // After a value: the separators and closing brackets up to the next.
+    for (;;) {
+      if (depth == base) return true;
+      Gap<kCopy>(p, end, w, run);
+      if (p == end) return false;
+      if (*p == ',') {
+        ++p;
+        Gap<kCopy>(p, end, w, run);
+        if (closers[depth] == '}' && !Key<kCopy>(p, end, w, run)) return false;
+        break;
+      }
+      if (*p != closers[depth]) return false;
+      ++p;
+      --depth;
+    }
+  }
+}
+
+// What reading an event found.
+struct Reading {
+  bool read = false;  // false when the text is not JSON as Boost.JSON reads it
+  bool null = false;
+  bool unsure = false;  // an exponent too long to judge here was read
+  std::size_t kept = 0;
+  std::size_t removed = 0;
+  std::size_t written = 0;
+};
+
+// Reads one event and writes its kept members to `out`, which has room for
+// the text and kWriteSlack bytes more; the values of dropped members are
+// only checked.
+bool ReadEvent(std::string_view text, char* const out, const AllowedNames& allowed, std::string& unescaped,
+               Reading& reading) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  char* w = out;
+  const char* run = p;
+  std::size_t depth = 0;
+  bool unsure = false;
+  std::size_t kept = 0;
+  std::size_t removed = 0;
+  std::array<char, kMaximumDepth + 1> closers;
+  const auto finish = [&](bool read) {
+    reading.unsure = unsure;
+    reading.kept = kept;
+    reading.removed = removed;
+    reading.written = static_cast<std::size_t>(w - out);
+    return read;
+  };
+  const auto atEnd = [&] { return SkipWhiteSpace(p, end) == end; };
+
+  p = SkipWhiteSpace(p, end);
+  if (p == end) return finish(false);
+  if (*p == 'n') {
+    if ((p = ScanLiteral(p, end, "null", 4)) == nullptr) return finish(false);
+    reading.null = true;
+    return finish(atEnd());
+  }
+  if (*p != '{') return finish(false);
+  ++p;
+  depth = 1;
+  *w++ = '{';
+  p = SkipWhiteSpace(p, end);
+  if (p != end && *p == '}') {
+    ++p;
+    return finish(atEnd());
+  }
+  for (;;) {
+    if (p == end || *p != '"') return finish(false);
+    const char* const key = p;
+    bool escaped = false;
+    if ((p = ScanString(p, end, escaped)) == nullptr) return finish(false);
+    const char* const keyEnd = p;
+    p = SkipWhiteSpace(p, end);
+    if (p == end || *p != ':') return finish(false);
+    ++p;
+    p = SkipWhiteSpace(p, end);
+    std::string_view name(key + 1, static_cast<std::size_t>(keyEnd - key - 2));
+    if (escaped) name = Unescape(name, unescaped);
+    if (allowed.Contains(name)) {
+      if (kept++ != 0) *w++ = ',';
+      w = Write(w, key, keyEnd, end);
+      *w++ = ':';
+      run = p;
+      if (!Value<true>(p, end, w, run, depth, closers.data(), unsure)) return finish(false);
+      w = Write(w, run, p, end);
+    } else {
+      ++removed;
+      if (!Value<false>(p, end, w, run, depth, closers.data(), unsure)) return finish(false);
+    }
+    p = SkipWhiteSpace(p, end);
+    if (p == end) return finish(false);
+    if (*p == ',') {
+      ++p;
+      p = SkipWhiteSpace(p, end);
+      continue;
+    }
+    if (*p != '}') return finish(false);
+    ++p;
+    *w++ = '}';
+    return finish(atEnd());
+  }
+}
+
 
 }  // namespace
 
@@ -405,27 +490,27 @@ EventFieldStripper::EventFieldStripper() = default;
 EventFieldStripper::~EventFieldStripper() = default;
 
 EventFieldStripper::Outcome EventFieldStripper::Strip(std::string_view text, const FieldSet& allowed) {
-  // Nothing written is longer than what was read.
-  if (m_capacity < text.size()) {
-    m_out.reset(new char[text.size()]);
-    m_capacity = text.size();
+  // Nothing written is longer than what was read, and Write wants room past it.
+  if (m_capacity < text.size() + kWriteSlack) {
+    m_out.reset(new char[text.size() + kWriteSlack]);
+    m_capacity = text.size() + kWriteSlack;
   }
-  Reader reader(text, m_out.get(), m_name);
-  const bool read = reader.Read(allowed);
-  m_size = reader.Written();
-  if (!read || reader.Unsure() || text.size() >= kMaximumJudgedSize) {
+  Reading reading;
+  reading.read = ReadEvent(text, m_out.get(), AllowedNames(allowed), m_name, reading);
+  m_size = reading.written;
+  if (!reading.read || reading.unsure || text.size() >= kMaximumJudgedSize) {
     // from_string's verdict, and its exception for a refusal.
     (void)base::from_string(text);
-    if (!read) {
+    if (!reading.read) {
       // Not reached while the reading above refuses only what from_string does.
       base::invalid_json_exception exception("string conversion to json error", __FILE__, __LINE__);
       exception.SetProperty("description_error", std::string("not read as JSON"));
       base::ThrowNested(std::move(exception));
     }
   }
-  if (reader.IsNull()) return Outcome::kUnchanged;
-  if (reader.Removed() == 0) return Outcome::kUnchanged;
-  return reader.Kept() == 0 ? Outcome::kEmpty : Outcome::kStripped;
+  if (reading.null) return Outcome::kUnchanged;
+  if (reading.removed == 0) return Outcome::kUnchanged;
+  return reading.kept == 0 ? Outcome::kEmpty : Outcome::kStripped;
 }
 
 std::string_view EventFieldStripper::Stripped() const noexcept { return {m_out.get(), m_size}; }
