@@ -23,8 +23,9 @@ def main():
     runs = {}
     for bench in json.load(sys.stdin)["benchmarks"]:
         if bench.get("run_type") == "iteration":
-            # A benchmark timed in real time is named NAME/real_time.
-            name = bench["run_name"].removesuffix("/real_time")
+            # A benchmark timed in real time has /real_time in its name,
+            # before /threads:N when it has that too.
+            name = bench["run_name"].replace("/real_time", "")
             runs.setdefault(name, []).append(bench["items_per_second"])
     for pair in sys.argv[1:]:
         # Names may hold colons themselves (NAME/arg:1): the pair splits at
