@@ -190,6 +190,22 @@ TEST_F(ValueStorageTest, BatchesBeyondTheParameterLimitAreWholeOrNothing) {
   EXPECT_EQ(storage->Count(), 0u);
 }
 
+// Ids come in any order, with gaps and repeats; the rows in the gaps stay,
+// and a deletion that fails part way deletes nothing.
+TEST_F(ValueStorageTest, DeletionTakesExactlyTheIdsGivenAllOrNothing) {
+  auto storage = Open();
+  storage->Insert(std::vector<std::string>{"v1", "v2", "v3", "v4", "v5", "v6", "v7", "v8", "v9", "v10", "v11"});
+  storage->DeleteByIds(std::vector<std::int64_t>{8, 2, 3, 2, 6, 42});
+  EXPECT_EQ(Ids(*storage), (std::vector<std::int64_t>{1, 4, 5, 7, 9, 10, 11}));
+
+  sqlite3_exec(m_connection->GetConnection().get(),
+               "CREATE TRIGGER refuse BEFORE DELETE ON value_storage WHEN OLD.id = 10 "
+               "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+               nullptr, nullptr, nullptr);
+  EXPECT_THROW(storage->DeleteByIds(std::vector<std::int64_t>{1, 4, 5, 10}), sqlite_exception);
+  EXPECT_EQ(Ids(*storage), (std::vector<std::int64_t>{1, 4, 5, 7, 9, 10, 11}));
+}
+
 TEST_F(ValueStorageTest, ItemsAreTracedOnlyWhenThePolicyAllows) {
   m_tracer->SetMaximumLevel(800);
   const auto policy = reference_host::SensitiveDataPolicy::Create(false);

@@ -36,4 +36,27 @@ void SqliteQueryExecutor::ExecuteQuery(const SqliteHandle& handle, const std::st
   if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) SENDARA_SQLITE_CHECK(rc);
 }
 
+void SqliteQueryExecutor::ExecuteRuns(const SqliteHandle& handle, const std::string& sql, std::size_t runs,
+                                      const RunBinder& binder) const {
+  sqlite3_stmt* prepared = nullptr;
+  const int prepareResult = sqlite3_blocking_call(
+      [&] { return sqlite3_prepare_v2(handle.get(), sql.c_str(), -1, &prepared, nullptr); }, m_tracer.Get());
+  const std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement(prepared);
+  SENDARA_SQLITE_CHECK(prepareResult);
+  if (!statement) return;
+
+  int rc = SQLITE_DONE;
+  for (std::size_t run = 0; run < runs; ++run) {
+    // A reset statement keeps its bindings; every run sets all of them.
+    sqlite3_reset(statement.get());
+    binder(statement.get(), run);
+    rc = sqlite3_blocking_call([&] { return sqlite3_step(statement.get()); }, m_tracer.Get());
+    if (rc != SQLITE_DONE) break;
+  }
+  SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
+                "query = '" << sql << "'; runs = " << runs << "; result = '" << sqlite3_errstr(rc) << "' (" << rc
+                            << ")");
+  if (rc != SQLITE_DONE) SENDARA_SQLITE_CHECK(rc);
+}
+
 }  // namespace sendara::base::storages

@@ -3,10 +3,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/base/detail/storages/sqlite/execute_with_repair.h"
+#include "component/sendara/base/detail/storages/sqlite/i_sqlite_scheme.h"
 #include "component/sendara/base/detail/storages/sqlite/sqlite_error.h"
 #include "component/sendara/base/detail/storages/sqlite/value_iterator.h"
 
@@ -49,18 +51,18 @@ std::size_t VariableLimit(const SqliteHandle& handle) {
   return limit > 0 ? static_cast<std::size_t>(limit) : 1;
 }
 
-// Runs `write(first, count)` over chunks of at most `limit` items; more than
-// one chunk runs inside a transaction, so that the whole is all or nothing.
+// Runs `write()`, inside a transaction when it takes more than one
+// statement, so that the whole is all or nothing.
 template <class Write>
-void InChunks(const SqliteQueryExecutor& executor, const SqliteHandle& handle, std::size_t total,
-              std::size_t limit, Write&& write) {
-  if (total <= limit) {
-    write(std::size_t{0}, total);
+void AllOrNothing(const SqliteQueryExecutor& executor, const SqliteHandle& handle, bool oneStatement,
+                  Write&& write) {
+  if (oneStatement) {
+    write();
     return;
   }
   executor.ExecuteQuery(handle, "BEGIN IMMEDIATE;", nullptr, nullptr);
   try {
-    for (std::size_t first = 0; first < total; first += limit) write(first, std::min(limit, total - first));
+    write();
     executor.ExecuteQuery(handle, "COMMIT;", nullptr, nullptr);
   } catch (...) {
     try {
@@ -70,6 +72,33 @@ void InChunks(const SqliteQueryExecutor& executor, const SqliteHandle& handle, s
     }
     throw;
   }
+}
+
+// Runs `write(first, count)` over chunks of at most `limit` items, all or
+// nothing.
+template <class Write>
+void InChunks(const SqliteQueryExecutor& executor, const SqliteHandle& handle, std::size_t total,
+              std::size_t limit, Write&& write) {
+  AllOrNothing(executor, handle, total <= limit, [&] {
+    for (std::size_t first = 0; first < total; first += limit) write(first, std::min(limit, total - first));
+  });
+}
+
+// The ids as runs of consecutive ids, ascending; an id given twice counts
+// once.
+std::vector<IdRange> ConsecutiveRuns(std::span<const std::int64_t> ids) {
+  std::vector<std::int64_t> sorted(ids.begin(), ids.end());
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<IdRange> runs;
+  for (const std::int64_t id : sorted) {
+    // id - 1 is only reached when id is above the last, so cannot wrap.
+    if (!runs.empty() && (id == runs.back().last || id - 1 == runs.back().last)) {
+      runs.back().last = id;
+    } else {
+      runs.push_back({id, id});
+    }
+  }
+  return runs;
 }
 
 }  // namespace
@@ -220,14 +249,18 @@ void ValueStorage::DeleteByIds(std::span<const std::int64_t> ids) {
     }
     return list;
   }());
+  // Rows are handed over and deleted in id order, so the ids come in a few
+  // runs of consecutive ids: each run is one range, found with one seek
+  // rather than one per id, by one statement reused from run to run. Only
+  // the ids given fall into their runs.
+  const std::vector<IdRange> runs = ConsecutiveRuns(ids);
   Execute([&](const SqliteHandle& handle) {
-    InChunks(*m_executor, handle, ids.size(), VariableLimit(handle), [&](std::size_t first, std::size_t count) {
-      m_executor->ExecuteQuery(
-          handle, RepeatedStatement("DELETE FROM value_storage WHERE id IN (", "?", count, ");"),
-          [&](sqlite3_stmt* statement) {
-            for (std::size_t i = 0; i < count; ++i) BindInt64(statement, static_cast<int>(i + 1), ids[first + i]);
-          },
-          nullptr);
+    AllOrNothing(*m_executor, handle, runs.size() == 1, [&] {
+      m_executor->ExecuteRuns(handle, "DELETE FROM value_storage WHERE id BETWEEN ? AND ?;", runs.size(),
+                              [&](sqlite3_stmt* statement, std::size_t run) {
+                                BindInt64(statement, 1, runs[run].first);
+                                BindInt64(statement, 2, runs[run].last);
+                              });
     });
   });
 }

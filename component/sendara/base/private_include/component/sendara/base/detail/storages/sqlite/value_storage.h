@@ -30,7 +30,7 @@ class ValueStorage final : public IValueStorage {
   void Insert(std::span<const std::string> values) override;
   std::int64_t Insert(std::string_view value) override;
   void DeleteById(std::int64_t id) override;
-  // Split like Insert when the ids exceed the parameter limit.
+  // All or nothing, whatever the number of ids.
   void DeleteByIds(std::span<const std::int64_t> ids) override;
   std::optional<Line> GetFront() override;
   std::optional<Line> GetBack() override;
