@@ -140,6 +140,32 @@ TEST_F(ValueStorageTest, IteratorGoesOnInTheRepairedFile) {
   EXPECT_FALSE(std::filesystem::exists(m_file.string() + "-salvage"));
 }
 
+// Statements kept prepared from call to call hold no read open between
+// calls, and do not keep a replaced file open.
+TEST_F(ValueStorageTest, KeptStatementsLetGoOfTheDatabase) {
+  auto storage = Open();
+  storage->Insert(std::vector<std::string>{"v1", "v2", "v3"});
+  storage->DeleteByIds(std::vector<std::int64_t>{1, 3});
+  ASSERT_EQ(storage->GetFront()->id, 2);
+  ASSERT_EQ(storage->GetBack()->id, 2);
+  {
+    const SqliteHandle handle = m_connection->GetConnection();
+    for (sqlite3_stmt* statement = sqlite3_next_stmt(handle.get(), nullptr); statement;
+         statement = sqlite3_next_stmt(handle.get(), statement)) {
+      EXPECT_FALSE(sqlite3_stmt_busy(statement)) << sqlite3_sql(statement);
+    }
+  }
+
+  m_connection->RepairConnection();
+  EXPECT_EQ(storage->GetFront()->value, "v2");
+  // The old file, deleted by the repair, is closed: nothing refers to it.
+  const std::string replaced = m_file.string() + " (deleted)";
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    EXPECT_NE(std::filesystem::read_symlink(entry.path(), error).string(), replaced);
+  }
+}
+
 TEST_F(ValueStorageTest, RowsInOrderIteratorBoundedByItsCreation) {
   auto storage = Open();
   EXPECT_TRUE(Ids(*storage).empty());

@@ -45,6 +45,22 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
   return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
 }
 
+// A statement kept by the connection, handed back when done.
+class KeptStatement {
+ public:
+  KeptStatement(SqliteConnection& connection, const SqliteHandle& handle, const char* sql)
+      : m_connection(connection), m_statement(connection.TakeStatement(handle, sql)) {}
+  ~KeptStatement() { m_connection.ReturnStatement(m_statement); }
+  KeptStatement(const KeptStatement&) = delete;
+  KeptStatement& operator=(const KeptStatement&) = delete;
+
+  sqlite3_stmt* get() const noexcept { return m_statement; }
+
+ private:
+  SqliteConnection& m_connection;
+  sqlite3_stmt* const m_statement;
+};
+
 // How many parameters one statement may carry on this connection.
 std::size_t VariableLimit(const SqliteHandle& handle) {
   const int limit = sqlite3_limit(handle.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1);
@@ -256,19 +272,21 @@ void ValueStorage::DeleteByIds(std::span<const std::int64_t> ids) {
   const std::vector<IdRange> runs = ConsecutiveRuns(ids);
   Execute([&](const SqliteHandle& handle) {
     AllOrNothing(*m_executor, handle, runs.size() == 1, [&] {
-      m_executor->ExecuteRuns(handle, "DELETE FROM value_storage WHERE id BETWEEN ? AND ?;", runs.size(),
-                              [&](sqlite3_stmt* statement, std::size_t run) {
-                                BindInt64(statement, 1, runs[run].first);
-                                BindInt64(statement, 2, runs[run].last);
-                              });
+      const KeptStatement kept(*m_connection, handle, "DELETE FROM value_storage WHERE id BETWEEN ? AND ?;");
+      m_executor->ExecuteRuns(kept.get(), runs.size(), [&](sqlite3_stmt* statement, std::size_t run) {
+        BindInt64(statement, 1, runs[run].first);
+        BindInt64(statement, 2, runs[run].last);
+      });
     });
   });
 }
 
-std::optional<IValueStorage::Line> ValueStorage::ReadOneLine(const std::string& sql) {
+std::optional<IValueStorage::Line> ValueStorage::ReadOneLine(const char* sql) {
   std::optional<Line> line = Execute([&](const SqliteHandle& handle) {
     std::optional<Line> found;
-    m_executor->ExecuteQuery(handle, sql, nullptr, [&found](sqlite3_stmt* statement) {
+    // Read on every drain, twice: kept prepared.
+    const KeptStatement kept(*m_connection, handle, sql);
+    m_executor->ExecutePrepared(kept.get(), nullptr, [&found](sqlite3_stmt* statement) {
       found = Line{sqlite3_column_int64(statement, 0), ColumnText(statement, 1)};
       return false;
     });

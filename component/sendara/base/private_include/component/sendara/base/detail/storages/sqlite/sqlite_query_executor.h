@@ -26,11 +26,13 @@ class SqliteQueryExecutor {
   // when no row handler is given.
   void ExecuteQuery(const SqliteHandle& handle, const std::string& sql, const Binder& binder,
                     const RowHandler& rowHandler) const;
-  // Runs one statement that yields no rows `runs` times, prepared once and
-  // bound anew for each run; stops at the first failing run and raises as
+  // ExecuteQuery for a statement prepared already (one kept by the
+  // connection): reset first, left bound to the caller.
+  void ExecutePrepared(sqlite3_stmt* statement, const Binder& binder, const RowHandler& rowHandler) const;
+  // Runs a prepared statement that yields no rows `runs` times, bound anew
+  // for each run; stops at the first failing run and raises as
   // ExecuteQuery. Not a transaction of its own.
-  void ExecuteRuns(const SqliteHandle& handle, const std::string& sql, std::size_t runs,
-                   const RunBinder& binder) const;
+  void ExecuteRuns(sqlite3_stmt* statement, std::size_t runs, const RunBinder& binder) const;
 
   oru::ITracer* Tracer() const noexcept { return m_tracer.Get(); }
 

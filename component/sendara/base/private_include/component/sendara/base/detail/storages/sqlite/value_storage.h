@@ -38,7 +38,7 @@ class ValueStorage final : public IValueStorage {
  private:
   template <class Action>
   auto Execute(Action&& action);
-  std::optional<Line> ReadOneLine(const std::string& sql);
+  std::optional<Line> ReadOneLine(const char* sql);
   std::uint64_t CountIdRange(const SqliteHandle& handle, std::int64_t first, std::int64_t last);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
