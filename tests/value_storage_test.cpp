@@ -140,6 +140,32 @@ TEST_F(ValueStorageTest, IteratorGoesOnInTheRepairedFile) {
   EXPECT_FALSE(std::filesystem::exists(m_file.string() + "-salvage"));
 }
 
+// Statements kept prepared from call to call hold no read open between
+// calls, and do not keep a replaced file open.
+TEST_F(ValueStorageTest, KeptStatementsLetGoOfTheDatabase) {
+  auto storage = Open();
+  storage->Insert(std::vector<std::string>{"v1", "v2", "v3"});
+  storage->DeleteByIds(std::vector<std::int64_t>{1, 3});
+  ASSERT_EQ(storage->GetFront()->id, 2);
+  ASSERT_EQ(storage->GetBack()->id, 2);
+  {
+    const SqliteHandle handle = m_connection->GetConnection();
+    for (sqlite3_stmt* statement = sqlite3_next_stmt(handle.get(), nullptr); statement;
+         statement = sqlite3_next_stmt(handle.get(), statement)) {
+      EXPECT_FALSE(sqlite3_stmt_busy(statement)) << sqlite3_sql(statement);
+    }
+  }
+
+  m_connection->RepairConnection();
+  EXPECT_EQ(storage->GetFront()->value, "v2");
+  // The old file, deleted by the repair, is closed: nothing refers to it.
+  const std::string replaced = m_file.string() + " (deleted)";
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    EXPECT_NE(std::filesystem::read_symlink(entry.path(), error).string(), replaced);
+  }
+}
+
 TEST_F(ValueStorageTest, RowsInOrderIteratorBoundedByItsCreation) {
   auto storage = Open();
   EXPECT_TRUE(Ids(*storage).empty());
@@ -188,6 +214,22 @@ TEST_F(ValueStorageTest, BatchesBeyondTheParameterLimitAreWholeOrNothing) {
   for (std::int64_t id = 1; id <= 1000; ++id) ids.push_back(id);
   storage->DeleteByIds(ids);
   EXPECT_EQ(storage->Count(), 0u);
+}
+
+// Ids come in any order, with gaps and repeats; the rows in the gaps stay,
+// and a deletion that fails part way deletes nothing.
+TEST_F(ValueStorageTest, DeletionTakesExactlyTheIdsGivenAllOrNothing) {
+  auto storage = Open();
+  storage->Insert(std::vector<std::string>{"v1", "v2", "v3", "v4", "v5", "v6", "v7", "v8", "v9", "v10", "v11"});
+  storage->DeleteByIds(std::vector<std::int64_t>{8, 2, 3, 2, 6, 42});
+  EXPECT_EQ(Ids(*storage), (std::vector<std::int64_t>{1, 4, 5, 7, 9, 10, 11}));
+
+  sqlite3_exec(m_connection->GetConnection().get(),
+               "CREATE TRIGGER refuse BEFORE DELETE ON value_storage WHEN OLD.id = 10 "
+               "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+               nullptr, nullptr, nullptr);
+  EXPECT_THROW(storage->DeleteByIds(std::vector<std::int64_t>{1, 4, 5, 10}), sqlite_exception);
+  EXPECT_EQ(Ids(*storage), (std::vector<std::int64_t>{1, 4, 5, 7, 9, 10, 11}));
 }
 
 TEST_F(ValueStorageTest, ItemsAreTracedOnlyWhenThePolicyAllows) {

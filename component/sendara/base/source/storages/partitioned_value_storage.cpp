@@ -27,10 +27,13 @@ class PartitionedCursor final : public IRowCursor<PartitionedRow> {
     m_onRow = false;
     for (;;) {
       if (m_rows.Next()) {
-        const IValueStorage::Line& line = m_rows.Current();
-        if (m_skipped && m_skipped->contains(PartitionedId{m_partitionId, line.id})) continue;
-        m_current.id = PartitionedId{m_partitionId, line.id};
-        m_current.value = line.value;
+        const PartitionedId id{m_partitionId, m_rows.Current().id};
+        if (m_skipped && m_skipped->contains(id)) continue;
+        // Taken, not copied: the partition's cursor reads the next row into
+        // the buffer this row leaves behind.
+        m_rows.SwapCurrent(m_line);
+        m_current.id = id;
+        m_current.value.swap(m_line.value);
         m_onRow = true;
         return true;
       }
@@ -50,6 +53,12 @@ class PartitionedCursor final : public IRowCursor<PartitionedRow> {
     return m_current;
   }
 
+  void SwapCurrent(PartitionedRow& row) override {
+    SENDARA_CHECK(m_onRow, internal_exception, oru::rc::InvalidState, "invalid state");
+    std::swap(m_current, row);
+    m_onRow = false;
+  }
+
  private:
   const std::shared_ptr<PartitionManager> m_manager;
   std::deque<std::uint64_t> m_ids;
@@ -57,6 +66,8 @@ class PartitionedCursor final : public IRowCursor<PartitionedRow> {
   std::uint64_t m_partitionId = 0;
   std::shared_ptr<IValueStorage> m_storage;
   IValueStorage::Iterator m_rows;
+  // The buffers that rows pass through on their way out.
+  IValueStorage::Line m_line;
   PartitionedRow m_current;
   bool m_onRow = false;
 };

@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -14,9 +16,15 @@
 #include "component/sendara/base/detail/common/sqlite_corrupt_exception.h"
 #include "component/sendara/base/detail/common/tools_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
+#include "component/sendara/base/detail/storages/sqlite/sqlite_blocking_call.h"
 #include "component/sendara/base/detail/storages/sqlite/sqlite_error.h"
 
 namespace sendara::base::storages {
+namespace {
+// More idle statements than the few kept queries, run by a few threads at
+// once, would need: the rest are finalised.
+constexpr std::size_t kMaxIdleStatements = 16;
+}  // namespace
 
 SqliteConnection::SqliteConnection(oru::RefPtr<oru::ITracer> tracer, std::filesystem::path path,
                                    std::shared_ptr<SqliteQueryExecutor> executor,
@@ -28,6 +36,61 @@ SqliteConnection::SqliteConnection(oru::RefPtr<oru::ITracer> tracer, std::filesy
       m_rowsLost(std::move(rowsLost)) {
   SENDARA_CONTRACT(m_executor != nullptr, "executor");
   SENDARA_CONTRACT(m_scheme != nullptr, "scheme");
+}
+
+SqliteConnection::~SqliteConnection() {
+  platform::MutexLock lock(&m_mutex);
+  FinalizeIdleLocked();
+}
+
+sqlite3_stmt* SqliteConnection::TakeStatement(const SqliteHandle& handle, const char* sql) {
+  {
+    platform::MutexLock lock(&m_mutex);
+    const auto kept = std::find_if(m_idleStatements.begin(), m_idleStatements.end(), [&](sqlite3_stmt* statement) {
+      return sqlite3_db_handle(statement) == handle.get() && std::strcmp(sqlite3_sql(statement), sql) == 0;
+    });
+    if (kept != m_idleStatements.end()) {
+      sqlite3_stmt* const statement = *kept;
+      m_idleStatements.erase(kept);
+      return statement;
+    }
+  }
+  // Prepared outside the lock: it may wait for a busy database.
+  sqlite3_stmt* statement = nullptr;
+  const int rc = sqlite3_blocking_call(
+      [&] { return sqlite3_prepare_v3(handle.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr); },
+      m_tracer.Get());
+  if (rc != SQLITE_OK || !statement) {
+    sqlite3_finalize(statement);
+    SENDARA_SQLITE_CHECK(rc != SQLITE_OK ? rc : SQLITE_MISUSE);  // an empty statement is a caller's mistake
+  }
+  return statement;
+}
+
+void SqliteConnection::ReturnStatement(sqlite3_stmt* statement) noexcept {
+  if (!statement) return;
+  // Nothing of the last run stays behind: no open read, no bound text of
+  // the caller's.
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  {
+    platform::MutexLock lock(&m_mutex);
+    // One of a handle dropped meanwhile (a repair) is of no further use.
+    if (m_handle && sqlite3_db_handle(statement) == m_handle.get() && m_idleStatements.size() < kMaxIdleStatements) {
+      try {
+        m_idleStatements.push_back(statement);
+        return;
+      } catch (...) {
+        // Not kept: finalised below.
+      }
+    }
+  }
+  sqlite3_finalize(statement);
+}
+
+void SqliteConnection::FinalizeIdleLocked() noexcept {
+  for (sqlite3_stmt* statement : m_idleStatements) sqlite3_finalize(statement);
+  m_idleStatements.clear();
 }
 
 SqliteHandle SqliteConnection::GetConnection() {
@@ -145,6 +208,7 @@ SqliteHandle SqliteConnection::Open(const std::filesystem::path& path, std::shar
 }
 
 void SqliteConnection::DropHandleLocked() {
+  FinalizeIdleLocked();
   if (!m_handle) return;
   // Readers of the old file (iterators) learn that its row ids mean nothing
   // in the new one.

@@ -24,16 +24,36 @@ void SqliteQueryExecutor::ExecuteQuery(const SqliteHandle& handle, const std::st
   const std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement(prepared);
   SENDARA_SQLITE_CHECK(prepareResult);
   if (!statement) return;  // only white space or a comment: nothing to run
+  ExecutePrepared(statement.get(), binder, rowHandler);
+}
 
-  if (binder) binder(statement.get());
-  int rc = sqlite3_blocking_call([&] { return sqlite3_step(statement.get()); }, m_tracer.Get());
+void SqliteQueryExecutor::ExecutePrepared(sqlite3_stmt* statement, const Binder& binder,
+                                          const RowHandler& rowHandler) const {
+  sqlite3_reset(statement);
+  if (binder) binder(statement);
+  int rc = sqlite3_blocking_call([&] { return sqlite3_step(statement); }, m_tracer.Get());
   while (rc == SQLITE_ROW) {
-    if (!rowHandler(statement.get())) break;
-    rc = sqlite3_blocking_call([&] { return sqlite3_step(statement.get()); }, m_tracer.Get());
+    if (!rowHandler(statement)) break;
+    rc = sqlite3_blocking_call([&] { return sqlite3_step(statement); }, m_tracer.Get());
   }
   SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
-                "query = '" << sql << "'; result = '" << sqlite3_errstr(rc) << "' (" << rc << ")");
+                "query = '" << sqlite3_sql(statement) << "'; result = '" << sqlite3_errstr(rc) << "' (" << rc << ")");
   if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) SENDARA_SQLITE_CHECK(rc);
+}
+
+void SqliteQueryExecutor::ExecuteRuns(sqlite3_stmt* statement, std::size_t runs, const RunBinder& binder) const {
+  int rc = SQLITE_DONE;
+  for (std::size_t run = 0; run < runs; ++run) {
+    // A reset statement keeps its bindings; every run sets all of them.
+    sqlite3_reset(statement);
+    binder(statement, run);
+    rc = sqlite3_blocking_call([&] { return sqlite3_step(statement); }, m_tracer.Get());
+    if (rc != SQLITE_DONE) break;
+  }
+  SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
+                "query = '" << sqlite3_sql(statement) << "'; runs = " << runs << "; result = '" << sqlite3_errstr(rc)
+                            << "' (" << rc << ")");
+  if (rc != SQLITE_DONE) SENDARA_SQLITE_CHECK(rc);
 }
 
 }  // namespace sendara::base::storages

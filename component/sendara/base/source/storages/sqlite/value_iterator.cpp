@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <utility>
+
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/internal_exception.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -97,6 +99,12 @@ int ValueIterator::ReadRow() {
 const IValueStorage::Line& ValueIterator::Current() const {
   SENDARA_CHECK(m_onRow, internal_exception, oru::rc::InvalidState, "invalid state");
   return m_current;
+}
+
+void ValueIterator::SwapCurrent(IValueStorage::Line& row) {
+  SENDARA_CHECK(m_onRow, internal_exception, oru::rc::InvalidState, "invalid state");
+  std::swap(m_current, row);
+  m_onRow = false;
 }
 
 }  // namespace sendara::base::storages

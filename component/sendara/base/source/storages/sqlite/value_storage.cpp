@@ -3,10 +3,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/base/detail/storages/sqlite/execute_with_repair.h"
+#include "component/sendara/base/detail/storages/sqlite/i_sqlite_scheme.h"
 #include "component/sendara/base/detail/storages/sqlite/sqlite_error.h"
 #include "component/sendara/base/detail/storages/sqlite/value_iterator.h"
 
@@ -43,24 +45,40 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
   return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
 }
 
+// A statement kept by the connection, handed back when done.
+class KeptStatement {
+ public:
+  KeptStatement(SqliteConnection& connection, const SqliteHandle& handle, const char* sql)
+      : m_connection(connection), m_statement(connection.TakeStatement(handle, sql)) {}
+  ~KeptStatement() { m_connection.ReturnStatement(m_statement); }
+  KeptStatement(const KeptStatement&) = delete;
+  KeptStatement& operator=(const KeptStatement&) = delete;
+
+  sqlite3_stmt* get() const noexcept { return m_statement; }
+
+ private:
+  SqliteConnection& m_connection;
+  sqlite3_stmt* const m_statement;
+};
+
 // How many parameters one statement may carry on this connection.
 std::size_t VariableLimit(const SqliteHandle& handle) {
   const int limit = sqlite3_limit(handle.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1);
   return limit > 0 ? static_cast<std::size_t>(limit) : 1;
 }
 
-// Runs `write(first, count)` over chunks of at most `limit` items; more than
-// one chunk runs inside a transaction, so that the whole is all or nothing.
+// Runs `write()`, inside a transaction when it takes more than one
+// statement, so that the whole is all or nothing.
 template <class Write>
-void InChunks(const SqliteQueryExecutor& executor, const SqliteHandle& handle, std::size_t total,
-              std::size_t limit, Write&& write) {
-  if (total <= limit) {
-    write(std::size_t{0}, total);
+void AllOrNothing(const SqliteQueryExecutor& executor, const SqliteHandle& handle, bool oneStatement,
+                  Write&& write) {
+  if (oneStatement) {
+    write();
     return;
   }
   executor.ExecuteQuery(handle, "BEGIN IMMEDIATE;", nullptr, nullptr);
   try {
-    for (std::size_t first = 0; first < total; first += limit) write(first, std::min(limit, total - first));
+    write();
     executor.ExecuteQuery(handle, "COMMIT;", nullptr, nullptr);
   } catch (...) {
     try {
@@ -70,6 +88,33 @@ void InChunks(const SqliteQueryExecutor& executor, const SqliteHandle& handle, s
     }
     throw;
   }
+}
+
+// Runs `write(first, count)` over chunks of at most `limit` items, all or
+// nothing.
+template <class Write>
+void InChunks(const SqliteQueryExecutor& executor, const SqliteHandle& handle, std::size_t total,
+              std::size_t limit, Write&& write) {
+  AllOrNothing(executor, handle, total <= limit, [&] {
+    for (std::size_t first = 0; first < total; first += limit) write(first, std::min(limit, total - first));
+  });
+}
+
+// The ids as runs of consecutive ids, ascending; an id given twice counts
+// once.
+std::vector<IdRange> ConsecutiveRuns(std::span<const std::int64_t> ids) {
+  std::vector<std::int64_t> sorted(ids.begin(), ids.end());
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<IdRange> runs;
+  for (const std::int64_t id : sorted) {
+    // id - 1 is only reached when id is above the last, so cannot wrap.
+    if (!runs.empty() && (id == runs.back().last || id - 1 == runs.back().last)) {
+      runs.back().last = id;
+    } else {
+      runs.push_back({id, id});
+    }
+  }
+  return runs;
 }
 
 }  // namespace
@@ -220,22 +265,28 @@ void ValueStorage::DeleteByIds(std::span<const std::int64_t> ids) {
     }
     return list;
   }());
+  // Rows are handed over and deleted in id order, so the ids come in a few
+  // runs of consecutive ids: each run is one range, found with one seek
+  // rather than one per id, by one statement reused from run to run. Only
+  // the ids given fall into their runs.
+  const std::vector<IdRange> runs = ConsecutiveRuns(ids);
   Execute([&](const SqliteHandle& handle) {
-    InChunks(*m_executor, handle, ids.size(), VariableLimit(handle), [&](std::size_t first, std::size_t count) {
-      m_executor->ExecuteQuery(
-          handle, RepeatedStatement("DELETE FROM value_storage WHERE id IN (", "?", count, ");"),
-          [&](sqlite3_stmt* statement) {
-            for (std::size_t i = 0; i < count; ++i) BindInt64(statement, static_cast<int>(i + 1), ids[first + i]);
-          },
-          nullptr);
+    AllOrNothing(*m_executor, handle, runs.size() == 1, [&] {
+      const KeptStatement kept(*m_connection, handle, "DELETE FROM value_storage WHERE id BETWEEN ? AND ?;");
+      m_executor->ExecuteRuns(kept.get(), runs.size(), [&](sqlite3_stmt* statement, std::size_t run) {
+        BindInt64(statement, 1, runs[run].first);
+        BindInt64(statement, 2, runs[run].last);
+      });
     });
   });
 }
 
-std::optional<IValueStorage::Line> ValueStorage::ReadOneLine(const std::string& sql) {
+std::optional<IValueStorage::Line> ValueStorage::ReadOneLine(const char* sql) {
   std::optional<Line> line = Execute([&](const SqliteHandle& handle) {
     std::optional<Line> found;
-    m_executor->ExecuteQuery(handle, sql, nullptr, [&found](sqlite3_stmt* statement) {
+    // Read on every drain, twice: kept prepared.
+    const KeptStatement kept(*m_connection, handle, sql);
+    m_executor->ExecutePrepared(kept.get(), nullptr, [&found](sqlite3_stmt* statement) {
       found = Line{sqlite3_column_int64(statement, 0), ColumnText(statement, 1)};
       return false;
     });

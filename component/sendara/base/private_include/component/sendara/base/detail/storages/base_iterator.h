@@ -18,6 +18,10 @@ class IRowCursor {
   // Moves to the next row; false when there is none.
   virtual bool Next() = 0;
   virtual const Row& Current() const = 0;
+  // Exchanges the current row with `row`, so that the row is taken without
+  // a copy and the cursor reads the next one into the buffers it got back.
+  // No row is current until the next Next.
+  virtual void SwapCurrent(Row& row) = 0;
 };
 
 // An iterator over stored rows. An empty iterator is the end; an iterator
@@ -40,6 +44,12 @@ class BaseIterator {
   const Row& Current() const {
     SENDARA_CHECK(m_cursor != nullptr, internal_exception, oru::rc::InvalidState, "invalid state");
     return m_cursor->Current();
+  }
+
+  // As IRowCursor::SwapCurrent; raises as Current when there is no row.
+  void SwapCurrent(Row& row) {
+    SENDARA_CHECK(m_cursor != nullptr, internal_exception, oru::rc::InvalidState, "invalid state");
+    m_cursor->SwapCurrent(row);
   }
 
   bool IsEnd() const noexcept { return m_cursor == nullptr; }

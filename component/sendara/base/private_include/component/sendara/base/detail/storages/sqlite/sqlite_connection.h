@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
@@ -31,7 +32,7 @@ class SqliteConnection {
                    RowsLostHandler rowsLost = {});
   SqliteConnection(const SqliteConnection&) = delete;
   SqliteConnection& operator=(const SqliteConnection&) = delete;
-  virtual ~SqliteConnection() = default;
+  virtual ~SqliteConnection();
 
   // The open handle; opens and prepares the file first when needed, and
   // repairs it once when it is corrupt.
@@ -41,6 +42,15 @@ class SqliteConnection {
   // place; without an open database, or when nothing can be carried over,
   // deletes its files, and the next GetConnection starts an empty one.
   virtual void RepairConnection() EXCLUDES(m_mutex);
+
+  // A statement of `handle` for `sql`, prepared once and kept from call to
+  // call (preparing one costs more than running the short statements of a
+  // drain); out of the cache until handed back, so that no two threads
+  // share one. Raises as SqliteQueryExecutor::ExecuteQuery.
+  sqlite3_stmt* TakeStatement(const SqliteHandle& handle, const char* sql) EXCLUDES(m_mutex);
+  // Kept for the next TakeStatement while its handle is the open one;
+  // finalised otherwise.
+  void ReturnStatement(sqlite3_stmt* statement) noexcept EXCLUDES(m_mutex);
 
   const std::filesystem::path& Path() const noexcept { return m_path; }
   // Changes with every repair: statements of the old handle must not be
@@ -53,6 +63,8 @@ class SqliteConnection {
   // repair closed it already.
   SqliteHandle Open(const std::filesystem::path& path, std::shared_ptr<std::atomic<bool>> closed);
   void DropHandleLocked() REQUIRES(m_mutex);
+  // Finalises the kept statements, so that their handle can close.
+  void FinalizeIdleLocked() noexcept REQUIRES(m_mutex);
   static void DeleteFiles(const std::filesystem::path& path);
   // The rebuilt file with what `damaged` can still give, or an empty path
   // when nothing could be carried over.
@@ -68,6 +80,8 @@ class SqliteConnection {
   SqliteHandle m_handle GUARDED_BY(m_mutex);
   // Whether m_handle was closed already; shared with its deleter.
   std::shared_ptr<std::atomic<bool>> m_handleClosed GUARDED_BY(m_mutex);
+  // Statements of m_handle not in use, reset and unbound.
+  std::vector<sqlite3_stmt*> m_idleStatements GUARDED_BY(m_mutex);
   std::atomic<std::uint64_t> m_generation{0};
   const std::filesystem::path m_path;
   const std::shared_ptr<SqliteQueryExecutor> m_executor;

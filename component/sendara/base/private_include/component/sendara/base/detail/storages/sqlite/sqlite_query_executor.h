@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -15,6 +16,8 @@ class SqliteQueryExecutor {
   using Binder = std::function<void(sqlite3_stmt*)>;
   // Receives the statement on a row; false stops stepping (a success).
   using RowHandler = std::function<bool(sqlite3_stmt*)>;
+  // Binds the parameters of the run with the given index.
+  using RunBinder = std::function<void(sqlite3_stmt*, std::size_t)>;
 
   explicit SqliteQueryExecutor(oru::RefPtr<oru::ITracer> tracer) : m_tracer(std::move(tracer)) {}
 
@@ -23,6 +26,13 @@ class SqliteQueryExecutor {
   // when no row handler is given.
   void ExecuteQuery(const SqliteHandle& handle, const std::string& sql, const Binder& binder,
                     const RowHandler& rowHandler) const;
+  // ExecuteQuery for a statement prepared already (one kept by the
+  // connection): reset first, left bound to the caller.
+  void ExecutePrepared(sqlite3_stmt* statement, const Binder& binder, const RowHandler& rowHandler) const;
+  // Runs a prepared statement that yields no rows `runs` times, bound anew
+  // for each run; stops at the first failing run and raises as
+  // ExecuteQuery. Not a transaction of its own.
+  void ExecuteRuns(sqlite3_stmt* statement, std::size_t runs, const RunBinder& binder) const;
 
   oru::ITracer* Tracer() const noexcept { return m_tracer.Get(); }
 

@@ -24,6 +24,7 @@ class ValueIterator final : public IRowCursor<IValueStorage::Line> {
 
   bool Next() override;
   const IValueStorage::Line& Current() const override;
+  void SwapCurrent(IValueStorage::Line& row) override;
 
  private:
   // Prepares the query from m_nextId on `handle`.

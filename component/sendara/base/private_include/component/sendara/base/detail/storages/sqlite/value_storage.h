@@ -30,7 +30,7 @@ class ValueStorage final : public IValueStorage {
   void Insert(std::span<const std::string> values) override;
   std::int64_t Insert(std::string_view value) override;
   void DeleteById(std::int64_t id) override;
-  // Split like Insert when the ids exceed the parameter limit.
+  // All or nothing, whatever the number of ids.
   void DeleteByIds(std::span<const std::int64_t> ids) override;
   std::optional<Line> GetFront() override;
   std::optional<Line> GetBack() override;
@@ -38,7 +38,7 @@ class ValueStorage final : public IValueStorage {
  private:
   template <class Action>
   auto Execute(Action&& action);
-  std::optional<Line> ReadOneLine(const std::string& sql);
+  std::optional<Line> ReadOneLine(const char* sql);
   std::uint64_t CountIdRange(const SqliteHandle& handle, std::int64_t first, std::int64_t last);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
