@@ -178,17 +178,28 @@ std::size_t SkipValue(std::string_view text, std::size_t i, bool& spaced) {
 
 struct EventValue {
   std::string_view text;
-  // White space stands in it outside its strings.
+  // White space may stand in it outside its strings.
   bool spaced = false;
 };
 
+// The value of the member that closes the object `line` ends with, which
+// starts at `i`: up to the closing brace, white space around it left out.
+// Found from the end of the line: reading the value through to find its end
+// costs more than minify does, which then takes out any white space.
+EventValue LastValue(std::string_view line, std::size_t i) {
+  std::size_t end = line.find_last_of('}');
+  while (IsSpace(line[end - 1])) --end;
+  return EventValue{line.substr(i, end - i), true};
+}
+
 // The text of the last top-level member "event" of `line`, which a parser
-// has accepted as a JSON object, as written there: copying it costs far less
-// than writing it anew from a document. Nothing when there is none.
-std::optional<EventValue> EventText(std::string_view line) {
+// has accepted as a JSON object of `members` members (0 when not known), as
+// written there: copying it costs far less than writing it anew from a
+// document. Nothing when there is none.
+std::optional<EventValue> EventText(std::string_view line, std::size_t members = 0) {
   std::size_t i = line.find('{') + 1;
   std::optional<EventValue> found;
-  for (;;) {
+  for (std::size_t member = 1;; ++member) {
     while (IsSpace(line[i])) ++i;
     if (line[i] == '}') return found;
     const std::size_t keyEnd = SkipString(line, i);
@@ -204,6 +215,8 @@ std::optional<EventValue> EventText(std::string_view line) {
     }
     i = keyEnd;
     while (IsSpace(line[i]) || line[i] == ':') ++i;
+    // Producers mostly write the event last.
+    if (key == "event" && member == members) return LastValue(line, i);
     bool spaced = false;
     const std::size_t valueEnd = SkipValue(line, i, spaced);
     if (key == "event") found = EventValue{line.substr(i, valueEnd - i), spaced};
@@ -214,9 +227,9 @@ std::optional<EventValue> EventText(std::string_view line) {
 
 // The "event" member of `line` as written, but compact: a line framing on the
 // wire must meet no line feed inside an event. `line` is followed by
-// simdjson's padding, which minify may read.
-std::optional<std::u16string> CompactEventText(std::string_view line) {
-  const std::optional<EventValue> event = EventText(line);
+// simdjson's padding, which minify may read. `members` as for EventText.
+std::optional<std::u16string> CompactEventText(std::string_view line, std::size_t members = 0) {
+  const std::optional<EventValue> event = EventText(line, members);
   if (!event) return std::nullopt;
   // Producers mostly write compact lines already.
   if (!event->spaced) return sendara::base::ToUtf16(event->text);
@@ -265,7 +278,7 @@ std::optional<HostEvent> ParseFast(std::string_view line) {
       event.ioas.push_back(std::move(ioa));
     }
   }
-  std::optional<std::u16string> text = CompactEventText(line);
+  std::optional<std::u16string> text = CompactEventText(line, object.size());
   if (!text) return std::nullopt;
   event.text = std::move(*text);
   return event;
