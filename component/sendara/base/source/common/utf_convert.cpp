@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -18,67 +17,28 @@ bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 constexpr std::size_t kBlock = 16;
 
-// How many units `text` starts with that are ASCII. Tested a block at a
-// time, without a branch per unit, so that the compiler vectorises it.
-template <class Unit>
-std::size_t AsciiRun(std::basic_string_view<Unit> text) {
-  using Bits = std::make_unsigned_t<Unit>;
-  const Unit* const units = text.data();
-  std::size_t i = 0;
-  for (; i + kBlock <= text.size(); i += kBlock) {
-    Bits bits = 0;
-    for (std::size_t k = 0; k < kBlock; ++k) bits |= static_cast<Bits>(units[i + k]);
-    if (bits >= 0x80) break;
-  }
-  while (i < text.size() && static_cast<Bits>(units[i]) < 0x80) ++i;
-  return i;
-}
-
-// Writes ASCII units as units of the other width, a block at a time through
-// a local array, which the compiler turns into a few vector instructions:
-// writing straight to `to`, which may alias anything, it would keep to one
-// unit at a time.
-template <class To, class From>
-void CopyAscii(std::basic_string_view<From> run, To* to) {
-  const From* const from = run.data();
-  std::size_t i = 0;
-  for (; i + kBlock <= run.size(); i += kBlock) {
-    To block[kBlock];
-    for (std::size_t k = 0; k < kBlock; ++k) block[k] = static_cast<To>(from[i + k]);
-    std::memcpy(to + i, block, sizeof block);
-  }
-  for (; i < run.size(); ++i) to[i] = static_cast<To>(from[i]);
-}
-
-// Walks `text` as ToUtf8 converts it, handing each run of ASCII units to
-// `ascii` and each other code point to `emit`. Events are nearly all ASCII:
-// a run costs a fraction of what the walk by code point costs per unit.
-template <class Ascii, class Emit>
-void ForEachCodePoint(std::u16string_view text, Ascii&& ascii, Emit&& emit) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (const std::size_t run = AsciiRun(text.substr(i))) {
-      ascii(text.substr(i, run));
-      i += run - 1;
-      continue;
-    }
-    const char16_t unit = text[i];
-    if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      emit(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-           (static_cast<char32_t>(text[i + 1]) - 0xDC00));
-      ++i;
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-      emit(kReplacement);
-    } else {
-      emit(static_cast<char32_t>(unit));
-    }
-  }
-}
+// Events are nearly all ASCII: each conversion widens or narrows the ASCII
+// runs of a text a block at a time, tested and written in the same pass,
+// and walks by code point only over the units between them.
 
 // Writes the ASCII units `text` starts with as bytes to `to`; returns how
-// many. Whole blocks first, without a branch per unit.
+// many.
 std::size_t NarrowAsciiPrefix(std::u16string_view text, char* to) {
   const char16_t* const units = text.data();
   std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i + kBlock / 2));
+    const __m128i outside = _mm_and_si128(_mm_or_si128(low, high), nonAscii);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(outside, _mm_setzero_si128())) != 0xFFFF) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_packus_epi16(low, high));
+  }
+#else
+  // Through a local array, which the compiler turns into a few vector
+  // instructions: writing straight to `to`, which may alias anything, it
+  // would keep to one unit at a time.
   for (; i + kBlock <= text.size(); i += kBlock) {
     char16_t bits = 0;
     char block[kBlock];
@@ -89,7 +49,35 @@ std::size_t NarrowAsciiPrefix(std::u16string_view text, char* to) {
     if (bits >= 0x80) break;
     std::memcpy(to + i, block, kBlock);
   }
+#endif
   for (; i < text.size() && units[i] < 0x80; ++i) to[i] = static_cast<char>(units[i]);
+  return i;
+}
+
+// Writes the ASCII bytes `text` starts with as units to `to`; returns how
+// many.
+std::size_t WidenAsciiPrefix(std::string_view text, char16_t* to) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    if (_mm_movemask_epi8(block) != 0) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi8(block, _mm_setzero_si128()));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + kBlock / 2), _mm_unpackhi_epi8(block, _mm_setzero_si128()));
+  }
+#else
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    unsigned char bits = 0;
+    char16_t block[kBlock];
+    for (std::size_t k = 0; k < kBlock; ++k) {
+      bits |= static_cast<unsigned char>(text[i + k]);
+      block[k] = static_cast<char16_t>(static_cast<unsigned char>(text[i + k]));
+    }
+    if (bits >= 0x80) break;
+    std::memcpy(to + i, block, sizeof block);
+  }
+#endif
+  for (; i < text.size() && static_cast<unsigned char>(text[i]) < 0x80; ++i) to[i] = static_cast<char16_t>(text[i]);
   return i;
 }
 
@@ -97,13 +85,23 @@ std::size_t NarrowAsciiPrefix(std::u16string_view text, char* to) {
 // (no unit makes more; a surrogate pair, two units, makes four); returns
 // the end of what it wrote.
 char* WriteUtf8(std::u16string_view text, char* next) {
-  ForEachCodePoint(
-      text,
-      [&next](std::u16string_view run) {
-        CopyAscii(run, next);
-        next += run.size();
-      },
-      [&next](char32_t cp) { next = EncodeUtf8(cp, next); });
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t run = NarrowAsciiPrefix(text.substr(i), next)) {
+      next += run;
+      i += run;
+      continue;
+    }
+    const char16_t unit = text[i];
+    if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      next = EncodeUtf8(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                            (static_cast<char32_t>(text[i + 1]) - 0xDC00),
+                        next);
+      i += 2;
+    } else {
+      next = EncodeUtf8(IsHighSurrogate(unit) || IsLowSurrogate(unit) ? kReplacement : unit, next);
+      ++i;
+    }
+  }
   return next;
 }
 
@@ -192,8 +190,7 @@ std::u16string ToUtf16(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     // Events are nearly all ASCII: a run is widened whole.
-    if (const std::size_t run = AsciiRun(text.substr(i))) {
-      CopyAscii(text.substr(i, run), to);
+    if (const std::size_t run = WidenAsciiPrefix(text.substr(i), to)) {
       to += run;
       i += run;
       continue;
