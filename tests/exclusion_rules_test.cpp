@@ -1,10 +1,6 @@
 #include <string>
 #include <vector>
 
-#include <boost/iostreams/copy.hpp>
-#include <boost/iostreams/device/back_inserter.hpp>
-#include <boost/iostreams/filter/gzip.hpp>
-#include <boost/iostreams/filtering_stream.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <gtest/gtest.h>
@@ -13,6 +9,7 @@
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/sendara/edr_telemetry/detail/serializers/exclusion_rules_json.h"
 #include "component/sendara/edr_telemetry/source/client/exclusion_rules_converter.h"
+#include "gzip_text.h"
 #include "host/tracer.h"
 
 namespace {
@@ -20,16 +17,7 @@ namespace {
 using namespace sendara::edr_telemetry;
 using sendara::base::invalid_json_exception;
 
-std::vector<std::uint8_t> Gzip(const std::string& text) {
-  namespace io = boost::iostreams;
-  std::string out;
-  io::filtering_ostream stream;
-  stream.push(io::gzip_compressor());
-  stream.push(io::back_inserter(out));
-  stream.write(text.data(), static_cast<std::streamsize>(text.size()));
-  io::close(stream);
-  return std::vector<std::uint8_t>(out.begin(), out.end());
-}
+std::vector<std::uint8_t> Gzip(const std::string& text) { return GzipBytes(text); }
 
 std::string Rule(std::string_view name, std::string_view action, bool enable = true,
                  std::string_view expression = R"({"operator": "exists", "operands": ["x"]})") {
@@ -122,6 +110,14 @@ TEST_F(ExclusionRulesTest, CompressedDocuments) {
                           nullptr);
   EXPECT_EQ(Names(m_rules.removeAllIoaRules), (std::vector<std::string>{"z"}));
 
+  // Members one after the other make one document.
+  auto twoMembers = Gzip(R"({"rules": [)" + Rule("m", kDrop));
+  const auto secondMember = Gzip("]}");
+  twoMembers.insert(twoMembers.end(), secondMember.begin(), secondMember.end());
+  ConvertToExclusionRules(m_tracer.Get(), twoMembers, m_rules, nullptr);
+  EXPECT_EQ(Names(m_rules.dropRules), (std::vector<std::string>{"m"}));
+  m_rules.dropRules.clear();
+
   ConvertToExclusionRules(m_tracer.Get(), Gzip(""), m_rules, nullptr);
   EXPECT_EQ(m_tracer->Count("decompressed string is empty, skipping"), 1u);
   ConvertToExclusionRules(m_tracer.Get(), {}, m_rules, nullptr);
@@ -143,6 +139,9 @@ TEST_F(ExclusionRulesTest, CompressedDocuments) {
   auto truncated = Gzip(R"({"rules": [)" + Rule("t", kDrop) + "]}");
   truncated.resize(truncated.size() / 2);
   EXPECT_THROW(ConvertToExclusionRules(m_tracer.Get(), truncated, m_rules, nullptr), invalid_json_exception);
+  auto trailed = Gzip(R"({"rules": [)" + Rule("t", kDrop) + "]}");
+  trailed.push_back('x');
+  EXPECT_THROW(ConvertToExclusionRules(m_tracer.Get(), trailed, m_rules, nullptr), invalid_json_exception);
   EXPECT_TRUE(m_rules.dropRules.empty());
   EXPECT_EQ(m_rules.removeAllIoaRules.size(), 1u);  // earlier documents stay
 }

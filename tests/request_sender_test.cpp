@@ -13,14 +13,14 @@
 #include <variant>
 #include <vector>
 
-#include <boost/iostreams/copy.hpp>
-#include <boost/iostreams/device/array.hpp>
-#include <boost/iostreams/device/back_inserter.hpp>
-#include <boost/iostreams/filter/gzip.hpp>
-#include <boost/iostreams/filtering_streambuf.hpp>
+#if !defined(_WIN32)
+#include <arpa/inet.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "catch_as.h"
+#include "gzip_text.h"
 #include "component/oru/basic_object.h"
 #include "component/oru/i_http_client.h"
 #include "component/oru/i_http_client_factory.h"
@@ -29,6 +29,7 @@
 #include "component/sendara/base/detail/common/connection_exception.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
 #include "component/sendara/base/detail/common/http_exception.h"
+#include "component/sendara/base/detail/common/ip_address_text.h"
 #include "component/sendara/base/detail/common/stop_exception.h"
 #include "component/sendara/base/detail/common/stop_source.h"
 #include "component/sendara/base/detail/common/tools_exception.h"
@@ -154,15 +155,7 @@ class FakeHttpClient final : public oru::BasicObject<FakeHttpClient, oru::Uncoun
   std::vector<std::thread> m_threads;
 };
 
-std::string Gunzip(const std::string& compressed) {
-  namespace io = boost::iostreams;
-  std::string plain;
-  io::filtering_istreambuf in;
-  in.push(io::gzip_decompressor());
-  in.push(io::array_source(compressed.data(), compressed.size()));
-  io::copy(in, io::back_inserter(plain));
-  return plain;
-}
+std::string Gunzip(const std::string& compressed) { return GunzipText(compressed); }
 
 std::optional<std::string> HeaderOf(const FakeHttpClient::Recorded& request, std::string_view name) {
   for (const oru::HttpHeader& header : request.options.headers) {
@@ -402,6 +395,37 @@ TEST(RequestSenderParts, TunnelFormsAreAcceptedOrRefused) {
     ASSERT_TRUE(e) << tunnel;
     EXPECT_EQ(e->Message(), "Invalid format of ip address");
     EXPECT_EQ(e->Code(), oru::rc::InvalidArgument);
+  }
+}
+
+// Where the socket library is at hand, it must agree on every text; the
+// expectations stand for it where it is not.
+TEST(RequestSenderParts, AddressTextsAreReadAsStrictlyAsTheSocketLibraryReadsThem) {
+  struct Case {
+    const char* text;
+    bool ipv4;
+    bool ipv6;
+  };
+  const Case cases[] = {
+      {"0.0.0.0", true, false}, {"255.255.255.255", true, false}, {"10.1.2.3", true, false},
+      {"256.1.1.1", false, false}, {"01.2.3.4", false, false}, {"1.2.3", false, false}, {"1.2.3.4.5", false, false},
+      {"1.2.3.4 ", false, false}, {"1..3.4", false, false}, {"1234.1.1.1", false, false}, {"", false, false},
+      {"::", false, true}, {"::1", false, true}, {"1::", false, true}, {"2001:db8::1", false, true},
+      {"1:2:3:4:5:6:7:8", false, true}, {"1:2:3:4:5:6:7::", false, true}, {"::2:3:4:5:6:7:8", false, true},
+      {"::ffff:1.2.3.4", false, true}, {"1:2:3:4:5:6:1.2.3.4", false, true}, {"ABCD:ef01::", false, true},
+      {"1:2:3:4:5:6:7:8:9", false, false}, {"1:2:3:4:5:6:7", false, false}, {"1::2::3", false, false},
+      {":1::", false, false}, {"1::2:", false, false}, {":::", false, false}, {"12345::", false, false},
+      {"::1.2.3", false, false}, {"1:2:3:4:5:6:7:1.2.3.4", false, false}, {"1.2.3.4::", false, false},
+      {"fe80::1%eth0", false, false}, {"[::1]", false, false}, {"g::1", false, false}, {"::01.2.3.4", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsIpv4AddressText(c.text), c.ipv4) << c.text;
+    EXPECT_EQ(IsIpv6AddressText(c.text), c.ipv6) << c.text;
+#if !defined(_WIN32)
+    unsigned char address[16];
+    EXPECT_EQ(inet_pton(AF_INET, c.text, address) == 1, c.ipv4) << c.text;
+    EXPECT_EQ(inet_pton(AF_INET6, c.text, address) == 1, c.ipv6) << c.text;
+#endif
   }
 }
 

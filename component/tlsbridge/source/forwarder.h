@@ -45,6 +45,39 @@ class Forwarder<Result(Args...), Name> {
 
 #define TLSBRIDGE_DETAIL_TEXT(...) #__VA_ARGS__
 
+#if defined(_WIN32)
+
+// A PE image has no indirect functions. The forwarder of `name` is a
+// one-instruction function under the symbol of `name` itself, which jumps
+// through a constant slot holding Forwarder<decltype(::name), names::name>::Call:
+// the arguments and the return address pass untouched, so the call reaches
+// Call as if it had been made to it. The slot has exactly the type of the
+// header's declaration, so a change of signature still changes the forwarder.
+// The module's export table names only its two entry points: the forwarders
+// never take OpenSSL's place for anyone else.
+#define TLSBRIDGE_DETAIL_STRING(x) TLSBRIDGE_DETAIL_TEXT(x)
+#define TLSBRIDGE_DETAIL_SYMBOL(name) TLSBRIDGE_DETAIL_STRING(__USER_LABEL_PREFIX__) #name
+#if defined(__x86_64__)
+#define TLSBRIDGE_DETAIL_JUMP_THROUGH(slot) "jmp *" slot "(%rip)"
+#else
+#define TLSBRIDGE_DETAIL_JUMP_THROUGH(slot) "jmp *" slot
+#endif
+
+#define TLSBRIDGE_FORWARD(name)                                                                      \
+  static_assert(std::string_view(#name) == std::string_view(TLSBRIDGE_DETAIL_TEXT(name)),            \
+                #name " is a macro in the OpenSSL headers: forward the function it stands for");       \
+  namespace tlsbridge::detail::names {                                                               \
+  inline constexpr char name[] = #name;                                                              \
+  }                                                                                                  \
+  extern "C" __attribute__((used)) decltype(&::name) const tlsbridge_slot_##name =                   \
+      &::tlsbridge::detail::Forwarder<decltype(::name), ::tlsbridge::detail::names::name>::Call;     \
+  extern "C" __attribute__((naked)) void tlsbridge_jump_##name() __asm__(TLSBRIDGE_DETAIL_SYMBOL(name)); \
+  extern "C" void tlsbridge_jump_##name() {                                                          \
+    __asm__(TLSBRIDGE_DETAIL_JUMP_THROUGH(TLSBRIDGE_DETAIL_SYMBOL(tlsbridge_slot_##name)));          \
+  }
+
+#else
+
 // The dynamic linker calls a selector while it relocates the module or
 // program, before any constructor or sanitizer runtime has run: it must not
 // be instrumented.
@@ -85,3 +118,5 @@ class Forwarder<Result(Args...), Name> {
   }                                                                                            \
   extern "C" __attribute__((visibility("hidden"), ifunc("tlsbridge_select_" #name)))           \
   decltype(::name) name;
+
+#endif

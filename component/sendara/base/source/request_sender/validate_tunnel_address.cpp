@@ -1,23 +1,14 @@
 #include "component/sendara/base/detail/request_sender/validate_tunnel_address.h"
 
-#include <arpa/inet.h>
-
 #include <cstdint>
 #include <string>
 
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
+#include "component/sendara/base/detail/common/ip_address_text.h"
 
 namespace sendara::base {
 namespace {
-
-// inet_pton is strict: no leading zeros in IPv4, no scope id in IPv6, no
-// surrounding spaces.
-bool IsAddress(int family, std::string_view text) {
-  const std::string terminated(text);
-  unsigned char address[16];
-  return inet_pton(family, terminated.c_str(), address) == 1;
-}
 
 bool IsPort(std::string_view text) {
   if (text.empty() || text.size() > 5) return false;
@@ -32,13 +23,13 @@ bool IsPort(std::string_view text) {
 bool IsValidTunnel(std::string_view tunnel) {
   if (tunnel.starts_with('[')) {
     const auto close = tunnel.find("]:");
-    return close != std::string_view::npos && IsAddress(AF_INET6, tunnel.substr(1, close - 1)) &&
+    return close != std::string_view::npos && IsIpv6AddressText(tunnel.substr(1, close - 1)) &&
            IsPort(tunnel.substr(close + 2));
   }
-  if (IsAddress(AF_INET, tunnel) || IsAddress(AF_INET6, tunnel)) return true;
+  if (IsIpv4AddressText(tunnel) || IsIpv6AddressText(tunnel)) return true;
   // With a port, an IPv6 address needs the brackets: only IPv4 remains.
   const auto colon = tunnel.rfind(':');
-  return colon != std::string_view::npos && IsAddress(AF_INET, tunnel.substr(0, colon)) &&
+  return colon != std::string_view::npos && IsIpv4AddressText(tunnel.substr(0, colon)) &&
          IsPort(tunnel.substr(colon + 1));
 }
 

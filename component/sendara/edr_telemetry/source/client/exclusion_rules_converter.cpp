@@ -1,10 +1,10 @@
 #include "component/sendara/edr_telemetry/source/client/exclusion_rules_converter.h"
 
+#include <zlib.h>
+
+#include <climits>
 #include <string>
 
-#include <boost/iostreams/device/array.hpp>
-#include <boost/iostreams/filter/gzip.hpp>
-#include <boost/iostreams/filtering_streambuf.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
@@ -50,37 +50,51 @@ void AppendRule(ExclusionRules& target, ExclusionRule rule) {
   }
 }
 
+[[noreturn]] void ThrowUndecompressable() {
+  SENDARA_THROW(base::invalid_json_exception, oru::rc::InvalidArgument,
+                "compressed rules document cannot be decompressed");
+}
+
+// gzip, one member or several one after the other; anything else, a member
+// cut short or bytes after the last one fail.
 std::string Inflate(const std::vector<std::uint8_t>& compressed) {
-  namespace io = boost::iostreams;
   std::string inflated;
   // An empty buffer holds no document at all: nothing to inflate.
   if (compressed.empty()) return inflated;
-  try {
-    // The stream buffer, not an istream: an istream turns the decompressor's
-    // errors into state bits, and a corrupt buffer would read as empty.
-    io::filtering_streambuf<io::input> in;
-    in.push(io::gzip_decompressor());
-    in.push(io::array_source(reinterpret_cast<const char*>(compressed.data()), compressed.size()));
-    char chunk[64 * 1024];
-    for (;;) {
-      const std::streamsize n = in.sgetn(chunk, sizeof chunk);
-      if (n <= 0) break;
-      if (inflated.size() + static_cast<std::size_t>(n) > kMaximumInflatedRulesSize) {
-        base::invalid_json_exception exception(oru::rc::FileIsTooBig,
-                                               "compressed rules document inflates past the limit",
-                                               __FILE__, __LINE__);
-        exception.SetProperty("limit", static_cast<std::uint64_t>(kMaximumInflatedRulesSize));
-        throw exception;
-      }
-      inflated.append(chunk, static_cast<std::size_t>(n));
-    }
-  } catch (const base::invalid_json_exception&) {
-    throw;
-  } catch (...) {
-    SENDARA_THROW(base::invalid_json_exception, oru::rc::InvalidArgument,
-                  "compressed rules document cannot be decompressed");
+  if (compressed.size() > UINT_MAX) ThrowUndecompressable();
+  z_stream stream{};
+  // 16 + the largest window: a gzip wrapper, never a bare zlib stream.
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) {
+    SENDARA_THROW(base::invalid_json_exception, oru::rc::OutOfMemory, "rules decompressor cannot be set up");
   }
-  return inflated;
+  struct End {
+    z_stream* stream;
+    ~End() { inflateEnd(stream); }
+  } end{&stream};
+  stream.next_in = const_cast<Bytef*>(compressed.data());
+  stream.avail_in = static_cast<uInt>(compressed.size());
+  char chunk[64 * 1024];
+  for (;;) {
+    stream.next_out = reinterpret_cast<Bytef*>(chunk);
+    stream.avail_out = sizeof chunk;
+    const int status = inflate(&stream, Z_NO_FLUSH);
+    if (status != Z_OK && status != Z_STREAM_END) ThrowUndecompressable();
+    const std::size_t n = sizeof chunk - stream.avail_out;
+    if (inflated.size() + n > kMaximumInflatedRulesSize) {
+      base::invalid_json_exception exception(oru::rc::FileIsTooBig,
+                                             "compressed rules document inflates past the limit", __FILE__,
+                                             __LINE__);
+      exception.SetProperty("limit", static_cast<std::uint64_t>(kMaximumInflatedRulesSize));
+      throw exception;
+    }
+    inflated.append(chunk, n);
+    if (status == Z_STREAM_END) {
+      if (stream.avail_in == 0) return inflated;
+      if (inflateReset(&stream) != Z_OK) ThrowUndecompressable();
+    } else if (stream.avail_in == 0 && n == 0) {
+      ThrowUndecompressable();  // input ended inside a member
+    }
+  }
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 #include "component/sendara/edr_telemetry/source/task/edr_telemetry_task.h"
 
-#include <arpa/inet.h>
-#include <string.h>
-
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -16,6 +13,7 @@
 #include "component/sendara/base/detail/certificates/pkcs12_to_pem.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
+#include "component/sendara/base/detail/common/ip_address_text.h"
 #include "component/sendara/base/detail/common/sendara_exception.h"
 #include "component/sendara/base/detail/common/trace_level.h"
 #include "component/sendara/base/detail/common/trace_line.h"
@@ -42,18 +40,13 @@ oru::Result Fail(oru::ITracer* tracer, std::string_view function) noexcept {
   }
 }
 
-bool IsAddress(int family, const std::string& text) {
-  unsigned char address[16];
-  return inet_pton(family, text.c_str(), address) == 1;
-}
-
 bool IsPort(std::int64_t port) { return port >= 1 && port <= 65535; }
 
 // "a.b.c.d:port" or "[v6]:port"; the bare address for the default proxy
 // port (0).
 std::string TunnelText(const std::string& address, std::uint32_t port) {
-  const bool ipv4 = IsAddress(AF_INET, address);
-  const bool ipv6 = !ipv4 && IsAddress(AF_INET6, address);
+  const bool ipv4 = base::IsIpv4AddressText(address);
+  const bool ipv6 = !ipv4 && base::IsIpv6AddressText(address);
   if ((!ipv4 && !ipv6) || (port != 0 && !IsPort(port))) {
     SENDARA_THROW(base::contract_exception, oru::rc::InvalidArgument, "Invalid format of ip address");
   }
@@ -95,7 +88,7 @@ std::string EndpointText(const EdrTelemetryTaskEndpoint& endpoint) {
     if (!IsPath(endpoint.path)) ThrowWrongEndpoint(endpoint, "wrong endpoint path", __FILE__, __LINE__);
   }
   // Only an IPv6 literal: a host may carry a scheme ("http://siem").
-  const bool bareIpv6 = IsAddress(AF_INET6, endpoint.host);
+  const bool bareIpv6 = base::IsIpv6AddressText(endpoint.host);
   const std::string host = bareIpv6 ? "[" + endpoint.host + "]" : endpoint.host;
   return host + ":" + std::to_string(endpoint.port) + endpoint.path;
 }
