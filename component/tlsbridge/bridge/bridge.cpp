@@ -5,6 +5,12 @@
 // the directory "tlsbridge.config" names, changes the OpenSSL the component
 // uses without relinking the component.
 
+#if defined(_WIN32)
+#define TLSBRIDGE_EXPORTED  // exported through the library's module definition file
+#else
+#define TLSBRIDGE_EXPORTED __attribute__((visibility("default")))
+#endif
+
 // Lets a person (or a script) tell the bridge library from any other file of
 // that name: nm -D shows it.
-extern "C" __attribute__((visibility("default"))) int tlsbridge_1_1_bridge() { return 1; }
+extern "C" TLSBRIDGE_EXPORTED int tlsbridge_1_1_bridge() { return 1; }

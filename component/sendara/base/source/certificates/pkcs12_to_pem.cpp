@@ -1,7 +1,5 @@
 #include "component/sendara/base/detail/certificates/pkcs12_to_pem.h"
 
-#include <string.h>  // explicit_bzero
-
 #include <algorithm>
 #include <climits>
 #include <new>
@@ -13,6 +11,7 @@
 #include <openssl/x509.h>
 
 #include "component/oru/exception_to_result.h"
+#include "component/platform/secure_memory.h"
 #include "component/sendara/base/detail/certificates/openssl_error_mark.h"
 #include "component/sendara/base/detail/certificates/openssl_ptr.h"
 #include "component/sendara/base/detail/common/trace_level.h"
@@ -40,7 +39,7 @@ class WipedBytes {
   WipedBytes(const WipedBytes&) = delete;
   WipedBytes& operator=(const WipedBytes&) = delete;
   ~WipedBytes() {
-    if (!m_bytes.empty()) ::explicit_bzero(m_bytes.data(), m_bytes.size());
+    if (!m_bytes.empty()) platform::WipeMemory(m_bytes.data(), m_bytes.size());
   }
   std::vector<std::uint8_t>& Bytes() noexcept { return m_bytes; }
 

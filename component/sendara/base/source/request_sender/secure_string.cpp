@@ -1,9 +1,9 @@
 #include "component/sendara/base/detail/request_sender/secure_string.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <utility>
+
+#include "component/platform/secure_memory.h"
 
 namespace sendara::base {
 
@@ -47,7 +47,7 @@ void SecureString::Clear() noexcept { Wipe(m_text); }
 void SecureString::Wipe(std::string& text) noexcept {
   // Within the capacity no allocation happens: resize cannot throw here.
   text.resize(text.capacity());
-  explicit_bzero(text.data(), text.size());
+  platform::WipeMemory(text.data(), text.size());
   text.clear();
 }
 

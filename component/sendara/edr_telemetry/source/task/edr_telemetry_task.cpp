@@ -10,6 +10,7 @@
 #include "component/oru/i_client_certificate_decryptor.h"
 #include "component/oru/i_data_folder_service.h"
 #include "component/oru/service_lookup.h"
+#include "component/platform/secure_memory.h"
 #include "component/sendara/base/detail/certificates/pkcs12_to_pem.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
@@ -102,7 +103,7 @@ EdrTelemetryClientCertificate ClientCertificate(oru::IServiceLocator* locator, o
   struct Wipe {
     std::vector<std::uint8_t>& bytes;
     ~Wipe() {
-      if (bytes.capacity() != 0) explicit_bzero(bytes.data(), bytes.capacity());
+      if (bytes.capacity() != 0) platform::WipeMemory(bytes.data(), bytes.capacity());
     }
   } wipe{password};
   // Room for the terminating zero, so that appending it cannot move the
@@ -119,7 +120,7 @@ EdrTelemetryClientCertificate ClientCertificate(oru::IServiceLocator* locator, o
   result.certPublic = std::move(certificate);
   result.keyPrivate.assign(key.begin(), key.end());
   // Empty after a failed conversion: nothing to wipe, and no pointer either.
-  if (key.capacity() != 0) explicit_bzero(key.data(), key.capacity());
+  if (key.capacity() != 0) platform::WipeMemory(key.data(), key.capacity());
   SENDARA_CHECK_RESULT(converted, oru::CheckResultFailedException, "can't read the client certificate");
   return result;
 }

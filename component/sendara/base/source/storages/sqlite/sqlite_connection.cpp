@@ -112,7 +112,7 @@ SqliteHandle SqliteConnection::GetConnection() {
   std::filesystem::path rebuilt;
   {
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(m_path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_open_v2(reinterpret_cast<const char*>(m_path.u8string().c_str()), &raw, SQLITE_OPEN_READWRITE, nullptr);
     const SqliteHandle damaged(raw, [](sqlite3* db) { sqlite3_close_v2(db); });
     if (rc == SQLITE_OK) rebuilt = SalvageLocked(damaged);
   }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <string.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+#include "component/platform/secure_memory.h"
 
 namespace sendara::base {
 
@@ -23,7 +23,7 @@ class WipingAllocator {
 
   T* allocate(std::size_t count) { return std::allocator<T>().allocate(count); }
   void deallocate(T* pointer, std::size_t count) noexcept {
-    explicit_bzero(pointer, count * sizeof(T));
+    platform::WipeMemory(pointer, count * sizeof(T));
     std::allocator<T>().deallocate(pointer, count);
   }
 
