@@ -2,7 +2,14 @@
 // server certificate handler, and PKCS#12 client certificates turned into
 // PEM. The certificates come from TestCertificates, made at run time.
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#endif
 
 #include <climits>
 #include <cstdint>
@@ -379,15 +386,25 @@ TEST_F(Pkcs12ToPemTest, RefusalsNameTheirCauseAndLeaveTheOutputs) {
 class HugeRegion {
  public:
   static constexpr std::size_t kSize = static_cast<std::size_t>(INT_MAX) + 1;
+#if defined(_WIN32)
+  // Reserved only: a read of it would fault.
+  HugeRegion() {
+    m_address = static_cast<const std::uint8_t*>(::VirtualAlloc(nullptr, kSize, MEM_RESERVE, PAGE_NOACCESS));
+  }
+  ~HugeRegion() {
+    if (m_address) ::VirtualFree(const_cast<std::uint8_t*>(m_address), 0, MEM_RELEASE);
+  }
+#else
   HugeRegion() {
     void* address = ::mmap(nullptr, kSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     m_address = address == MAP_FAILED ? nullptr : static_cast<const std::uint8_t*>(address);
   }
-  HugeRegion(const HugeRegion&) = delete;
-  HugeRegion& operator=(const HugeRegion&) = delete;
   ~HugeRegion() {
     if (m_address) ::munmap(const_cast<std::uint8_t*>(m_address), kSize);
   }
+#endif
+  HugeRegion(const HugeRegion&) = delete;
+  HugeRegion& operator=(const HugeRegion&) = delete;
   std::span<const std::uint8_t> Bytes() const { return {m_address, kSize}; }
   explicit operator bool() const { return m_address != nullptr; }
 

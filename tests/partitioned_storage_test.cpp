@@ -1,15 +1,12 @@
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <fstream>
+#include <memory>
+#include <system_error>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "component/platform/file_lock.h"
 #include "component/sendara/base/detail/common/internal_exception.h"
 #include "component/sendara/base/detail/common/tools_exception.h"
 #include "component/sendara/base/detail/storages/partitioned_value_storage.h"
@@ -181,10 +178,12 @@ TEST_F(PartitionedStorageTest, OneStorePerFolderAndNoneOnAFolderAnotherProcessHo
   EXPECT_EQ(rows.front().value, "second 0");
   reopened.reset();
 
-  // Another process's hold, as flock sees it: another open of the file.
-  const int fd = ::open((m_dir.Path() / PersistentStorageRegistry::kLockFileName).c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << std::strerror(errno);
+  // Another process's hold, as the system sees it: another open of the file, locked.
+  std::unique_ptr<platform::FileLock> other;
+  std::error_code lockError;
+  ASSERT_EQ(platform::FileLock::Acquire(m_dir.Path() / PersistentStorageRegistry::kLockFileName, other, lockError),
+            platform::FileLock::Outcome::kLocked)
+      << lockError.message();
   try {
     Open();
     ADD_FAILURE() << "a folder another process holds was opened";
@@ -192,7 +191,7 @@ TEST_F(PartitionedStorageTest, OneStorePerFolderAndNoneOnAFolderAnotherProcessHo
     EXPECT_EQ(e.Code(), oru::rc::Locked);
     EXPECT_NE(e.ToString().find(m_dir.Path().string()), std::string::npos);
   }
-  ::close(fd);
+  other.reset();
   EXPECT_EQ(Rows(*Open()).size(), 50u);
 }
 

@@ -371,7 +371,7 @@ TEST_F(TelemetryClientTest, UnreadableStoredRowIsDroppedWithoutBlockingTheRest) 
 // Overwrites the middle leaf page of the stored rows, as a failing disk would.
 void DamageMiddleLeafPage(const std::filesystem::path& file) {
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(reinterpret_cast<const char*>(file.u8string().c_str()), &db), SQLITE_OK);
   std::vector<std::int64_t> leaves;
   std::int64_t pageSize = 0;
   sqlite3_stmt* statement = nullptr;

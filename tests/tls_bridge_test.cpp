@@ -36,6 +36,7 @@
 #include "component/tlsbridge/openssl_functions.h"
 #include "component/tlsbridge/tls_bridge_loader.h"
 #include "temp_directory.h"
+#include "test_environment.h"
 
 namespace {
 
@@ -109,20 +110,6 @@ std::string RuntimeErrorOf(const std::function<void()>& action) {
   ADD_FAILURE() << "threw nothing";
   return {};
 }
-
-// Sets an environment variable for the life of the object.
-class ScopedEnvironmentVariable {
- public:
-  ScopedEnvironmentVariable(std::string name, const std::string& value) : m_name(std::move(name)) {
-    ::setenv(m_name.c_str(), value.c_str(), 1);
-  }
-  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
-  ~ScopedEnvironmentVariable() { ::unsetenv(m_name.c_str()); }
-
- private:
-  std::string m_name;
-};
 
 using VersionNumberFunction = decltype(&::OpenSSL_version_num);
 
@@ -264,7 +251,7 @@ TEST(TlsBridgeLoader, ExpandsEnvironmentVariables) {
 TEST(TlsBridgeLoader, UndefinedNamesAndALonePercentStayAsWritten) {
   const TempDirectory own;
   const ScopedEnvironmentVariable leaf("EDR_TLSBRIDGE_TEST_LEAF", "lib");
-  ::unsetenv("EDR_TLSBRIDGE_TEST_UNDEFINED");
+  UnsetEnvironmentVariableForTest("EDR_TLSBRIDGE_TEST_UNDEFINED");
   struct Case {
     std::string written;
     std::string expanded;

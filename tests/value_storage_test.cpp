@@ -25,7 +25,7 @@ using namespace sendara::base::storages;
 // Runs SQL on the file directly, as another program would.
 std::int64_t RawQuery(const std::filesystem::path& file, const std::string& sql) {
   sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_open(reinterpret_cast<const char*>(file.u8string().c_str()), &db), SQLITE_OK);
   std::int64_t value = -1;
   sqlite3_stmt* statement = nullptr;
   EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
