@@ -1,3 +1,6 @@
+// The POSIX half; probes_windows.cpp is the Windows one.
+#if !defined(_WIN32)
+
 #include "component/platform/probes.h"
 
 #include <sys/sdt.h>
@@ -17,3 +20,5 @@ void Probes::PassEnd(const void* client) noexcept {
 }
 
 }  // namespace platform
+
+#endif  // !defined(_WIN32)
