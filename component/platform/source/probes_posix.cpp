@@ -7,6 +7,13 @@
 
 namespace platform {
 
+// USDT probes are notes in the file, found by the tools that attach to them.
+void Probes::Register() noexcept {}
+
+void Probes::Unregister() noexcept {}
+
+bool Probes::IsRegistered() noexcept { return false; }
+
 void Probes::QueueFull(std::uint64_t eventsCounted) noexcept {
   DTRACE_PROBE1(edr_telemetry, queue_full, eventsCounted);
 }
