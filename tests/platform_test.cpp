@@ -1,17 +1,35 @@
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "component/platform/dynamic_library.h"
 #include "component/platform/environment.h"
 #include "component/platform/event.h"
+#include "component/platform/file_lock.h"
 #include "component/platform/file_reader.h"
+#include "component/platform/probes.h"
 #include "component/platform/this_thread.h"
 #include "component/platform/thread.h"
 #include "temp_directory.h"
+
+#if defined(_WIN32)
+// For SetEnvironmentVariableA alone: the C runtime's _putenv cannot set a
+// variable to nothing. After environment.h on purpose, whose function has
+// the name of one of its macros.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -33,6 +51,33 @@ TEST(Event, ManualResetStaysSignalledUntilReset) {
   EXPECT_EQ(event.Wait(Event::kInfinite), Event::kSignalled);
   event.Reset();
   EXPECT_EQ(event.Wait(0), Event::kTimedOut);
+}
+
+TEST(Event, AutoResetReleasesOneOfTwoWaitersPerSet) {
+  Event event(Event::ResetMode::kAuto), through(Event::ResetMode::kAuto);
+  const auto waiter = [&] {
+    EXPECT_EQ(event.Wait(Event::kInfinite), Event::kSignalled);
+    through.Set();
+  };
+  std::thread first(waiter), second(waiter);
+  event.Set();
+  EXPECT_EQ(through.Wait(5000), Event::kSignalled);
+  event.Set();
+  EXPECT_EQ(through.Wait(5000), Event::kSignalled);
+  first.join();
+  second.join();
+  // Each Set went to one waiter: none is left over.
+  EXPECT_EQ(event.Wait(0), Event::kTimedOut);
+}
+
+TEST(Event, ManualResetReleasesEveryWaiter) {
+  Event event(Event::ResetMode::kManual);
+  const auto waiter = [&] { EXPECT_EQ(event.Wait(Event::kInfinite), Event::kSignalled); };
+  std::thread first(waiter), second(waiter);
+  event.Set();
+  first.join();
+  second.join();
+  EXPECT_EQ(event.Wait(0), Event::kSignalled);
 }
 
 TEST(Event, SetFromAnotherThreadWakesAnInfiniteWait) {
@@ -101,6 +146,26 @@ TEST(FileReader, ReadsWholeFilesAndRefusesLargeOnes) {
   EXPECT_EQ(platform::FileReader::Read(dir.Path() / "missing", 10).result, oru::rc::FileNotFound);
 }
 
+// Another open of the file in this very process is refused too, as another
+// process is, until the holder lets go.
+TEST(FileLock, RefusesASecondHolderUntilTheFirstLetsGo) {
+  using platform::FileLock;
+  const TempDirectory dir;
+  const auto path = dir.Path() / "telemetry.lock";
+  std::unique_ptr<FileLock> first, second;
+  std::error_code error;
+  ASSERT_EQ(FileLock::Acquire(path, first, error), FileLock::Outcome::kLocked) << error.message();
+  EXPECT_EQ(FileLock::Acquire(path, second, error), FileLock::Outcome::kHeldElsewhere);
+  EXPECT_EQ(second, nullptr);
+  first.reset();
+  EXPECT_EQ(FileLock::Acquire(path, second, error), FileLock::Outcome::kLocked) << error.message();
+
+  EXPECT_EQ(FileLock::Acquire(dir.Path() / "missing" / "telemetry.lock", first, error), FileLock::Outcome::kFailed);
+  EXPECT_TRUE(error);
+}
+
+void FunctionOfTheProgram() {}
+
 TEST(DynamicLibrary, LoadsByPathFindsSymbolsAndNamesItsOwnFile) {
   platform::DynamicLibrary library;
   std::string error;
@@ -112,13 +177,70 @@ TEST(DynamicLibrary, LoadsByPathFindsSymbolsAndNamesItsOwnFile) {
   EXPECT_EQ(library.FindSymbol("no_such_symbol"), nullptr);
   const auto path = platform::DynamicLibrary::PathContaining(library.FindSymbol("oruCanUnloadModule"));
   EXPECT_EQ(std::filesystem::canonical(path), std::filesystem::canonical(EDR_TELEMETRY_MODULE_PATH));
+
+  EXPECT_EQ(platform::DynamicLibrary::PathContaining(reinterpret_cast<const void*>(&FunctionOfTheProgram)).stem(),
+            "unit_tests");
 }
 
-TEST(Environment, ReadsSetAndMissingVariables) {
-  ::setenv("EDR_TELEMETRY_TEST_VARIABLE", "value", 1);
+// Sets the variable of the process's environment, or removes it for null.
+void SetVariable(const char* name, const char* value) {
+#if defined(_WIN32)
+  ::SetEnvironmentVariableA(name, value);
+#else
+  if (value) {
+    ::setenv(name, value, 1);
+  } else {
+    ::unsetenv(name);
+  }
+#endif
+}
+
+TEST(Environment, ReadsSetEmptyAndMissingVariables) {
+  SetVariable("EDR_TELEMETRY_TEST_VARIABLE", "value");
   EXPECT_EQ(platform::GetEnvironmentVariable("EDR_TELEMETRY_TEST_VARIABLE"), "value");
-  ::unsetenv("EDR_TELEMETRY_TEST_VARIABLE");
+  SetVariable("EDR_TELEMETRY_TEST_VARIABLE", "");
+  EXPECT_EQ(platform::GetEnvironmentVariable("EDR_TELEMETRY_TEST_VARIABLE"), "");
+  SetVariable("EDR_TELEMETRY_TEST_VARIABLE", nullptr);
   EXPECT_FALSE(platform::GetEnvironmentVariable("EDR_TELEMETRY_TEST_VARIABLE").has_value());
+}
+
+// The provider is registered from the first Register to the last
+// Unregister, whichever threads call them, and probes written at any time
+// are harmless.
+TEST(Probes, RegisteredFromTheFirstRegisterToTheLastUnregister) {
+  using platform::Probes;
+#if !defined(_WIN32)
+  GTEST_SKIP() << "USDT probes need no registration";
+#endif
+  ASSERT_FALSE(Probes::IsRegistered()) << "a registration was left by an earlier test";
+  Probes::Register();
+  Probes::Register();
+  Probes::Unregister();
+  EXPECT_TRUE(Probes::IsRegistered());
+  Probes::Unregister();
+  EXPECT_FALSE(Probes::IsRegistered());
+  Probes::Unregister();  // one too many: not counted against the next Register
+  Probes::Register();
+  EXPECT_TRUE(Probes::IsRegistered());
+  Probes::Unregister();
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 1000; ++i) {
+        if (t % 2 == 0) {
+          Probes::Register();
+          Probes::QueueFull(static_cast<std::uint64_t>(i));
+          Probes::Unregister();
+        } else {
+          Probes::PassBegin(&i);
+          Probes::PassEnd(&i);
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_FALSE(Probes::IsRegistered());
 }
 
 }  // namespace

@@ -7,6 +7,10 @@
 #include "component/oru/result_text.h"
 #include "component/platform/system_error.h"
 
+#if defined(_WIN32)
+#include <winerror.h>
+#endif
+
 namespace {
 
 using oru::GetResultText;
@@ -54,5 +58,36 @@ TEST(ResultCode, ErrnoMapsOntoPlatformFacilityWhereOneFits) {
                 std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again))),
             rc::InsufficientResources);
 }
+
+// The system category holds the system's own codes: errno values on POSIX
+// systems, Windows error codes on Windows (whose 13 is no EACCES).
+TEST(ResultCode, ErrorCodesMapByTheirCategory) {
+#if defined(_WIN32)
+  const int accessDenied = ERROR_ACCESS_DENIED;
+  const oru::Result systemEacces = rc::UnspecifiedPlatformError;
+#else
+  const int accessDenied = EACCES;
+  const oru::Result systemEacces = rc::AccessDenied;
+#endif
+  EXPECT_EQ(platform::ResultFromErrorCode(std::error_code(accessDenied, std::system_category())), rc::AccessDenied);
+  EXPECT_EQ(platform::ResultFromErrorCode(std::error_code(EACCES, std::system_category())), systemEacces);
+  EXPECT_EQ(platform::ResultFromErrorCode(std::error_code(EACCES, std::generic_category())), rc::AccessDenied);
+  EXPECT_EQ(platform::ResultFromErrorCode(std::make_error_code(std::io_errc::stream)), rc::UnspecifiedPlatformError);
+}
+
+#if defined(_WIN32)
+TEST(ResultCode, WindowsErrorsMapOntoPlatformFacilityWhereOneFits) {
+  EXPECT_EQ(platform::ResultFromWindowsError(ERROR_SUCCESS), rc::NoError);
+  EXPECT_EQ(platform::ResultFromWindowsError(ERROR_FILE_NOT_FOUND), rc::FileNotFound);
+  EXPECT_EQ(platform::ResultFromWindowsError(ERROR_PATH_NOT_FOUND), rc::PathNotFound);
+  EXPECT_EQ(platform::ResultFromWindowsError(ERROR_LOCK_VIOLATION), rc::SharingViolation);
+  EXPECT_EQ(platform::ResultFromWindowsError(ERROR_MOD_NOT_FOUND), rc::ModuleNotFound);
+  EXPECT_EQ(platform::ResultFromWindowsError(ERROR_PROC_NOT_FOUND), rc::SymbolNotFound);
+  EXPECT_EQ(platform::ResultFromWindowsError(ERROR_NOT_ENOUGH_MEMORY), rc::OutOfMemory);
+  EXPECT_EQ(platform::ResultFromWindowsError(WSAECONNRESET), rc::NetworkError);
+  EXPECT_EQ(platform::ResultFromWindowsError(WSAETIMEDOUT), rc::OperationTimeout);
+  EXPECT_EQ(platform::ResultFromWindowsError(ERROR_INVALID_FUNCTION), rc::UnspecifiedPlatformError);
+}
+#endif
 
 }  // namespace

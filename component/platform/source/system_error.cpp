@@ -32,7 +32,9 @@ oru::Result ResultFromErrno(int error) noexcept {
     case ENETUNREACH:
     case ENETRESET:
     case EHOSTUNREACH:
+#ifdef EHOSTDOWN  // not in MinGW's errno.h
     case EHOSTDOWN:
+#endif
     case ENOTCONN:
     case EPIPE:
       return rc::NetworkError;
@@ -61,12 +63,18 @@ oru::Result ResultFromErrno(int error) noexcept {
   }
 }
 
-oru::Result ResultFromSystemError(const std::system_error& error) noexcept {
-  if (error.code().category() == std::generic_category() ||
-      error.code().category() == std::system_category()) {
-    return ResultFromErrno(error.code().value());
+oru::Result ResultFromErrorCode(const std::error_code& error) noexcept {
+  if (error.category() == std::generic_category()) return ResultFromErrno(error.value());
+  if (error.category() == std::system_category()) {
+#if defined(_WIN32)
+    return ResultFromWindowsError(static_cast<std::uint32_t>(error.value()));
+#else
+    return ResultFromErrno(error.value());
+#endif
   }
   return oru::rc::UnspecifiedPlatformError;
 }
+
+oru::Result ResultFromSystemError(const std::system_error& error) noexcept { return ResultFromErrorCode(error.code()); }
 
 }  // namespace platform

@@ -19,6 +19,14 @@ class ConditionVariable {
   ConditionVariable(const ConditionVariable&) = delete;
   ConditionVariable& operator=(const ConditionVariable&) = delete;
 
+#if defined(_WIN32)
+  // Out of line: only the platform layer sees <windows.h>.
+  void Wait(Mutex* mutex) REQUIRES(mutex);
+  // False once `deadline` has passed.
+  bool WaitUntil(Mutex* mutex, std::chrono::steady_clock::time_point deadline) REQUIRES(mutex);
+  void NotifyOne() noexcept;
+  void NotifyAll() noexcept;
+#else
   void Wait(Mutex* mutex) REQUIRES(mutex) {
     std::unique_lock<std::mutex> lock(mutex->m_mutex, std::adopt_lock);
     m_changed.wait(lock);
@@ -33,9 +41,16 @@ class ConditionVariable {
   }
   void NotifyOne() noexcept { m_changed.notify_one(); }
   void NotifyAll() noexcept { m_changed.notify_all(); }
+#endif
 
  private:
+#if defined(_WIN32)
+  // A CONDITION_VARIABLE, which is one pointer and has no waiter when all
+  // zero.
+  void* m_changed = nullptr;
+#else
   std::condition_variable m_changed;
+#endif
 };
 
 }  // namespace platform

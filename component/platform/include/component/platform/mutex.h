@@ -18,15 +18,27 @@ class CAPABILITY("mutex") Mutex {
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;
 
+#if defined(_WIN32)
+  // Out of line: only the platform layer sees <windows.h>.
+  void Lock() ACQUIRE();
+  void Unlock() RELEASE();
+#else
   void Lock() ACQUIRE() { m_mutex.lock(); }
   void Unlock() RELEASE() { m_mutex.unlock(); }
+#endif
   // Tells the analysis the mutex is held where it cannot see it (a callback
   // run under it); checks nothing at run time.
   void AssertHeld() ASSERT_CAPABILITY(this) {}
 
  private:
   friend class ConditionVariable;
+#if defined(_WIN32)
+  // An SRWLOCK, which is one pointer and unlocked when all zero; taken
+  // exclusively only.
+  void* m_lock = nullptr;
+#else
   std::mutex m_mutex;
+#endif
 };
 
 }  // namespace platform

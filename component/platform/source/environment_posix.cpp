@@ -1,3 +1,6 @@
+// The POSIX half; environment_windows.cpp is the Windows one.
+#if !defined(_WIN32)
+
 #include "component/platform/environment.h"
 
 #include <cstdlib>
@@ -11,3 +14,5 @@ std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
 }
 
 }  // namespace platform
+
+#endif  // !defined(_WIN32)

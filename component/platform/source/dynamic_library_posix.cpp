@@ -1,3 +1,6 @@
+// The POSIX half; dynamic_library_windows.cpp is the Windows one.
+#if !defined(_WIN32)
+
 #include "component/platform/dynamic_library.h"
 
 #include <dlfcn.h>
@@ -45,3 +48,5 @@ std::filesystem::path DynamicLibrary::PathContaining(const void* address) {
 }
 
 }  // namespace platform
+
+#endif  // !defined(_WIN32)

@@ -1,3 +1,6 @@
+// The POSIX half; event_windows.cpp is the Windows one.
+#if !defined(_WIN32)
+
 #include "component/platform/event.h"
 
 #include <chrono>
@@ -46,3 +49,5 @@ oru::Result Event::Wait(std::uint32_t timeoutMilliseconds) noexcept {
 }
 
 }  // namespace platform
+
+#endif  // !defined(_WIN32)

@@ -1,3 +1,6 @@
+// The POSIX half; this_thread_windows.cpp is the Windows one.
+#if !defined(_WIN32)
+
 #include "component/platform/this_thread.h"
 
 #include <pthread.h>
@@ -20,3 +23,5 @@ void SetCurrentThreadName(const char* name) noexcept {
 }
 
 }  // namespace platform
+
+#endif  // !defined(_WIN32)

@@ -1,3 +1,6 @@
+// The POSIX half; file_lock_windows.cpp is the Windows one.
+#if !defined(_WIN32)
+
 #include "component/platform/file_lock.h"
 
 #include <fcntl.h>
@@ -30,3 +33,5 @@ FileLock::Outcome FileLock::Acquire(const std::filesystem::path& file, std::uniq
 FileLock::~FileLock() { ::close(m_fd); }
 
 }  // namespace platform
+
+#endif  // !defined(_WIN32)

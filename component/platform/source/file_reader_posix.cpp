@@ -1,3 +1,6 @@
+// The POSIX half; file_reader_windows.cpp is the Windows one.
+#if !defined(_WIN32)
+
 #include "component/platform/file_reader.h"
 
 #include <cerrno>
@@ -41,3 +44,5 @@ FileReader::Outcome FileReader::Read(const std::filesystem::path& path, std::siz
 }
 
 }  // namespace platform
+
+#endif  // !defined(_WIN32)
