@@ -8,6 +8,7 @@ find_package(ZLIB REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_path(EDR_SIMDJSON_INCLUDE_DIR simdjson.h REQUIRED)
 find_library(EDR_SIMDJSON_LIBRARY simdjson REQUIRED)
+find_path(EDR_LIBDEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
 find_library(LIBDEFLATE_LIBRARY deflate REQUIRED)
 set(OPENSSL_USE_STATIC_LIBS ON)
 find_package(OpenSSL 3 REQUIRED)
@@ -18,7 +19,7 @@ add_link_options(-static)
 
 add_library(edr_windows_dependencies INTERFACE)
 target_include_directories(edr_windows_dependencies SYSTEM INTERFACE
-  ${EDR_BOOST_INCLUDE_DIR} ${EDR_SIMDJSON_INCLUDE_DIR})
+  ${EDR_BOOST_INCLUDE_DIR} ${EDR_SIMDJSON_INCLUDE_DIR} ${EDR_LIBDEFLATE_INCLUDE_DIR})
 target_compile_definitions(edr_windows_dependencies INTERFACE
   # Windows 7 and later.
   _WIN32_WINNT=0x0601 WINVER=0x0601

@@ -33,3 +33,35 @@ add_library(tlsbridge_1_1 SHARED component/tlsbridge/bridge/bridge.cpp ${EDR_TLS
 target_link_libraries(tlsbridge_1_1 PRIVATE OpenSSL::SSL OpenSSL::Crypto ws2_32 crypt32)
 target_link_options(tlsbridge_1_1 PRIVATE -Wl,--no-undefined)
 set_target_properties(tlsbridge_1_1 PROPERTIES PREFIX "" IMPORT_PREFIX "")
+
+# The reference host's services (its HTTP client, on libcurl, stays on Linux)
+# and the unit tests, run under Wine on the build machine: the paths built in
+# are the build machine's, on the drive (Z:) where Wine shows its root.
+file(GLOB EDR_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/source/*.cpp)
+add_library(edr_reference_host STATIC ${EDR_HOST_SOURCES})
+target_include_directories(edr_reference_host PUBLIC ${CMAKE_SOURCE_DIR}/host/include)
+target_link_libraries(edr_reference_host PUBLIC edr_telemetry_core)
+
+find_package(GTest CONFIG REQUIRED)
+enable_testing()
+file(GLOB EDR_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
+add_executable(unit_tests ${EDR_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/test_certificates.cpp)
+target_link_libraries(unit_tests PRIVATE edr_reference_host edr_telemetry_core GTest::gtest GTest::gmock
+  GTest::gtest_main)
+target_compile_definitions(unit_tests PRIVATE
+  EDR_TELEMETRY_MODULE_PATH="Z:$<TARGET_FILE:edr_telemetry>"
+  EDR_TLSBRIDGE_LIBRARY_PATH="Z:$<TARGET_FILE:tlsbridge_1_1>")
+# The component inside unit_tests loads the TLS library from the program's
+# folder, where the DLLs are built.
+add_dependencies(unit_tests edr_telemetry tlsbridge_1_1)
+
+# Wine starts in a second or so: the tests run as one program, not one
+# process each.
+add_test(NAME unit_tests COMMAND unit_tests --gtest_brief=1)
+set_tests_properties(unit_tests PROPERTIES TIMEOUT 1800)
+
+# The export tables, as the Linux build checks its dynamic symbols.
+add_test(NAME module_exports_only_entry_points
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/check_windows_exports.sh ${CMAKE_OBJDUMP}
+    $<TARGET_FILE:edr_telemetry> $<TARGET_FILE:tlsbridge_1_1>
+    ${CMAKE_SOURCE_DIR}/component/tlsbridge/include/component/tlsbridge/openssl_functions.h)

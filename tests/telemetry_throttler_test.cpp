@@ -1,4 +1,7 @@
+#include <cstdint>
+#include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -6,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "component/sendara/base/detail/common/contract_exception.h"
+#include "component/sendara/base/detail/common/mul_div.h"
 #include "component/sendara/base/detail/common/thread_safe_subscription.h"
 #include "component/sendara/base/detail/telemetry/telemetry_throttler_v1.h"
 #include "host/tracer.h"
@@ -41,6 +45,31 @@ std::vector<unsigned> SetSlots(const std::bitset<100>& bits) {
     if (bits[i]) slots.push_back(i);
   }
   return slots;
+}
+
+// The shares and pass rates of a block, for counts and durations of any size.
+TEST(ThrottlerPattern, MulDivIsExactWhereTheProductPassesSixtyFourBits) {
+  using sendara::base::MulDivClamped;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  EXPECT_EQ(MulDivClamped(3, 100, 7, 100), 42u);
+  EXPECT_EQ(MulDivClamped(kMax, 100, kMax, 100), 100u);
+  EXPECT_EQ(MulDivClamped(kMax - 1, 100, kMax, 100), 99u);
+  EXPECT_EQ(MulDivClamped(kMax, kMax, kMax, kMax), kMax);
+  EXPECT_EQ(MulDivClamped(kMax, kMax - 1, kMax, kMax), kMax - 1);
+  EXPECT_EQ(MulDivClamped(1ull << 40, 1ull << 40, 1ull << 30, kMax), 1ull << 50);
+  EXPECT_EQ(MulDivClamped(kMax, 2, 1, 100), 100u);
+#if defined(__SIZEOF_INT128__)
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 100000; ++i) {
+    const std::uint64_t a = random() >> (random() % 64);
+    const std::uint64_t b = random() >> (random() % 64);
+    const std::uint64_t c = (random() >> (random() % 64)) | 1u;
+    const std::uint64_t limit = random() % 2 ? 100 : kMax;
+    const unsigned __int128 exact = static_cast<unsigned __int128>(a) * b / c;
+    const std::uint64_t expected = exact > limit ? limit : static_cast<std::uint64_t>(exact);
+    ASSERT_EQ(MulDivClamped(a, b, c, limit), expected) << a << " * " << b << " / " << c;
+  }
+#endif
 }
 
 TEST(ThrottlerPattern, SpreadsExactlyPSlots) {

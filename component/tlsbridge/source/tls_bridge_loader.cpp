@@ -32,7 +32,8 @@ namespace tlsbridge {
 namespace {
 
 constexpr std::string_view kPrefix = "TlsBridge-loader: ";
-constexpr std::string_view kLibraryFileName = "tlsbridge_1_1.so";
+// "tlsbridge_1_1.so", or "tlsbridge_1_1.dll" on Windows.
+constexpr std::string_view kLibraryStem = "tlsbridge_1_1";
 constexpr std::string_view kConfigFileName = "tlsbridge.config";
 // The configuration is a byte-order mark and a directory path in UTF-16LE.
 constexpr std::size_t kByteOrderMarkSize = 2;
@@ -149,7 +150,7 @@ std::filesystem::path TlsBridgeLoader::LibraryPath() const {
                                               std::string(WithoutPrefix(error.what()))));
   }
   if (configured) return *configured;
-  return ownDirectory / kLibraryFileName;
+  return ownDirectory / platform::DynamicLibrary::FileNameFor(kLibraryStem);
 }
 
 std::filesystem::path TlsBridgeLoader::OwnDirectory() const {
@@ -184,12 +185,15 @@ std::optional<std::filesystem::path> TlsBridgeLoader::ConfiguredLibraryPath(
 
   const std::string text = sendara::base::ToUtf8(DecodeUtf16Le(read.bytes));
   const std::string directory = ExpandEnvironmentVariables(Trim(text));
-  const std::filesystem::path libraryPath = std::filesystem::path(directory) / kLibraryFileName;
+  // The text is UTF-8 on every system; a narrow path on Windows would be read
+  // in the ANSI code page.
+  const std::filesystem::path directoryPath(std::u8string(directory.begin(), directory.end()));
+  const std::filesystem::path libraryPath = directoryPath / platform::DynamicLibrary::FileNameFor(kLibraryStem);
 
   // Only an absolute directory: a relative one would be resolved against
   // whatever the working directory of the host happens to be, and an empty
   // one would leave the bare file name to the loader's search path.
-  if (directory.empty() || !std::filesystem::path(directory).is_absolute()) {
+  if (directory.empty() || !directoryPath.is_absolute()) {
     FailInvalidPath(libraryPath, "the directory is not an absolute path");
   }
   // The system takes a path only up to its first null character, and would

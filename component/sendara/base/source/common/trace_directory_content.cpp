@@ -12,7 +12,7 @@ namespace sendara::base {
 namespace {
 
 [[noreturn]] void ThrowEnumerationFailed(const std::filesystem::path& path, const std::error_code& error) {
-  tools_exception exception(platform::ResultFromErrno(error.value()), "dir enumeration failed",
+  tools_exception exception(platform::ResultFromErrorCode(error), "dir enumeration failed",
                             __FILE__, __LINE__);
   exception.SetProperty("path", path.string());
   ThrowNested(std::move(exception));

@@ -22,7 +22,7 @@ constexpr std::string_view kExtension = ".db";
 
 [[noreturn]] void ThrowFileError(std::string_view function, int line, const std::error_code& error,
                                  std::string_view message, const std::filesystem::path& path) {
-  tools_exception exception(platform::ResultFromErrno(error.value()),
+  tools_exception exception(platform::ResultFromErrorCode(error),
                             "[" + std::string(function) + "] failed expression", __FILE__, line);
   exception.SetProperty(oru::property::kAdditionalInfo, std::string(message));
   exception.SetProperty("path", path.string());
@@ -101,7 +101,7 @@ void PartitionStorageManager::RemoveStorage(std::uint64_t id) {
     std::error_code error;
     std::filesystem::remove(file, error);
     SENDARA_TRACE(m_tracer, TraceLevel::kDetail,
-                  "path: " << file.string() << ", result: " << platform::ResultFromErrno(error.value()));
+                  "path: " << file.string() << ", result: " << platform::ResultFromErrorCode(error));
   }
 }
 

@@ -10,6 +10,7 @@
 #include "component/platform/mutex_lock.h"
 #include "component/sendara/base/detail/common/check.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
+#include "component/sendara/base/detail/common/mul_div.h"
 #include "component/sendara/base/detail/common/trace_line.h"
 
 namespace sendara::base::telemetry {
@@ -158,15 +159,13 @@ void TelemetryThrottlerV1::ReassessLocked() {
 SpamTable TelemetryThrottlerV1::BuildSpamTableLocked(const ThrottlerStatistics& previous) const {
   SpamTable table;
   if (previous.summaryCount == 0) return table;  // nothing to take shares of
-  const unsigned __int128 duration = *BlockDuration(previous);
+  const std::uint64_t duration = *BlockDuration(previous);
   for (const auto& [id, count] : previous.countByEvent) {
-    const auto share = static_cast<std::uint64_t>(
-        std::min<unsigned __int128>(100, static_cast<unsigned __int128>(count) * 100 / previous.summaryCount));
+    const std::uint64_t share = MulDivClamped(count, 100, previous.summaryCount, 100);
     if (static_cast<std::int64_t>(share) < m_settings.eventLimitExceededPercentage) continue;
     // Clamped before it is narrowed: were the share ever computed for a block
     // slower than expected, it would pass 100 and wrap into a small share.
-    const auto pass = static_cast<unsigned>(
-        std::min<unsigned __int128>(100, (100 - share) * duration / m_expectedMinDuration));
+    const auto pass = static_cast<unsigned>(MulDivClamped(100 - share, duration, m_expectedMinDuration, 100));
     table[id] = SpamEvent{static_cast<std::uint8_t>(pass), pattern(pass)};
   }
   return table;

@@ -9,6 +9,7 @@
 #include "component/oru/exception_to_result.h"
 #include "component/oru/result_code.h"
 #include "component/platform/mutex_lock.h"
+#include "component/platform/probes.h"
 #include "component/platform/system_error.h"
 #include "component/platform/this_thread.h"
 #include "component/sendara/base/detail/base_client/polling_thread.h"
@@ -112,6 +113,9 @@ EdrTelemetryClient::EdrTelemetryClient(oru::RefPtr<oru::ITracer> tracer, Parts p
   SENDARA_CONTRACT(p.settingsProvider && p.storage && p.requestSenderFactory && p.handler &&
                        p.telemetryClientFactory && p.filter && p.throttler,
                    "client parts");
+  // The marker events' provider stays registered while a client of the
+  // process lives.
+  platform::Probes::Register();
 }
 
 EdrTelemetryClient::~EdrTelemetryClient() {
@@ -124,6 +128,7 @@ EdrTelemetryClient::~EdrTelemetryClient() {
   } catch (...) {
     TraceError(m_shared->tracer.Get(), SENDARA_FUNCTION_NAME, "stop failed:");
   }
+  platform::Probes::Unregister();
 }
 
 oru::Result EdrTelemetryClient::SetSettings(const EdrTelemetryClientSettings& settings) noexcept {

@@ -1,5 +1,7 @@
 #include "component/sendara/syslog/source/syslog_connection/connection_error.h"
 
+#include <system_error>
+
 #include <boost/asio/error.hpp>
 
 #include "component/platform/system_error.h"
@@ -9,8 +11,12 @@ namespace sendara::syslog {
 
 oru::Result ResultFromSocketError(const boost::system::error_code& error) noexcept {
   if (error == boost::asio::error::operation_aborted) return oru::rc::OperationCancelled;
-  if (error.category() == boost::system::system_category() || error.category() == boost::system::generic_category()) {
-    const oru::Result result = platform::ResultFromErrno(error.value());
+  // The socket layer's own codes are the system's (errno values, or Winsock
+  // codes on Windows) in the system category.
+  const bool system = error.category() == boost::system::system_category();
+  if (system || error.category() == boost::system::generic_category()) {
+    const oru::Result result = platform::ResultFromErrorCode(
+        std::error_code(error.value(), system ? std::system_category() : std::generic_category()));
     return result == oru::rc::UnspecifiedPlatformError ? oru::rc::NetworkError : result;
   }
   return oru::rc::NetworkError;

@@ -13,7 +13,7 @@
 namespace tlsbridge {
 
 // Loads the TLS library (OpenSSL, through the sibling library
-// "tlsbridge_1_1.so") on the first OpenSSL call of the process and resolves
+// "tlsbridge_1_1.so", "tlsbridge_1_1.dll" on Windows) on the first OpenSSL call of the process and resolves
 // OpenSSL functions by name. The component never links OpenSSL itself: every
 // OpenSSL function it calls is a forwarder that asks the process-wide loader
 // for the real address once and caches it.
@@ -50,7 +50,7 @@ class TlsBridgeLoader {
 
   // The full path of the library to load: the directory that the
   // configuration names, or the directory of the component's own file,
-  // followed by "tlsbridge_1_1.so".
+  // followed by "tlsbridge_1_1.so" ("tlsbridge_1_1.dll" on Windows).
   std::filesystem::path LibraryPath() const;
 
  private:

@@ -232,7 +232,7 @@ void SqliteConnection::DeleteFiles(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::remove(file, error);  // a missing file counts as deleted
     if (error) {
-      tools_exception exception(platform::ResultFromErrno(error.value()), "failed to delete database file",
+      tools_exception exception(platform::ResultFromErrorCode(error), "failed to delete database file",
                                 __FILE__, __LINE__);
       exception.SetProperty("path", file.string());
       ThrowNested(std::move(exception));

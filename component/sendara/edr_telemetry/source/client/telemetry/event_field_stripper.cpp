@@ -164,6 +164,8 @@ std::string_view Unescape(std::string_view text, std::string& name) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin)));
     return w + size;
   }
+#else
+  (void)end;
 #endif
   std::memcpy(w, begin, size);
   return w + size;

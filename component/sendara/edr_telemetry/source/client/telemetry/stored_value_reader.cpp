@@ -195,7 +195,7 @@ inline std::pair<const char*, char*> Unescape(const char* in, const char* end, c
 
 // Copies `size` bytes a block at a time: may read and write up to a block
 // past them, which the callers leave room for.
-void CopyBlocks(const char* in, std::size_t size, char* out) {
+[[maybe_unused]] void CopyBlocks(const char* in, std::size_t size, char* out) {
   for (std::size_t k = 0; k < size; k += kBlock) std::memcpy(out + k, in + k, kBlock);
 }
 
