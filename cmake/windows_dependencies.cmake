@@ -6,8 +6,8 @@
 find_path(EDR_BOOST_INCLUDE_DIR boost/version.hpp REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(SQLite3 REQUIRED)
-find_path(EDR_SIMDJSON_INCLUDE_DIR simdjson.h REQUIRED)
-find_library(EDR_SIMDJSON_LIBRARY simdjson REQUIRED)
+# Its package carries the definitions the library was built with.
+find_package(simdjson REQUIRED CONFIG)
 find_path(EDR_LIBDEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
 find_library(LIBDEFLATE_LIBRARY deflate REQUIRED)
 set(OPENSSL_USE_STATIC_LIBS ON)
@@ -19,11 +19,11 @@ add_link_options(-static)
 
 add_library(edr_windows_dependencies INTERFACE)
 target_include_directories(edr_windows_dependencies SYSTEM INTERFACE
-  ${EDR_BOOST_INCLUDE_DIR} ${EDR_SIMDJSON_INCLUDE_DIR} ${EDR_LIBDEFLATE_INCLUDE_DIR})
+  ${EDR_BOOST_INCLUDE_DIR} ${EDR_LIBDEFLATE_INCLUDE_DIR})
 target_compile_definitions(edr_windows_dependencies INTERFACE
   # Windows 7 and later.
   _WIN32_WINNT=0x0601 WINVER=0x0601
   # The Boost headers must not ask for compiled Boost libraries.
   BOOST_ALL_NO_LIB BOOST_JSON_NO_LIB BOOST_CONTAINER_NO_LIB)
 target_link_libraries(edr_windows_dependencies INTERFACE
-  ZLIB::ZLIB SQLite::SQLite3 ${EDR_SIMDJSON_LIBRARY} ${LIBDEFLATE_LIBRARY} Threads::Threads ws2_32 mswsock)
+  ZLIB::ZLIB SQLite::SQLite3 simdjson::simdjson ${LIBDEFLATE_LIBRARY} Threads::Threads ws2_32 mswsock)

@@ -10,7 +10,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make
-  libboost1.81-dev libboost-iostreams1.81-dev libboost-json1.81-dev libboost-system1.81-dev
+  libboost1.81-dev libboost-json1.81-dev libboost-system1.81-dev
   libsqlite3-dev libssl-dev zlib1g-dev libcurl4-openssl-dev
   systemtap-sdt-dev libsimdjson-dev libdeflate-dev
   dpkg-dev file pkgconf

@@ -3,7 +3,7 @@
 //
 // The forwarders use the loader of the process, whose directory is that of
 // this test program (the component is linked into it): the build places
-// tlsbridge_1_1.so next to it. Tests of finding and loading build loaders of
+// tlsbridge_1_1.so (tlsbridge_1_1.dll) next to it. Tests of finding and loading build loaders of
 // their own over temporary directories.
 
 #include <atomic>
@@ -32,6 +32,14 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
+#include "component/platform/dynamic_library.h"
 #include "component/sendara/base/detail/common/utf_convert.h"
 #include "component/tlsbridge/openssl_functions.h"
 #include "component/tlsbridge/tls_bridge_loader.h"
@@ -47,7 +55,7 @@ using tlsbridge::TlsBridgeLoader;
 using testing::HasSubstr;
 using testing::StartsWith;
 
-constexpr std::string_view kLibraryFileName = "tlsbridge_1_1.so";
+const std::string kLibraryFileName = platform::DynamicLibrary::FileNameFor("tlsbridge_1_1");
 constexpr std::string_view kConfigFileName = "tlsbridge.config";
 
 // A self-signed certificate for "localhost" and 127.0.0.1 (P-256, valid until
@@ -222,12 +230,14 @@ TEST(TlsBridgeLoader, LibraryThatIsADirectoryOrALinkIsRefused) {
   EXPECT_THAT(RuntimeErrorOf([&] { loader.LibraryPath(); }),
               HasSubstr("Config file contains invalid path: '"));
 
+#if !defined(_WIN32)  // links need a privilege on Windows
   const fs::path linked = elsewhere.Path() / "linked";
   fs::create_directory(linked);
   fs::create_symlink(BuiltLibrary(), linked / kLibraryFileName);
   WriteConfig(own.Path(), linked.string());
   EXPECT_THAT(RuntimeErrorOf([&] { loader.LibraryPath(); }),
               HasSubstr("Config file contains invalid path: '"));
+#endif
 }
 
 TEST(TlsBridgeLoader, ConfigTextIsTrimmedOfBlanksAndLineEnds) {
@@ -309,7 +319,7 @@ TEST(TlsBridgeLoader, EveryForwardedNameResolves) {
 // --- OpenSSL through the forwarders ----------------------------------------
 
 TEST(TlsBridgeForwarders, LoadTheLibraryNextToTheComponent) {
-  const fs::path program = fs::read_symlink("/proc/self/exe");
+  const fs::path program = platform::DynamicLibrary::PathContaining(reinterpret_cast<const void*>(&RuntimeErrorOf));
   EXPECT_TRUE(fs::equivalent(TlsBridgeLoader::Instance().LibraryPath(),
                              program.parent_path() / kLibraryFileName));
   EXPECT_GE(OpenSSL_version_num(), 0x10100000UL);
@@ -317,10 +327,15 @@ TEST(TlsBridgeForwarders, LoadTheLibraryNextToTheComponent) {
 }
 
 bool OpenSslMapped() {
+#if defined(_WIN32)
+  // OpenSSL is linked into the TLS library there.
+  return ::GetModuleHandleW(L"tlsbridge_1_1.dll") != nullptr;
+#else
   std::ifstream maps("/proc/self/maps");
   const std::string text((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
   return text.find("libssl.so") != std::string::npos ||
          text.find("libcrypto.so") != std::string::npos;
+#endif
 }
 
 // In a fresh process (the death-test child runs this test alone), after all
