@@ -39,6 +39,9 @@ for dll in edr_telemetry tlsbridge_1_1; do
   "$triplet-strip" -o "$build/dist/$dll.dll" "$build/bin/$dll.dll"
 done
 
+tests/check_windows_exports.sh "$triplet-objdump" "$build/dist/edr_telemetry.dll" "$build/dist/tlsbridge_1_1.dll" \
+  component/tlsbridge/include/component/tlsbridge/openssl_functions.h
+
 if [ "$tests" = 1 ]; then
   export WINEPREFIX="$PWD/$build/wine" WINEDEBUG=-all
   if [ ! -d "$WINEPREFIX" ]; then

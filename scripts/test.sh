@@ -2,7 +2,9 @@
 # Builds the component and the host with clang's thread-safety analysis
 # (build-clang/), then builds and runs the unit tests twice: a normal build
 # (build/), then a build with AddressSanitizer and UndefinedBehaviorSanitizer
-# (build-asan/).
+# (build-asan/). Last, cross-builds the Windows DLLs with MinGW-w64: 32-bit
+# with the unit tests, run under Wine (build-windows-i686/), and 64-bit
+# (build-windows-x86_64/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -28,4 +30,8 @@ cmake --build build-clang -j "$jobs" --target edr_telemetry tlsbridge_1_1 edr_re
 echo "== tests"
 run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== tests with AddressSanitizer and UndefinedBehaviorSanitizer"
-run build-asan -DCMAKE_BUILD_TYPE=Debug -DEDR_SANITIZE=address
+run build-asan -DCMAKE_BUILD_TYPE=Debug -DEDR_SANITIZE=address -DEDR_BENCHMARKS=OFF
+echo "== Windows: 32-bit, with its tests under Wine"
+scripts/build-windows.sh i686 --tests
+echo "== Windows: 64-bit"
+scripts/build-windows.sh x86_64

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
-#include <barrier>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -169,24 +170,47 @@ TEST_F(TaskConsumerTest, EventsGoToReportListenersAndAnyDeciderDropsThem) {
   EXPECT_THROW(TaskSiemTelemetryConsumer::Create(m_locator.Get(), 1), oru::CheckResultFailedException);
 }
 
+// Two threads meet at each call of ArriveAndWait. On a mutex: MinGW's
+// std::barrier, on atomic waits without a futex, can miss a wake-up.
+class MeetingPoint {
+ public:
+  void ArriveAndWait() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const unsigned generation = m_generation;
+    if (++m_arrived == 2) {
+      m_arrived = 0;
+      ++m_generation;
+      m_met.notify_all();
+      return;
+    }
+    m_met.wait(lock, [&] { return m_generation != generation; });
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_met;
+  int m_arrived = 0;
+  unsigned m_generation = 0;
+};
+
 TEST_F(TaskConsumerTest, TheLastExcludedListPassedOnIsTheCurrentOneWhateverTheOrderOfTwoThreads) {
   m_tracer->SetMaximumLevel(300);
   constexpr int kRounds = 10000;
   // Each round both threads set their list at once; the check runs between rounds.
-  std::barrier round(2);
+  MeetingPoint round;
   std::thread producer([&] {
     for (int i = 0; i < kRounds; ++i) {
-      round.arrive_and_wait();
+      round.ArriveAndWait();
       m_consumer->SetAllEventTypesDefaultSettings(i % 2 ? Types{{u"A", true}, {u"B", true}}
                                                         : Types{{u"A", false}, {u"B", true}, {u"C", true}});
-      round.arrive_and_wait();
+      round.ArriveAndWait();
     }
   });
   int stale = 0;
   for (int i = 0; i < kRounds; ++i) {
-    round.arrive_and_wait();
+    round.ArriveAndWait();
     m_consumer->SetUserDefinedEventTypes(i % 3 == 0, i % 4 < 2 ? Types{{u"A", true}} : Types{{u"B", false}});
-    round.arrive_and_wait();
+    round.ArriveAndWait();
     Excluded current;
     for (const EventTypeSetting& setting : Actual()) {
       if (!setting.included) current.push_back(setting.event);
