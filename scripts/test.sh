@@ -2,9 +2,9 @@
 # Builds the component and the host with clang's thread-safety analysis
 # (build-clang/), then builds and runs the unit tests twice: a normal build
 # (build/), then a build with AddressSanitizer and UndefinedBehaviorSanitizer
-# (build-asan/). Last, cross-builds the Windows DLLs with MinGW-w64: 32-bit
-# with the unit tests, run under Wine (build-windows-i686/), and 64-bit
-# (build-windows-x86_64/).
+# (build-asan/). Last, cross-builds the Windows DLLs with MinGW-w64, 32-bit
+# (build-windows-i686/) and 64-bit (build-windows-x86_64/), and checks their
+# export tables.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -31,7 +31,9 @@ echo "== tests"
 run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 run build-asan -DCMAKE_BUILD_TYPE=Debug -DEDR_SANITIZE=address -DEDR_BENCHMARKS=OFF
-echo "== Windows: 32-bit, with its tests under Wine"
-scripts/build-windows.sh i686 --tests
+# The DLLs and their export tables; the unit tests under Wine are not run
+# here yet (README, "Building for Windows").
+echo "== Windows: 32-bit"
+scripts/build-windows.sh i686
 echo "== Windows: 64-bit"
 scripts/build-windows.sh x86_64

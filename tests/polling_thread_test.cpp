@@ -1,4 +1,3 @@
-#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +15,7 @@
 #include "component/sendara/base/detail/base_client/polling_thread.h"
 #include "component/sendara/base/detail/common/contract_exception.h"
 #include "host/tracer.h"
+#include "thread_name.h"
 
 namespace {
 
@@ -209,9 +209,7 @@ TEST_F(PollingThreadTest, WorkerIsNamedAndClientIsChecked) {
   Event named(Event::ResetMode::kManual);
   m_client->sleepTime = kOneHour;
   m_client->onProcess = [&](int, const StopToken&) {
-    char buffer[16] = {};
-    pthread_getname_np(pthread_self(), buffer, sizeof buffer);
-    name = buffer;
+    name = CurrentThreadNameForTest();
     named.Set();
   };
   auto polling = Start(Handler(true));
