@@ -28,22 +28,21 @@ void ConditionVariable::Wait(Mutex* mutex) {
 }
 
 bool ConditionVariable::WaitUntil(Mutex* mutex, std::chrono::steady_clock::time_point deadline) {
-  for (;;) {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return false;
-    // Rounded up: rounded down, the sleep would end before the deadline and
-    // go round once more for nothing.
-    const auto milliseconds = static_cast<std::uint64_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-    const DWORD sleep =
-        static_cast<DWORD>(milliseconds < kLongestSleepMilliseconds ? milliseconds : kLongestSleepMilliseconds);
-    if (::SleepConditionVariableSRW(AsConditionVariable(&m_changed), AsSrwLock(&mutex->m_lock), sleep, 0)) {
-      return true;
-    }
-    // Anything but a time-out counts as a wake-up, like a spurious one.
-    if (::GetLastError() != ERROR_TIMEOUT) return true;
-    // A time-out is checked against the steady clock: the system's timer may
-    // end the sleep a little early, and a very long wait is cut in pieces.
+  const auto left = deadline - std::chrono::steady_clock::now();
+  if (left <= std::chrono::steady_clock::duration::zero()) return false;
+  // Rounded up: rounded down, the sleep would end before the deadline and
+  // go round once more for nothing.
+  const auto milliseconds = static_cast<std::uint64_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+  const DWORD sleep =
+      static_cast<DWORD>(milliseconds < kLongestSleepMilliseconds ? milliseconds : kLongestSleepMilliseconds);
+  if (::SleepConditionVariableSRW(AsConditionVariable(&m_changed), AsSrwLock(&mutex->m_lock), sleep, 0)) {
+    return true;
   }
+  // A time-out before the deadline (the system's timer may end a sleep a
+  // little early, and a very long wait is cut short) returns as a spurious
+  // wake-up: the caller looks at its condition, which a notification may
+  // have changed since, before it waits again.
+  return ::GetLastError() != ERROR_TIMEOUT || std::chrono::steady_clock::now() < deadline;
 }
 
 void ConditionVariable::NotifyOne() noexcept { ::WakeConditionVariable(AsConditionVariable(&m_changed)); }
