@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -28,10 +29,17 @@ TEST(Stop, RequestStopReportsTheFirstRequestOnlyAndTokensSeeIt) {
   EXPECT_TRUE(token.StopRequested());
   EXPECT_TRUE(copy.StopRequested());
   EXPECT_FALSE(StopToken().StopPossible());
+  EXPECT_TRUE(token.StopPossible());
+
+  std::optional<StopSource> lone(std::in_place);
+  const StopToken orphan = lone->GetToken();
+  EXPECT_TRUE(orphan.StopPossible());
+  lone.reset();
+  EXPECT_FALSE(orphan.StopPossible());
 }
 
-// The order among the callbacks of one stop is the standard library's (newest
-// first here); nothing may depend on it.
+// The order among the callbacks of one stop is not promised; nothing may
+// depend on it.
 TEST(Stop, EveryCallbackRunsOnceOnTheRequestingThread) {
   StopSource source;
   std::vector<int> order;
@@ -100,6 +108,39 @@ TEST(Stop, CallbackMayDestroyItselfWithoutWaitingForItself) {
   source.RequestStop();
   EXPECT_TRUE(ran);
   EXPECT_EQ(callback, nullptr);
+}
+
+// Callbacks come and go on several threads while the stop is requested: each
+// runs at most once, and none is still running once its destructor returned.
+TEST(Stop, CallbacksComingAndGoingDuringTheStopNeverOutliveTheirDestructor) {
+  for (int round = 0; round < 200; ++round) {
+    StopSource source;
+    std::atomic<int> lateRuns{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < 20; ++i) {
+          std::atomic<bool> destroyed{false};
+          std::atomic<int> runs{0};
+          {
+            StopCallback callback(source.GetToken(), [&] {
+              if (destroyed) ++lateRuns;
+              if ((i + t) % 3 == 0) std::this_thread::yield();
+              if (destroyed) ++lateRuns;
+              ++runs;
+            });
+            if (i % 2) std::this_thread::yield();
+          }
+          destroyed = true;
+          if (runs > 1) ++lateRuns;
+        }
+      });
+    }
+    std::thread requester([&] { source.RequestStop(); });
+    for (auto& thread : threads) thread.join();
+    requester.join();
+    ASSERT_EQ(lateRuns.load(), 0) << "round " << round;
+  }
 }
 
 TEST(Stop, DeregisteredCallbackNeverRuns) {

@@ -9,9 +9,15 @@ namespace sendara::base {
 
 StopCallback::StopCallback(const StopToken& token, std::function<void()> callback,
                            oru::RefPtr<oru::ITracer> tracer)
-    : m_registration(token.Native(), Invoker(std::move(callback), std::move(tracer))) {}
+    : m_callback(std::move(callback)), m_tracer(std::move(tracer)), m_state(token.m_state) {
+  if (m_state) m_state->Register(this);
+}
 
-void StopCallback::Invoker::operator()() noexcept {
+StopCallback::~StopCallback() {
+  if (m_state) m_state->Deregister(this);
+}
+
+void StopCallback::Run() noexcept {
   try {
     if (m_callback) m_callback();
   } catch (...) {

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <functional>
-#include <stop_token>
+#include <memory>
 
 #include "component/oru/i_tracer.h"
 #include "component/oru/ref_ptr.h"
+#include "component/sendara/base/detail/common/stop_state.h"
 #include "component/sendara/base/detail/common/stop_token.h"
 
 namespace sendara::base {
@@ -17,26 +18,20 @@ namespace sendara::base {
 // An exception from the callable is traced at level 300 and goes no further:
 // it must neither end the process nor keep the other callbacks of the stop
 // from running.
-class StopCallback {
+class StopCallback final : private StopState::Node {
  public:
-  StopCallback(const StopToken& token, std::function<void()> callback,
-               oru::RefPtr<oru::ITracer> tracer = {});
+  StopCallback(const StopToken& token, std::function<void()> callback, oru::RefPtr<oru::ITracer> tracer = {});
+  ~StopCallback();
   StopCallback(const StopCallback&) = delete;
   StopCallback& operator=(const StopCallback&) = delete;
 
  private:
-  class Invoker {
-   public:
-    Invoker(std::function<void()> callback, oru::RefPtr<oru::ITracer> tracer)
-        : m_callback(std::move(callback)), m_tracer(std::move(tracer)) {}
-    void operator()() noexcept;
+  void Run() noexcept override;
 
-   private:
-    std::function<void()> m_callback;
-    oru::RefPtr<oru::ITracer> m_tracer;
-  };
-
-  std::stop_callback<Invoker> m_registration;
+  std::function<void()> m_callback;
+  oru::RefPtr<oru::ITracer> m_tracer;
+  // Empty for a token of no source: nothing ever runs.
+  const std::shared_ptr<StopState> m_state;
 };
 
 }  // namespace sendara::base

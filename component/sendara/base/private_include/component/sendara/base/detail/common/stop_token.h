@@ -1,29 +1,31 @@
 #pragma once
 
-#include <stop_token>
+#include <memory>
+#include <utility>
+
+#include "component/sendara/base/detail/common/stop_state.h"
 
 namespace sendara::base {
 
 class StopSource;
+class StopCallback;
 
 // Observes the stop of one StopSource. Copyable; every copy shares the state.
 class StopToken {
  public:
   StopToken() noexcept = default;
 
-  bool StopRequested() const noexcept { return m_token.stop_requested(); }
+  bool StopRequested() const noexcept { return m_state && m_state->StopRequested(); }
   // False when no stop can come any more (no source is left) or the token
   // belongs to no source.
-  bool StopPossible() const noexcept { return m_token.stop_possible(); }
-
-  // For code that waits through a library with its own stop support.
-  const std::stop_token& Native() const noexcept { return m_token; }
+  bool StopPossible() const noexcept { return m_state && m_state->StopPossible(); }
 
  private:
   friend class StopSource;
-  explicit StopToken(std::stop_token token) noexcept : m_token(std::move(token)) {}
+  friend class StopCallback;
+  explicit StopToken(std::shared_ptr<StopState> state) noexcept : m_state(std::move(state)) {}
 
-  std::stop_token m_token;
+  std::shared_ptr<StopState> m_state;
 };
 
 }  // namespace sendara::base
