@@ -17,6 +17,14 @@ find_package(OpenSSL 3 REQUIRED)
 # module and the TLS library are single files a host drops in a folder.
 add_link_options(-static)
 
+# The compilers' threads are POSIX threads, and <thread> brings in
+# <pthread.h>: Boost then takes POSIX threads in a file that includes it
+# after <thread> and Windows threads in one that includes it before. Two
+# choices in one program are two layouts of one class (Asio's threads and
+# events, Signals2's mutex), and a thread started as one kind is joined as
+# the other. One choice for every file.
+add_compile_definitions(BOOST_HAS_PTHREADS)
+
 add_library(edr_windows_dependencies INTERFACE)
 target_include_directories(edr_windows_dependencies SYSTEM INTERFACE
   ${EDR_BOOST_INCLUDE_DIR} ${EDR_LIBDEFLATE_INCLUDE_DIR})
