@@ -110,13 +110,14 @@ SqliteHandle SqliteConnection::GetConnection() {
   // with its scheme may still give rows to a bare read.
   DropHandleLocked();
   std::filesystem::path rebuilt;
+  std::uint64_t lostRows = 0;
   {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(reinterpret_cast<const char*>(m_path.u8string().c_str()), &raw, SQLITE_OPEN_READWRITE, nullptr);
     const SqliteHandle damaged(raw, [](sqlite3* db) { sqlite3_close_v2(db); });
-    if (rc == SQLITE_OK) rebuilt = SalvageLocked(damaged);
+    if (rc == SQLITE_OK) rebuilt = SalvageLocked(damaged, lostRows);
   }
-  ReplaceLocked(rebuilt);
+  ReplaceLocked(rebuilt, lostRows);
   m_handle = OpenLocked();
   return m_handle;
 }
@@ -126,12 +127,13 @@ void SqliteConnection::RepairConnection() {
   // Under the lock, as in GetConnection: nobody may reopen the old file
   // between the close and the replacement.
   platform::MutexLock lock(&m_mutex);
-  const std::filesystem::path rebuilt = m_handle ? SalvageLocked(m_handle) : std::filesystem::path();
+  std::uint64_t lostRows = 0;
+  const std::filesystem::path rebuilt = m_handle ? SalvageLocked(m_handle, lostRows) : std::filesystem::path();
   DropHandleLocked();
-  ReplaceLocked(rebuilt);
+  ReplaceLocked(rebuilt, lostRows);
 }
 
-void SqliteConnection::ReplaceLocked(const std::filesystem::path& rebuilt) {
+void SqliteConnection::ReplaceLocked(const std::filesystem::path& rebuilt, std::uint64_t lostRows) {
   DeleteFiles(m_path);
   if (rebuilt.empty()) return;
   std::error_code error;
@@ -141,10 +143,14 @@ void SqliteConnection::ReplaceLocked(const std::filesystem::path& rebuilt) {
                   "rebuilt database can't take the place of the damaged one, its rows are lost: "
                       << error.message());
     std::filesystem::remove(rebuilt, error);
+    return;
   }
+  // Told only now: a repair that fails before this point leaves the damaged
+  // file, and the next one finds and tells the same rows again.
+  if (lostRows > 0 && m_rowsLost) m_rowsLost(lostRows);
 }
 
-std::filesystem::path SqliteConnection::SalvageLocked(const SqliteHandle& damaged) {
+std::filesystem::path SqliteConnection::SalvageLocked(const SqliteHandle& damaged, std::uint64_t& lostRows) {
   std::filesystem::path target = m_path;
   target += "-salvage";
   try {
@@ -165,7 +171,7 @@ std::filesystem::path SqliteConnection::SalvageLocked(const SqliteHandle& damage
                                                                             << "]");
       count += static_cast<std::uint64_t>(range.last - range.first) + 1;
     }
-    if (count > 0 && m_rowsLost) m_rowsLost(count);
+    lostRows = count;
     return target;
   } catch (...) {
     std::string prefix = "[";

@@ -9,6 +9,7 @@
 #include "component/sendara/base/detail/common/trace_line.h"
 #include "component/sendara/base/detail/storages/sqlite/execute_with_repair.h"
 #include "component/sendara/base/detail/storages/sqlite/i_sqlite_scheme.h"
+#include "component/sendara/base/detail/storages/sqlite/kept_statement.h"
 #include "component/sendara/base/detail/storages/sqlite/sqlite_error.h"
 #include "component/sendara/base/detail/storages/sqlite/value_iterator.h"
 
@@ -44,22 +45,6 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
   if (!text) SENDARA_SQLITE_CHECK(SQLITE_NOMEM);
   return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
 }
-
-// A statement kept by the connection, handed back when done.
-class KeptStatement {
- public:
-  KeptStatement(SqliteConnection& connection, const SqliteHandle& handle, const char* sql)
-      : m_connection(connection), m_statement(connection.TakeStatement(handle, sql)) {}
-  ~KeptStatement() { m_connection.ReturnStatement(m_statement); }
-  KeptStatement(const KeptStatement&) = delete;
-  KeptStatement& operator=(const KeptStatement&) = delete;
-
-  sqlite3_stmt* get() const noexcept { return m_statement; }
-
- private:
-  SqliteConnection& m_connection;
-  sqlite3_stmt* const m_statement;
-};
 
 // How many parameters one statement may carry on this connection.
 std::size_t VariableLimit(const SqliteHandle& handle) {
@@ -200,7 +185,7 @@ IValueStorage::Iterator ValueStorage::CreateIterator() {
     SENDARA_TRACE(m_tracer, TraceLevel::kInfo,
                   "iterator info: storage = " << m_name << "; ids range [" << front->id << ", " << back->id
                                               << "]; count = " << CountIdRange(handle, front->id, back->id));
-    return Iterator(std::make_unique<ValueIterator>(m_tracer, m_connection, handle, front->id, back->id));
+    return Iterator(std::make_unique<ValueIterator>(m_tracer, m_connection, front->id, back->id));
   });
 }
 

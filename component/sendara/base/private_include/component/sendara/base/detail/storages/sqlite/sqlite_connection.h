@@ -66,11 +66,12 @@ class SqliteConnection {
   // Finalises the kept statements, so that their handle can close.
   void FinalizeIdleLocked() noexcept REQUIRES(m_mutex);
   static void DeleteFiles(const std::filesystem::path& path);
-  // The rebuilt file with what `damaged` can still give, or an empty path
-  // when nothing could be carried over.
-  std::filesystem::path SalvageLocked(const SqliteHandle& damaged) REQUIRES(m_mutex);
-  // Replaces the file with the rebuilt one; none deletes it.
-  void ReplaceLocked(const std::filesystem::path& rebuilt) REQUIRES(m_mutex);
+  // The rebuilt file with what `damaged` can still give, and how many rows
+  // it could not; an empty path when nothing could be carried over.
+  std::filesystem::path SalvageLocked(const SqliteHandle& damaged, std::uint64_t& lostRows) REQUIRES(m_mutex);
+  // Replaces the file with the rebuilt one (none deletes it), then tells of
+  // the `lostRows` it lacks.
+  void ReplaceLocked(const std::filesystem::path& rebuilt, std::uint64_t lostRows) REQUIRES(m_mutex);
 
   const oru::RefPtr<oru::ITracer> m_tracer;
   // Last in the storages' lock order: taken under the partitioned storage's
