@@ -58,7 +58,7 @@ add_dependencies(unit_tests edr_telemetry tlsbridge_1_1)
 # Wine starts in a second or so: the tests run as one program, not one
 # process each.
 add_test(NAME unit_tests COMMAND unit_tests --gtest_brief=1)
-set_tests_properties(unit_tests PROPERTIES TIMEOUT 1800)
+set_tests_properties(unit_tests PROPERTIES TIMEOUT 600)
 
 # The export tables, as the Linux build checks its dynamic symbols.
 add_test(NAME module_exports_only_entry_points
