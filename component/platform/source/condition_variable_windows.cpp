@@ -1,5 +1,4 @@
 // Windows only: elsewhere the header holds the whole ConditionVariable.
-#if defined(_WIN32)
 
 #include "component/platform/condition_variable.h"
 
@@ -50,5 +49,3 @@ void ConditionVariable::NotifyOne() noexcept { ::WakeConditionVariable(AsConditi
 void ConditionVariable::NotifyAll() noexcept { ::WakeAllConditionVariable(AsConditionVariable(&m_changed)); }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

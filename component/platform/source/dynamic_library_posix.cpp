@@ -1,5 +1,4 @@
 // The POSIX half; dynamic_library_windows.cpp is the Windows one.
-#if !defined(_WIN32)
 
 #include "component/platform/dynamic_library.h"
 
@@ -48,5 +47,3 @@ std::filesystem::path DynamicLibrary::PathContaining(const void* address) {
 }
 
 }  // namespace platform
-
-#endif  // !defined(_WIN32)

@@ -1,5 +1,4 @@
 // The Windows half; dynamic_library_posix.cpp is the POSIX one.
-#if defined(_WIN32)
 
 #include "component/platform/dynamic_library.h"
 
@@ -95,5 +94,3 @@ std::filesystem::path DynamicLibrary::PathContaining(const void* address) {
 }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

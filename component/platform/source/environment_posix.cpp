@@ -1,5 +1,4 @@
 // The POSIX half; environment_windows.cpp is the Windows one.
-#if !defined(_WIN32)
 
 #include "component/platform/environment.h"
 
@@ -14,5 +13,3 @@ std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
 }
 
 }  // namespace platform
-
-#endif  // !defined(_WIN32)

@@ -1,5 +1,4 @@
 // The Windows half; environment_posix.cpp is the POSIX one.
-#if defined(_WIN32)
 
 #include "component/platform/environment.h"
 
@@ -32,5 +31,3 @@ std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
 }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

@@ -1,5 +1,4 @@
 // The POSIX half; event_windows.cpp is the Windows one.
-#if !defined(_WIN32)
 
 #include "component/platform/event.h"
 
@@ -49,5 +48,3 @@ oru::Result Event::Wait(std::uint32_t timeoutMilliseconds) noexcept {
 }
 
 }  // namespace platform
-
-#endif  // !defined(_WIN32)

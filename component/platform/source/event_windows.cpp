@@ -1,5 +1,4 @@
 // The Windows half; event_posix.cpp is the POSIX one.
-#if defined(_WIN32)
 
 #include "component/platform/event.h"
 
@@ -51,5 +50,3 @@ oru::Result Event::Wait(std::uint32_t timeoutMilliseconds) noexcept {
 }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

@@ -1,5 +1,4 @@
 // The POSIX half; file_lock_windows.cpp is the Windows one.
-#if !defined(_WIN32)
 
 #include "component/platform/file_lock.h"
 
@@ -33,5 +32,3 @@ FileLock::Outcome FileLock::Acquire(const std::filesystem::path& file, std::uniq
 FileLock::~FileLock() { ::close(m_fd); }
 
 }  // namespace platform
-
-#endif  // !defined(_WIN32)

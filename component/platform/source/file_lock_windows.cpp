@@ -1,5 +1,4 @@
 // The Windows half; file_lock_posix.cpp is the POSIX one.
-#if defined(_WIN32)
 
 #include "component/platform/file_lock.h"
 
@@ -59,5 +58,3 @@ FileLock::~FileLock() {
 }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

@@ -1,5 +1,4 @@
 // The POSIX half; file_reader_windows.cpp is the Windows one.
-#if !defined(_WIN32)
 
 #include "component/platform/file_reader.h"
 
@@ -44,5 +43,3 @@ FileReader::Outcome FileReader::Read(const std::filesystem::path& path, std::siz
 }
 
 }  // namespace platform
-
-#endif  // !defined(_WIN32)

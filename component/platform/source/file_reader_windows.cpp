@@ -1,5 +1,4 @@
 // The Windows half; file_reader_posix.cpp is the POSIX one.
-#if defined(_WIN32)
 
 #include "component/platform/file_reader.h"
 
@@ -51,5 +50,3 @@ FileReader::Outcome FileReader::Read(const std::filesystem::path& path, std::siz
 }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

@@ -1,5 +1,4 @@
 // Windows only: elsewhere the header holds the whole Mutex.
-#if defined(_WIN32)
 
 #include "component/platform/mutex.h"
 
@@ -15,5 +14,3 @@ void Mutex::Lock() { ::AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(&m_loc
 void Mutex::Unlock() { ::ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(&m_lock)); }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

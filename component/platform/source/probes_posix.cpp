@@ -1,5 +1,4 @@
 // The POSIX half; probes_windows.cpp is the Windows one.
-#if !defined(_WIN32)
 
 #include "component/platform/probes.h"
 
@@ -27,5 +26,3 @@ void Probes::PassEnd(const void* client) noexcept {
 }
 
 }  // namespace platform
-
-#endif  // !defined(_WIN32)

@@ -1,5 +1,4 @@
 // The Windows half; probes_posix.cpp is the POSIX one.
-#if defined(_WIN32)
 
 #include "component/platform/probes.h"
 
@@ -121,5 +120,3 @@ void Probes::PassEnd(const void* client) noexcept {
 }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

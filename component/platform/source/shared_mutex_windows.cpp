@@ -1,5 +1,4 @@
 // Windows only: elsewhere the header holds the whole SharedMutex.
-#if defined(_WIN32)
 
 #include "component/platform/shared_mutex.h"
 
@@ -21,5 +20,3 @@ void SharedMutex::LockShared() { ::AcquireSRWLockShared(Srw(&m_lock)); }
 void SharedMutex::UnlockShared() { ::ReleaseSRWLockShared(Srw(&m_lock)); }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

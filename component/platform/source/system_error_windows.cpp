@@ -1,5 +1,4 @@
 // Windows only: the errno mapping in system_error.cpp serves every system.
-#if defined(_WIN32)
 
 #include "component/platform/system_error.h"
 
@@ -97,5 +96,3 @@ oru::Result ResultFromWindowsError(std::uint32_t error) noexcept {
 }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)

@@ -1,5 +1,4 @@
 // The POSIX half; this_thread_windows.cpp is the Windows one.
-#if !defined(_WIN32)
 
 #include "component/platform/this_thread.h"
 
@@ -23,5 +22,3 @@ void SetCurrentThreadName(const char* name) noexcept {
 }
 
 }  // namespace platform
-
-#endif  // !defined(_WIN32)

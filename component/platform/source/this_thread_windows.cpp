@@ -1,5 +1,4 @@
 // The Windows half; this_thread_posix.cpp is the POSIX one.
-#if defined(_WIN32)
 
 #include "component/platform/this_thread.h"
 
@@ -41,5 +40,3 @@ void SetCurrentThreadName(const char* name) noexcept {
 }
 
 }  // namespace platform
-
-#endif  // defined(_WIN32)
