@@ -4,7 +4,7 @@
 # (build/), then a build with AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan/). Last, cross-builds the Windows DLLs with MinGW-w64, 32-bit
 # (build-windows-i686/) and 64-bit (build-windows-x86_64/), checks their
-# export tables, and runs the 32-bit unit tests under Wine.
+# export tables, and runs the unit tests of both under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -31,9 +31,9 @@ echo "== tests"
 run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 run build-asan -DCMAKE_BUILD_TYPE=Debug -DEDR_SANITIZE=address -DEDR_BENCHMARKS=OFF
-# The DLLs and their export tables; the unit tests under Wine for the 32-bit
-# build, the one a host loads (README, "Building for Windows").
+# The DLLs, their export tables and the unit tests under Wine (README,
+# "Building for Windows").
 echo "== Windows: 32-bit, with the unit tests under Wine"
 scripts/build-windows.sh i686 --tests
-echo "== Windows: 64-bit"
-scripts/build-windows.sh x86_64
+echo "== Windows: 64-bit, with the unit tests under Wine"
+scripts/build-windows.sh x86_64 --tests
