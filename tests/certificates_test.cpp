@@ -3,10 +3,7 @@
 // PEM. The certificates come from TestCertificates, made at run time.
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "windows_headers.h"
 #else
 #include <sys/mman.h>
 #endif

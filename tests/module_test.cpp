@@ -2,10 +2,7 @@
 // points by name (and, on Windows, by ordinal), call them, and unload it once
 // it says it may be.
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "windows_headers.h"
 #else
 #include <dlfcn.h>
 #endif

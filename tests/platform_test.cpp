@@ -22,13 +22,7 @@
 // For SetEnvironmentVariableA alone: the C runtime's _putenv cannot set a
 // variable to nothing. After environment.h on purpose, whose function has
 // the name of one of its macros.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "windows_headers.h"
 #endif
 
 namespace {

@@ -33,10 +33,7 @@
 #include <openssl/x509v3.h>
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "windows_headers.h"
 #endif
 
 #include "component/platform/dynamic_library.h"
